@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Deployment constants chosen when the launcher is built. The values live in one
+// configured source file in the build folder, so changing the update server's
+// address recompiles that file alone.
+struct BuildSettings {
+    QByteArray updateListUrl;
+    QByteArray facebookZevUrl;
+    QByteArray facebookMirUrl;
+    QByteArray siteZev1Url;
+    QByteArray siteZev2Url;
+    QByteArray siteMir1Url;
+    QByteArray siteMir2Url;
+    QString guardKey;
+    QByteArray launcherVersion;
+};
+
+// The settings of this build. The shipped program only reads them; tests may point
+// the update list at a server of their own.
+BuildSettings &buildSettings();

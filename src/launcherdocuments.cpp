@@ -1,0 +1,185 @@
+// Reading and writing the two XML documents that carry the launcher state: the
+// update list and config.xml. Both share one vocabulary and one reader.
+
+#include "launcherstate.h"
+
+#include "atomicfile.h"
+#include "messages.h"
+
+#include <QFile>
+
+#include <pugixml.hpp>
+
+namespace {
+
+const QString configFileName = QStringLiteral("config.xml");
+const QString badConfigFileName = QStringLiteral("config.xml.bad");
+
+QByteArray attributeBytes(const pugi::xml_node &node, const char *name)
+{
+    return QByteArray(node.attribute(name).value());
+}
+
+// Installed versions are taken only from documents that carry them, so the update
+// list, which does not, leaves the local ones alone.
+void takeIfPresent(const pugi::xml_node &node, const char *name, QByteArray &field)
+{
+    const pugi::xml_attribute attribute = node.attribute(name);
+    if (attribute)
+        field = QByteArray(attribute.value());
+}
+
+void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
+{
+    takeIfPresent(launcher, "installedVersion", state.launcherInstalledVersion);
+    state.launcherLastVersion = attributeBytes(launcher, "lastVersion");
+    state.launcherFiles.clear();
+    for (const pugi::xml_node &file : launcher.children())
+        state.launcherFiles.push_back(attributeBytes(file, "name"));
+}
+
+void readImages(const pugi::xml_node &images, LauncherState &state)
+{
+    takeIfPresent(images, "installedVersion", state.imagesInstalledVersion);
+    state.imagesLastVersion = attributeBytes(images, "lastVersion");
+    state.images.clear();
+    for (const pugi::xml_node &file : images.children()) {
+        ImageEntry image{attributeBytes(file, "name"), attributeBytes(file, "href")};
+        state.images.emplace(image.name, std::move(image)); // the first of two equal names stays
+    }
+}
+
+void readServerFile(const pugi::xml_node &element, ServerEntry &server)
+{
+    const QByteArray name = attributeBytes(element, "name");
+    FileEntry &file = server.files[name];
+    file.name = name;
+    file.function = attributeBytes(element, "function");
+    file.value = attributeBytes(element, "value");
+    file.cmd = attributeBytes(element, "cmd");
+    takeIfPresent(element, "installedVersion", file.installedVersion);
+    file.lastVersion = attributeBytes(element, "lastVersion");
+}
+
+void readServers(const pugi::xml_node &servers, LauncherState &state)
+{
+    for (const pugi::xml_node &element : servers.children()) {
+        // The id keeps its low 16 bits: "-1" is server 65535, "65537" is server 1.
+        const auto id = static_cast<quint16>(element.attribute("id").as_int());
+        ServerEntry &server = state.servers[id];
+        server.id = id;
+        server.name = attributeBytes(element, "name");
+        server.executable = attributeBytes(element, "executable");
+        for (const pugi::xml_node &file : element.children())
+            readServerFile(file, server);
+    }
+}
+
+void setAttribute(pugi::xml_node &node, const char *name, const QByteArray &value)
+{
+    node.append_attribute(name).set_value(value.constData());
+}
+
+pugi::xml_document buildConfigDocument(const LauncherState &state)
+{
+    pugi::xml_document document;
+    pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+    declaration.set_name("xml");
+    declaration.append_attribute("version").set_value("1.0");
+    document.append_child("tsqp").append_attribute("version").set_value("1.0");
+
+    pugi::xml_node download = document.append_child("download");
+    setAttribute(download, "path", state.downloadPath);
+
+    pugi::xml_node launcher = document.append_child("launcher");
+    setAttribute(launcher, "installedVersion", state.launcherInstalledVersion);
+    setAttribute(launcher, "lastVersion", state.launcherLastVersion);
+    for (const QByteArray &name : state.launcherFiles) {
+        pugi::xml_node file = launcher.append_child("file");
+        setAttribute(file, "name", name);
+    }
+
+    pugi::xml_node images = document.append_child("images");
+    setAttribute(images, "installedVersion", state.imagesInstalledVersion);
+    setAttribute(images, "lastVersion", state.imagesLastVersion);
+    for (const auto &[name, image] : state.images) {
+        pugi::xml_node file = images.append_child("file");
+        setAttribute(file, "name", image.name);
+        setAttribute(file, "href", image.href);
+    }
+
+    pugi::xml_node servers = document.append_child("servers");
+    for (const auto &[id, server] : state.servers) {
+        pugi::xml_node element = servers.append_child("server");
+        element.append_attribute("id").set_value(static_cast<unsigned>(server.id));
+        setAttribute(element, "name", server.name);
+        setAttribute(element, "executable", server.executable);
+        for (const auto &[name, entry] : server.files) {
+            pugi::xml_node file = element.append_child("file");
+            setAttribute(file, "name", entry.name);
+            setAttribute(file, "function", entry.function);
+            setAttribute(file, "value", entry.value);
+            setAttribute(file, "cmd", entry.cmd);
+            setAttribute(file, "installedVersion", entry.installedVersion);
+            setAttribute(file, "lastVersion", entry.lastVersion);
+        }
+    }
+    return document;
+}
+
+class ByteArrayWriter : public pugi::xml_writer
+{
+public:
+    void write(const void *data, size_t size) override
+    {
+        bytes.append(static_cast<const char *>(data), static_cast<int>(size));
+    }
+
+    QByteArray bytes;
+};
+
+} // namespace
+
+bool LauncherState::mergeDocument(const char *text)
+{
+    pugi::xml_document document;
+    if (!document.load_string(text)) {
+        showErrorMessage(window, QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
+                                                     "es, por favor contate o suporte"));
+        return false;
+    }
+
+    downloadPath = attributeBytes(document.child("download"), "path");
+    readLauncher(document.child("launcher"), *this);
+    readImages(document.child("images"), *this);
+    readServers(document.child("servers"), *this);
+
+    saveConfig();
+    return true;
+}
+
+bool LauncherState::saveConfig() const
+{
+    ByteArrayWriter writer;
+    buildConfigDocument(*this).save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
+    return replaceFileContents(configFileName, writer.bytes);
+}
+
+bool LauncherState::loadConfig()
+{
+    QFile file(configFileName);
+    if (!file.open(QIODevice::ReadOnly)) // binary: CR LF files load like any other
+        return saveConfig();
+
+    const qint64 size = file.size();
+    const QByteArray contents = file.readAll();
+    if (contents.size() != size)
+        return false;
+
+    if (!mergeDocument(contents.constData())) {
+        // Kept for support before the next save replaces the broken file.
+        replaceFileContents(badConfigFileName, contents);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <map>
+#include <vector>
+
+class QWidget;
+
+// Versions are opaque labels: a thing is current exactly when its installed and
+// newest labels are the same bytes. They are never ordered.
+struct FileEntry {
+    QByteArray installedVersion;
+    QByteArray lastVersion;
+    QByteArray function; // "exec" starts the file once it is downloaded
+    QByteArray value;    // argument text for an "exec" file
+    QByteArray cmd;      // operator's command line run after the download
+    QByteArray name;     // path below "clientes/", also the key in ServerEntry::files
+};
+
+struct ServerEntry {
+    quint16 id = 0;
+    QByteArray name;
+    QByteArray executable;
+    std::map<QByteArray, FileEntry> files; // byte order of name
+};
+
+struct ImageEntry {
+    QByteArray name; // file below "imagens/", also the key in LauncherState::images
+    QByteArray href; // page opened by a click on the picture
+};
+
+enum class ServerStatus { Install, Update, Play };
+
+// Everything the launcher knows about itself, its carousel and the game servers,
+// kept in config.xml and refreshed from the update list.
+class LauncherState
+{
+public:
+    explicit LauncherState(QWidget *window);
+
+    QByteArray downloadPath; // base URL, used as a plain prefix
+    std::map<quint16, ServerEntry> servers;
+    QByteArray launcherInstalledVersion;
+    QByteArray launcherLastVersion;
+    std::vector<QByteArray> launcherFiles; // document order
+    QByteArray imagesInstalledVersion;
+    QByteArray imagesLastVersion;
+    std::map<QByteArray, ImageEntry> images; // byte order of name
+    QWidget *window;                         // parent of the reader's box; not owned
+
+    // The files of the server that are due, by name; the pointers lead into
+    // server.files so that the caller can commit versions through them.
+    static std::map<QByteArray, FileEntry *> pendingFiles(ServerEntry &server);
+    static ServerStatus serverStatus(ServerEntry &server);
+
+    // Merges an XML document (the update list or config.xml) into the state and
+    // saves config.xml. False, with the reader's box shown, when it is not
+    // well-formed; the state is then unchanged and nothing is written. The text
+    // ends at its first NUL byte.
+    bool mergeDocument(const char *text);
+
+    // Writes config.xml atomically; false when it could not be replaced, in which
+    // case the old file is left as it was.
+    bool saveConfig() const;
+
+    // Reads config.xml into the state, or writes it from the state when there is
+    // none. False when a config.xml exists but could not be used: unreadable, or
+    // not well-formed (a copy is then kept as config.xml.bad).
+    bool loadConfig();
+};

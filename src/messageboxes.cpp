@@ -1,0 +1,17 @@
+#include "messageboxes.h"
+
+#include "messages.h"
+
+#include <QMessageBox>
+
+void useMessageBoxes()
+{
+    setMessageBoxPresenter([](const MessageBoxRequest &request) {
+        if (request.icon == MessageBoxRequest::Icon::Information)
+            QMessageBox::information(request.parent, request.title, request.text, QMessageBox::Ok,
+                                     QMessageBox::NoButton);
+        else
+            QMessageBox::warning(request.parent, request.title, request.text, QMessageBox::Ok,
+                                 QMessageBox::NoButton);
+    });
+}

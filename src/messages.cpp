@@ -1,0 +1,50 @@
+#include "messages.h"
+
+#include <QMessageLogger>
+
+namespace {
+
+void writeBoxToDebugOutput(const MessageBoxRequest &request)
+{
+    consoleMessage(QString(request.title + QLatin1String(": ") + request.text).toUtf8().constData());
+}
+
+MessageBoxPresenter &installedPresenter()
+{
+    static MessageBoxPresenter presenter;
+    return presenter;
+}
+
+} // namespace
+
+MessageBoxPresenter setMessageBoxPresenter(MessageBoxPresenter presenter)
+{
+    MessageBoxPresenter previous = std::move(installedPresenter());
+    installedPresenter() = std::move(presenter);
+    return previous;
+}
+
+void presentMessageBox(const MessageBoxRequest &request)
+{
+    // Copied so that a presenter may replace itself while its box is open.
+    const MessageBoxPresenter presenter = installedPresenter();
+    if (presenter)
+        presenter(request);
+    else
+        writeBoxToDebugOutput(request);
+}
+
+void showErrorMessage(QWidget *parent, const QString &text)
+{
+    presentMessageBox({parent, MessageBoxRequest::Icon::Warning, QStringLiteral("Erro"), text});
+}
+
+void showErrorMessage(QWidget *parent, const char *text)
+{
+    showErrorMessage(parent, QString::fromUtf8(text));
+}
+
+void consoleMessage(const char *text)
+{
+    QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO).debug("%s", text);
+}

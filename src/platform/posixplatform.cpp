@@ -1,0 +1,76 @@
+// Programs start with an argument vector and no shell in between, so a name that
+// holds spaces or shell syntax reaches the program as data and runs nothing else.
+
+#include "systemplatform.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStringList>
+
+namespace {
+
+// The program is always looked up below its folder, never on the search path.
+QString programPathInFolder(const QByteArray &program)
+{
+    return QStringLiteral("./") + QFile::decodeName(program);
+}
+
+QString folderPath(const QByteArray &folder)
+{
+    return folder.isEmpty() ? QStringLiteral(".") : QFile::decodeName(folder);
+}
+
+QStringList splitArguments(const std::optional<QByteArray> &argumentText)
+{
+    QStringList arguments;
+    if (!argumentText)
+        return arguments;
+    for (const QByteArray &argument : argumentText->split(' ')) {
+        if (!argument.isEmpty())
+            arguments << QFile::decodeName(argument);
+    }
+    return arguments;
+}
+
+} // namespace
+
+bool SystemPlatform::copyFile(const QByteArray &source, const QByteArray &target)
+{
+    QFile input(QFile::decodeName(source));
+    if (!input.open(QIODevice::ReadOnly))
+        return false;
+
+    // The running launcher may be the target: a new file renamed over it replaces
+    // it without touching the program text in use.
+    QSaveFile output(QFile::decodeName(target));
+    if (!output.open(QIODevice::WriteOnly))
+        return false;
+    char chunk[64 * 1024];
+    for (;;) {
+        const qint64 count = input.read(chunk, sizeof chunk);
+        if (count < 0 || output.write(chunk, count) != count) {
+            output.cancelWriting();
+            return false;
+        }
+        if (count == 0)
+            break;
+    }
+    if (!output.setPermissions(input.permissions())) {
+        output.cancelWriting();
+        return false;
+    }
+    return output.commit();
+}
+
+bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &program,
+                                  const std::optional<QByteArray> &argumentText)
+{
+    return QProcess::startDetached(programPathInFolder(program), splitArguments(argumentText),
+                                   folderPath(folder));
+}
+
+bool SystemPlatform::startLauncher(const QByteArray &program)
+{
+    return startProgram(QByteArray(), program, std::nullopt);
+}

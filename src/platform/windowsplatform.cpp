@@ -1,0 +1,44 @@
+// The Windows command interpreter and WinExec, as the launcher has always used
+// them. Names that the interpreter would read as syntax are refused.
+
+#include "systemplatform.h"
+
+#include "messages.h"
+#include "windowscommands.h"
+
+#include <cstdlib>
+
+#include <windows.h>
+
+namespace {
+
+bool refuseUnsafeName(const QByteArray &name)
+{
+    consoleMessage(QByteArray("Comando recusado, nome inseguro: " + name).constData());
+    return false;
+}
+
+} // namespace
+
+bool SystemPlatform::copyFile(const QByteArray &source, const QByteArray &target)
+{
+    const std::optional<QByteArray> command = windowsCopyCommand(source, target);
+    if (!command)
+        return refuseUnsafeName(source + ' ' + target);
+    return std::system(command->constData()) == 0;
+}
+
+bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &program,
+                                  const std::optional<QByteArray> &argumentText)
+{
+    const std::optional<QByteArray> command = windowsStartCommand(folder, program, argumentText);
+    if (!command)
+        return refuseUnsafeName(program + ' ' + argumentText.value_or(QByteArray()));
+    // "start" returns at once; the interpreter's status only says it ran.
+    return std::system(command->constData()) == 0;
+}
+
+bool SystemPlatform::startLauncher(const QByteArray &program)
+{
+    return WinExec(program.constData(), SW_SHOW) > 31;
+}

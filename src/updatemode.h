@@ -1,0 +1,12 @@
+#pragma once
+
+// Update mode: a freshly downloaded launcher build, started as "newLauncher.exe
+// -update", installs itself over "launcher.exe" and starts it again.
+
+// True when one of the arguments, the program name included, is exactly "-update".
+bool hasUpdateOption(int argc, char **argv);
+
+// Waits for the old launcher to quit, copies the new build over it, records the
+// new launcher version, starts the installed launcher and ends the process with
+// status 1 (the returned status, when a test keeps the process alive).
+int runUpdateMode();

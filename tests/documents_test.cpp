@@ -1,0 +1,346 @@
+// The update list and config.xml: what is read from them, what survives a merge,
+// and the exact bytes written back.
+
+#include "boxrecorder.h"
+#include "gamefolder.h"
+#include "launcherstate.h"
+
+#include <QDir>
+#include <QtTest>
+
+namespace {
+
+const QString unreadableListText = QString::fromLatin1(
+    "N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
+    "es, por favor contate o suporte");
+
+const QByteArray defaultsConfig = "<?xml version=\"1.0\"?>\n"
+                                  "<tsqp version=\"1.0\" />\n"
+                                  "<download path=\"\" />\n"
+                                  "<launcher installedVersion=\"1.2\" lastVersion=\"\" />\n"
+                                  "<images installedVersion=\"\" lastVersion=\"\" />\n"
+                                  "<servers />\n";
+
+QByteArray configBytes()
+{
+    return readFileBytes(QStringLiteral("config.xml"));
+}
+
+QByteArrayList launcherFileNames(const LauncherState &state)
+{
+    return QByteArrayList(state.launcherFiles.begin(), state.launcherFiles.end());
+}
+
+} // namespace
+
+class DocumentsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void updateListMergedOverInstalledVersionsIsSavedByteForByte()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        LauncherState state(nullptr);
+        QVERIFY(state.mergeDocument("<launcher installedVersion=\"1.3\"/>"
+            "<images installedVersion=\"7\"/>"
+            "<servers><server id=\"1\">"
+                "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"
+                "<file name=\"patch.exe\" installedVersion=\"3\"/>"
+                "<file name=\"data.pak\" installedVersion=\"11\"/>"
+            "</server></servers>"));
+
+        QVERIFY(state.mergeDocument("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+            "<download path=\"http://127.0.0.1:8765/\"/>"
+            "<launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/></launcher>"
+            "<images lastVersion=\"7\">"
+                "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
+                "<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\"/>"
+            "</images>"
+            "<servers>"
+                "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">"
+                    "<file name=\"ZEV1.exe\" lastVersion=\"12\"/>"
+                    "<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" lastVersion=\"3\"/>"
+                    "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" lastVersion=\"12\"/>"
+                "</server>"
+            "</servers>"));
+
+        QCOMPARE(configBytes(),
+                 QByteArray("<?xml version=\"1.0\"?>\n"
+                            "<tsqp version=\"1.0\" />\n"
+                            "<download path=\"http://127.0.0.1:8765/\" />\n"
+                            "<launcher installedVersion=\"1.3\" lastVersion=\"1.3\">\n"
+                            "\t<file name=\"extra.dll\" />\n"
+                            "</launcher>\n"
+                            "<images installedVersion=\"7\" lastVersion=\"7\">\n"
+                            "\t<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\" />\n"
+                            "\t<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\" />\n"
+                            "</images>\n"
+                            "<servers>\n"
+                            "\t<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">\n"
+                            "\t\t<file name=\"ZEV1.exe\" function=\"\" value=\"\" cmd=\"\" "
+                            "installedVersion=\"11\" lastVersion=\"12\" />\n"
+                            "\t\t<file name=\"data.pak\" function=\"\" value=\"\" "
+                            "cmd=\"echo pronto &amp;&amp; exit 0\" installedVersion=\"11\" lastVersion=\"12\" />\n"
+                            "\t\t<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" cmd=\"\" "
+                            "installedVersion=\"3\" lastVersion=\"3\" />\n"
+                            "\t</server>\n"
+                            "</servers>\n"));
+        QCOMPARE(LauncherState::serverStatus(state.servers.at(1)), ServerStatus::Update);
+        QVERIFY(boxes.boxes.empty());
+    }
+
+    void firstStartInAnEmptyFolderWritesTheDefaults()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        QVERIFY(state.loadConfig());
+        QCOMPARE(configBytes(), defaultsConfig);
+        QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("config.xml")});
+    }
+
+    void missingAndEmptyAttributes()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        state.mergeDocument("<download path=\"http://old/\"/>"
+            "<launcher installedVersion=\"1.5\" lastVersion=\"1.6\"/>"
+            "<images installedVersion=\"3\" lastVersion=\"4\"/>");
+
+        // Without installed versions the local ones stay; everything else is replaced,
+        // a missing element acting as one without attributes.
+        QVERIFY(state.mergeDocument("<launcher lastVersion=\"1.7\"/><servers><server/></servers>"));
+        QCOMPARE(state.downloadPath, QByteArray());
+        QCOMPARE(state.launcherInstalledVersion, QByteArray("1.5"));
+        QCOMPARE(state.launcherLastVersion, QByteArray("1.7"));
+        QCOMPARE(state.imagesInstalledVersion, QByteArray("3"));
+        QCOMPARE(state.imagesLastVersion, QByteArray());
+        QCOMPARE(state.servers.count(0), std::size_t(1));
+
+        // An attribute present with an empty value counts as present.
+        QVERIFY(state.mergeDocument("<launcher installedVersion=\"\" /><images installedVersion=\"\"/>"
+            "<servers><server id=\"4\"><file lastVersion=\"2\"/><file name=\"x\" installedVersion=\"\"/></server></servers>"));
+        QCOMPARE(state.launcherInstalledVersion, QByteArray());
+        QCOMPARE(state.imagesInstalledVersion, QByteArray());
+        const ServerEntry &server = state.servers.at(4);
+        QCOMPARE(server.files.at("").lastVersion, QByteArray("2")); // a file without a name
+        QCOMPARE(server.files.at("x").installedVersion, QByteArray());
+        QCOMPARE(server.files.at("x").name, QByteArray("x"));
+    }
+
+    void serverIdsKeepTheirLowSixteenBits()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        QVERIFY(state.mergeDocument("<servers>"
+            "<server id=\"0x2\" name=\"hex\"/>"
+            "<server id=\"65537\" name=\"wrapped\"/>"
+            "<server id=\"-1\" name=\"negative\"/>"
+            "<server id=\"  7\" name=\"spaced\"/>"
+            "<server id=\"texto\" name=\"text\"/>"
+            "</servers>"));
+        QCOMPARE(state.servers.at(2).name, QByteArray("hex"));
+        QCOMPARE(state.servers.at(1).name, QByteArray("wrapped"));
+        QCOMPARE(state.servers.at(65535).name, QByteArray("negative"));
+        QCOMPARE(state.servers.at(7).name, QByteArray("spaced"));
+        QCOMPARE(state.servers.at(0).name, QByteArray("text"));
+        for (const auto &[id, server] : state.servers)
+            QCOMPARE(server.id, id);
+        QVERIFY(configBytes().contains("<server id=\"65535\" name=\"negative\""));
+    }
+
+    void duplicatesFirstImageWinsLaterServerAndFileWin()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        QVERIFY(state.mergeDocument("<images><file name=\"a.jpg\" href=\"first\"/><file name=\"a.jpg\" href=\"second\"/></images>"
+            "<servers>"
+                "<server id=\"1\" name=\"Old\" executable=\"old.exe\">"
+                    "<file name=\"a\" lastVersion=\"1\" cmd=\"first\"/>"
+                "</server>"
+                "<server id=\"1\" name=\"New\" executable=\"new.exe\">"
+                    "<file name=\"b\" lastVersion=\"2\"/>"
+                    "<file name=\"a\" lastVersion=\"3\"/>"
+                "</server>"
+            "</servers>"));
+        QCOMPARE(state.images.size(), std::size_t(1));
+        QCOMPARE(state.images.at("a.jpg").href, QByteArray("first"));
+        const ServerEntry &server = state.servers.at(1);
+        QCOMPARE(server.name, QByteArray("New"));
+        QCOMPARE(server.executable, QByteArray("new.exe"));
+        QCOMPARE(server.files.size(), std::size_t(2));
+        QCOMPARE(server.files.at("a").lastVersion, QByteArray("3"));
+        QCOMPARE(server.files.at("a").cmd, QByteArray()); // the later element replaces every field
+    }
+
+    void textAndCdataChildrenCountAsNamelessEntries()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        QVERIFY(state.mergeDocument("<launcher>\n  texto <file name=\"a.dll\"/>\n  <![CDATA[x]]>\n</launcher>"
+                                    "<images><file name=\"i.png\" href=\"h\"/>solto</images>"));
+        QCOMPARE(launcherFileNames(state), QByteArrayList({"", "a.dll", ""}));
+        QCOMPARE(state.images.size(), std::size_t(2));
+        QCOMPARE(state.images.at("").href, QByteArray());
+    }
+
+    void elementsAreLookedUpAtTheTopLevelOnly()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        QVERIFY(state.mergeDocument("<root>"
+            "<download path=\"http://x/\"/><launcher lastVersion=\"9\"/>"
+            "<servers><server id=\"1\"/></servers></root>"));
+        QCOMPARE(state.downloadPath, QByteArray());
+        QCOMPARE(state.launcherLastVersion, QByteArray());
+        QVERIFY(state.servers.empty());
+    }
+
+    void commentsAreDroppedOnTheNextSave()
+    {
+        TemporaryGameFolder folder;
+        writeFileBytes(QStringLiteral("config.xml"), "<!-- nota do suporte -->\n" + defaultsConfig);
+        LauncherState state(nullptr);
+        QVERIFY(state.loadConfig());
+        QCOMPARE(configBytes(), defaultsConfig);
+    }
+
+    void listInstalledVersionsOverrideLocalOnes()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"1\" lastVersion=\"1\"/></server></servers>");
+        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"0\" lastVersion=\"2\"/></server></servers>");
+        QCOMPARE(state.servers.at(1).files.at("a").installedVersion, QByteArray("0"));
+    }
+
+    void aMergeRemovesNoServerOrFileButRebuildsImagesAndLauncherFiles()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        state.mergeDocument("<launcher><file name=\"old.dll\"/></launcher>"
+            "<images><file name=\"old.jpg\"/></images>"
+            "<servers>"
+                "<server id=\"1\" name=\"Um\"><file name=\"dropped\" installedVersion=\"1\" lastVersion=\"2\"/></server>"
+                "<server id=\"2\" name=\"Dois\"/>"
+            "</servers>");
+        state.mergeDocument("<launcher><file name=\"new.dll\"/></launcher>"
+            "<images><file name=\"new.jpg\"/></images>"
+            "<servers><server id=\"1\" name=\"Um\"><file name=\"kept\" lastVersion=\"1\"/></server></servers>");
+
+        QCOMPARE(launcherFileNames(state), QByteArrayList{"new.dll"});
+        QCOMPARE(state.images.size(), std::size_t(1));
+        QCOMPARE(state.images.count("new.jpg"), std::size_t(1));
+        QCOMPARE(state.servers.at(2).name, QByteArray("Dois"));
+        ServerEntry &server = state.servers.at(1);
+        QCOMPARE(server.files.at("dropped").installedVersion, QByteArray("1"));
+        QCOMPARE(server.files.at("dropped").lastVersion, QByteArray("2"));
+        // Still due, so the server can never reach play again.
+        QCOMPARE(LauncherState::pendingFiles(server).count("dropped"), std::size_t(1));
+        QVERIFY(configBytes().contains("name=\"dropped\""));
+    }
+
+    void valuesRoundTripThroughConfig()
+    {
+        TemporaryGameFolder folder;
+        {
+            LauncherState state(nullptr);
+            ServerEntry &server = state.servers[3];
+            server.id = 3;
+            server.name = "Servidor \xc3\xa7\xc3\xa3o <&> \"aspas\" 'apostrofo'";
+            server.files["a b.exe"] = FileEntry{"1", "2", "exec", "/q /x", "cmd /c \"x & y\"", "a b.exe"};
+            QVERIFY(state.saveConfig());
+        }
+        LauncherState reloaded(nullptr);
+        QVERIFY(reloaded.loadConfig());
+        const ServerEntry &server = reloaded.servers.at(3);
+        QCOMPARE(server.name, QByteArray("Servidor \xc3\xa7\xc3\xa3o <&> \"aspas\" 'apostrofo'"));
+        const FileEntry &file = server.files.at("a b.exe");
+        QCOMPARE(file.cmd, QByteArray("cmd /c \"x & y\""));
+        QCOMPARE(file.value, QByteArray("/q /x"));
+        QCOMPARE(file.installedVersion, QByteArray("1"));
+    }
+
+    void configWithCrLfLineEndsLoads()
+    {
+        TemporaryGameFolder folder;
+        QByteArray crlf = defaultsConfig;
+        crlf.replace("\n", "\r\n");
+        crlf.replace("installedVersion=\"1.2\"", "installedVersion=\"1.1\"");
+        writeFileBytes(QStringLiteral("config.xml"), crlf);
+        LauncherState state(nullptr);
+        QVERIFY(state.loadConfig());
+        QCOMPARE(state.launcherInstalledVersion, QByteArray("1.1"));
+        QVERIFY(!configBytes().contains('\r'));
+    }
+
+    void malformedConfigIsReportedKeptAndNotOverwritten()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        const QByteArray broken = "<launcher installedVersion=\"1.0\"><servers>";
+        writeFileBytes(QStringLiteral("config.xml"), broken);
+
+        LauncherState state(nullptr);
+        QVERIFY(!state.loadConfig());
+        QCOMPARE(boxes.texts(), QStringList{unreadableListText});
+        QCOMPARE(boxes.boxes.front().title, QStringLiteral("Erro"));
+        QCOMPARE(state.launcherInstalledVersion, QByteArray("1.2"));
+        QCOMPARE(configBytes(), broken);
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), broken);
+
+        // A later merge may then replace it; the copy stays for support.
+        QVERIFY(state.mergeDocument("<launcher lastVersion=\"1.3\"/>"));
+        QVERIFY(configBytes().startsWith("<?xml"));
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), broken);
+    }
+
+    void malformedUpdateListChangesNothing()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        LauncherState state(nullptr);
+        state.mergeDocument("<download path=\"http://x/\"/><servers><server id=\"1\" name=\"Um\"/></servers>");
+        const QByteArray before = configBytes();
+
+        for (const char *bad : {"", "<html><body>404", "texto solto", "<a></b>", "<servers><server id=\"2\">"}) {
+            QVERIFY2(!state.mergeDocument(bad), bad);
+        }
+        QCOMPARE(boxes.boxes.size(), std::size_t(5));
+        QCOMPARE(state.downloadPath, QByteArray("http://x/"));
+        QCOMPARE(state.servers.size(), std::size_t(1));
+        QCOMPARE(configBytes(), before);
+        QVERIFY(!QFile::exists(QStringLiteral("config.xml.bad")));
+    }
+
+    void documentEndsAtItsFirstNulByte()
+    {
+        TemporaryGameFolder folder;
+        writeFileBytes(QStringLiteral("config.xml"),
+                       QByteArray("<launcher installedVersion=\"1.4\"/>") + '\0' + "<launcher");
+        LauncherState state(nullptr);
+        QVERIFY(state.loadConfig());
+        QCOMPARE(state.launcherInstalledVersion, QByteArray("1.4"));
+    }
+
+    void unwritableConfigLeavesTheOldOneAndNoLitter()
+    {
+        TemporaryGameFolder folder;
+        // Tests may run as root, so a folder stands where the file is expected.
+        QVERIFY(QDir().mkdir(QStringLiteral("config.xml")));
+        writeFileBytes(QStringLiteral("config.xml/inside"), "keep");
+
+        LauncherState state(nullptr);
+        QVERIFY(!state.loadConfig());
+        QVERIFY(!state.saveConfig());
+        QVERIFY(state.mergeDocument("<launcher lastVersion=\"2\"/>"));
+        QCOMPARE(state.launcherLastVersion, QByteArray("2"));
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml/inside")), QByteArray("keep"));
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("config.xml")});
+    }
+};
+
+QTEST_GUILESS_MAIN(DocumentsTest)
+#include "documents_test.moc"

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// A fresh, empty game folder that is the working directory while the object
+// lives, as the launcher expects to run in one.
+class TemporaryGameFolder
+{
+public:
+    TemporaryGameFolder();
+    ~TemporaryGameFolder();
+    TemporaryGameFolder(const TemporaryGameFolder &) = delete;
+    TemporaryGameFolder &operator=(const TemporaryGameFolder &) = delete;
+
+    QString path() const { return folder.path(); }
+    QString filePath(const QString &name) const { return folder.filePath(name); }
+
+private:
+    QString previousWorkingDirectory;
+    QTemporaryDir folder;
+};
+
+QByteArray readFileBytes(const QString &path);
+void writeFileBytes(const QString &path, const QByteArray &bytes);

@@ -1,0 +1,162 @@
+// Update mode with the real launcher binary in a temporary game folder.
+
+#include "gamefolder.h"
+#include "updatemode.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+// Stands in for a launcher build: it leaves a marker when it is started.
+const QByteArray markerScript = "#!/bin/sh\necho started > started.marker\n";
+
+const QByteArray oldConfig = "<?xml version=\"1.0\"?>\n"
+                             "<tsqp version=\"1.0\" />\n"
+                             "<download path=\"http://127.0.0.1:8765/\" />\n"
+                             "<launcher installedVersion=\"1.2\" lastVersion=\"1.3\" />\n"
+                             "<images installedVersion=\"\" lastVersion=\"\" />\n"
+                             "<servers />\n";
+
+struct Run {
+    int exitCode = -1;
+    qint64 elapsedMs = 0;
+    bool finished = false;
+};
+
+Run runLauncher(const QStringList &arguments, int timeoutMs = 15000)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QStringLiteral(LAUNCHER_BINARY), arguments);
+    Run run;
+    run.finished = process.waitForFinished(timeoutMs);
+    run.elapsedMs = clock.elapsed();
+    if (!run.finished) {
+        process.kill();
+        process.waitForFinished();
+    } else {
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    return run;
+}
+
+void writeExecutable(const QString &path, const QByteArray &contents)
+{
+    writeFileBytes(path, contents);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool waitForMarker()
+{
+    return QTest::qWaitFor([] { return QFile::exists(QStringLiteral("started.marker")); }, 10000);
+}
+
+QByteArray configBytes()
+{
+    return readFileBytes(QStringLiteral("config.xml"));
+}
+
+} // namespace
+
+class UpdateModeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void onlyTheExactOptionSelectsUpdateMode()
+    {
+        const auto selects = [](std::vector<const char *> arguments) {
+            return hasUpdateOption(int(arguments.size()), const_cast<char **>(arguments.data()));
+        };
+        QVERIFY(selects({"launcher.exe", "-update"}));
+        QVERIFY(selects({"-update"}));
+        QVERIFY(selects({"launcher.exe", "x", "-update", "y"}));
+        QVERIFY(!selects({"launcher.exe"}));
+        QVERIFY(!selects({"launcher.exe", "-Update", "--update", "-update ", " -update", "update"}));
+    }
+
+    void newBuildReplacesTheLauncherAndIsStarted()
+    {
+        TemporaryGameFolder folder;
+        writeFileBytes(QStringLiteral("launcher.exe"), "old build");
+        writeExecutable(QStringLiteral("newLauncher.exe"), markerScript);
+        writeFileBytes(QStringLiteral("config.xml"), oldConfig);
+
+        const Run run = runLauncher({QStringLiteral("-update")});
+        QVERIFY(run.finished);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.elapsedMs > 2000, qPrintable(QString::number(run.elapsedMs)));
+
+        QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), markerScript);
+        QVERIFY(QFile::permissions(QStringLiteral("launcher.exe")) & QFile::ExeOwner);
+        QByteArray committed = oldConfig;
+        committed.replace("installedVersion=\"1.2\" lastVersion=\"1.3\"", "installedVersion=\"1.3\" lastVersion=\"1.3\"");
+        QCOMPARE(configBytes(), committed);
+        QVERIFY(waitForMarker());
+    }
+
+    void failedCopyKeepsTheOldVersionAndStillStartsTheLauncher()
+    {
+        TemporaryGameFolder folder;
+        writeExecutable(QStringLiteral("launcher.exe"), markerScript);
+        writeFileBytes(QStringLiteral("config.xml"), oldConfig);
+
+        const Run run = runLauncher({QStringLiteral("-update")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(configBytes(), oldConfig);
+        QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), markerScript);
+        QVERIFY(waitForMarker());
+    }
+
+    void emptyFolderGetsExactlyTheDefaults()
+    {
+        TemporaryGameFolder folder;
+        const Run run = runLauncher({QStringLiteral("-update")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.elapsedMs > 2000);
+        QCOMPARE(configBytes(), QByteArray("<?xml version=\"1.0\"?>\n"
+                                           "<tsqp version=\"1.0\" />\n"
+                                           "<download path=\"\" />\n"
+                                           "<launcher installedVersion=\"1.2\" lastVersion=\"\" />\n"
+                                           "<images installedVersion=\"\" lastVersion=\"\" />\n"
+                                           "<servers />\n"));
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("config.xml")});
+    }
+
+    void unreadableConfigIsNotCommittedOver()
+    {
+        TemporaryGameFolder folder;
+        writeFileBytes(QStringLiteral("launcher.exe"), "old build");
+        writeExecutable(QStringLiteral("newLauncher.exe"), markerScript);
+        const QByteArray broken = "<launcher installedVersion=\"1.2\" lastVersion=\"1.3\">";
+        writeFileBytes(QStringLiteral("config.xml"), broken);
+
+        const Run run = runLauncher({QStringLiteral("-update")});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(configBytes(), broken);
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), broken);
+        QVERIFY(waitForMarker()); // the new build is in place and started all the same
+    }
+
+    void lookalikeOptionsDoNotUpdate()
+    {
+        TemporaryGameFolder folder;
+        writeExecutable(QStringLiteral("newLauncher.exe"), markerScript);
+        writeFileBytes(QStringLiteral("config.xml"), oldConfig);
+        for (const QString &option : {QStringLiteral("-Update"), QStringLiteral("--update"), QStringLiteral("-update ")}) {
+            const Run run = runLauncher({option}, 2500);
+            QVERIFY2(!run.finished || run.exitCode != 1, qPrintable(option));
+            QVERIFY2(!QFile::exists(QStringLiteral("launcher.exe")), qPrintable(option));
+            QVERIFY(configBytes().contains("installedVersion=\"1.2\" lastVersion=\"1.3\""));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(UpdateModeTest)
+#include "updatemode_test.moc"
