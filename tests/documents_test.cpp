@@ -10,9 +10,9 @@
 
 namespace {
 
-const QString unreadableListText = QString::fromLatin1(
-    "N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
-    "es, por favor contate o suporte");
+const QString unreadableListText =
+    QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
+                        "es, por favor contate o suporte");
 
 const QByteArray defaultsConfig = "<?xml version=\"1.0\"?>\n"
                                   "<tsqp version=\"1.0\" />\n"
@@ -44,49 +44,51 @@ private slots:
         BoxRecorder boxes;
         LauncherState state(nullptr);
         QVERIFY(state.mergeDocument("<launcher installedVersion=\"1.3\"/>"
-            "<images installedVersion=\"7\"/>"
-            "<servers><server id=\"1\">"
-                "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"
-                "<file name=\"patch.exe\" installedVersion=\"3\"/>"
-                "<file name=\"data.pak\" installedVersion=\"11\"/>"
-            "</server></servers>"));
+                                    "<images installedVersion=\"7\"/>"
+                                    "<servers><server id=\"1\">"
+                                    "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"
+                                    "<file name=\"patch.exe\" installedVersion=\"3\"/>"
+                                    "<file name=\"data.pak\" installedVersion=\"11\"/>"
+                                    "</server></servers>"));
 
-        QVERIFY(state.mergeDocument("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+        QVERIFY(state.mergeDocument(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
             "<download path=\"http://127.0.0.1:8765/\"/>"
             "<launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/></launcher>"
             "<images lastVersion=\"7\">"
-                "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
-                "<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\"/>"
+            "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
+            "<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\"/>"
             "</images>"
             "<servers>"
-                "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">"
-                    "<file name=\"ZEV1.exe\" lastVersion=\"12\"/>"
-                    "<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" lastVersion=\"3\"/>"
-                    "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" lastVersion=\"12\"/>"
-                "</server>"
+            "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">"
+            "<file name=\"ZEV1.exe\" lastVersion=\"12\"/>"
+            "<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" lastVersion=\"3\"/>"
+            "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" lastVersion=\"12\"/>"
+            "</server>"
             "</servers>"));
 
-        QCOMPARE(configBytes(),
-                 QByteArray("<?xml version=\"1.0\"?>\n"
-                            "<tsqp version=\"1.0\" />\n"
-                            "<download path=\"http://127.0.0.1:8765/\" />\n"
-                            "<launcher installedVersion=\"1.3\" lastVersion=\"1.3\">\n"
-                            "\t<file name=\"extra.dll\" />\n"
-                            "</launcher>\n"
-                            "<images installedVersion=\"7\" lastVersion=\"7\">\n"
-                            "\t<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\" />\n"
-                            "\t<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\" />\n"
-                            "</images>\n"
-                            "<servers>\n"
-                            "\t<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">\n"
-                            "\t\t<file name=\"ZEV1.exe\" function=\"\" value=\"\" cmd=\"\" "
-                            "installedVersion=\"11\" lastVersion=\"12\" />\n"
-                            "\t\t<file name=\"data.pak\" function=\"\" value=\"\" "
-                            "cmd=\"echo pronto &amp;&amp; exit 0\" installedVersion=\"11\" lastVersion=\"12\" />\n"
-                            "\t\t<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" cmd=\"\" "
-                            "installedVersion=\"3\" lastVersion=\"3\" />\n"
-                            "\t</server>\n"
-                            "</servers>\n"));
+        QCOMPARE(
+            configBytes(),
+            QByteArray("<?xml version=\"1.0\"?>\n"
+                       "<tsqp version=\"1.0\" />\n"
+                       "<download path=\"http://127.0.0.1:8765/\" />\n"
+                       "<launcher installedVersion=\"1.3\" lastVersion=\"1.3\">\n"
+                       "\t<file name=\"extra.dll\" />\n"
+                       "</launcher>\n"
+                       "<images installedVersion=\"7\" lastVersion=\"7\">\n"
+                       "\t<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\" />\n"
+                       "\t<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\" />\n"
+                       "</images>\n"
+                       "<servers>\n"
+                       "\t<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">\n"
+                       "\t\t<file name=\"ZEV1.exe\" function=\"\" value=\"\" cmd=\"\" "
+                       "installedVersion=\"11\" lastVersion=\"12\" />\n"
+                       "\t\t<file name=\"data.pak\" function=\"\" value=\"\" "
+                       "cmd=\"echo pronto &amp;&amp; exit 0\" installedVersion=\"11\" lastVersion=\"12\" />\n"
+                       "\t\t<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" cmd=\"\" "
+                       "installedVersion=\"3\" lastVersion=\"3\" />\n"
+                       "\t</server>\n"
+                       "</servers>\n"));
         QCOMPARE(LauncherState::serverStatus(state.servers.at(1)), ServerStatus::Update);
         QVERIFY(boxes.boxes.empty());
     }
@@ -105,8 +107,8 @@ private slots:
         TemporaryGameFolder folder;
         LauncherState state(nullptr);
         state.mergeDocument("<download path=\"http://old/\"/>"
-            "<launcher installedVersion=\"1.5\" lastVersion=\"1.6\"/>"
-            "<images installedVersion=\"3\" lastVersion=\"4\"/>");
+                            "<launcher installedVersion=\"1.5\" lastVersion=\"1.6\"/>"
+                            "<images installedVersion=\"3\" lastVersion=\"4\"/>");
 
         // Without installed versions the local ones stay; everything else is replaced,
         // a missing element acting as one without attributes.
@@ -120,7 +122,8 @@ private slots:
 
         // An attribute present with an empty value counts as present.
         QVERIFY(state.mergeDocument("<launcher installedVersion=\"\" /><images installedVersion=\"\"/>"
-            "<servers><server id=\"4\"><file lastVersion=\"2\"/><file name=\"x\" installedVersion=\"\"/></server></servers>"));
+                                    "<servers><server id=\"4\"><file lastVersion=\"2\"/><file name=\"x\" "
+                                    "installedVersion=\"\"/></server></servers>"));
         QCOMPARE(state.launcherInstalledVersion, QByteArray());
         QCOMPARE(state.imagesInstalledVersion, QByteArray());
         const ServerEntry &server = state.servers.at(4);
@@ -134,12 +137,12 @@ private slots:
         TemporaryGameFolder folder;
         LauncherState state(nullptr);
         QVERIFY(state.mergeDocument("<servers>"
-            "<server id=\"0x2\" name=\"hex\"/>"
-            "<server id=\"65537\" name=\"wrapped\"/>"
-            "<server id=\"-1\" name=\"negative\"/>"
-            "<server id=\"  7\" name=\"spaced\"/>"
-            "<server id=\"texto\" name=\"text\"/>"
-            "</servers>"));
+                                    "<server id=\"0x2\" name=\"hex\"/>"
+                                    "<server id=\"65537\" name=\"wrapped\"/>"
+                                    "<server id=\"-1\" name=\"negative\"/>"
+                                    "<server id=\"  7\" name=\"spaced\"/>"
+                                    "<server id=\"texto\" name=\"text\"/>"
+                                    "</servers>"));
         QCOMPARE(state.servers.at(2).name, QByteArray("hex"));
         QCOMPARE(state.servers.at(1).name, QByteArray("wrapped"));
         QCOMPARE(state.servers.at(65535).name, QByteArray("negative"));
@@ -154,15 +157,16 @@ private slots:
     {
         TemporaryGameFolder folder;
         LauncherState state(nullptr);
-        QVERIFY(state.mergeDocument("<images><file name=\"a.jpg\" href=\"first\"/><file name=\"a.jpg\" href=\"second\"/></images>"
+        QVERIFY(state.mergeDocument(
+            "<images><file name=\"a.jpg\" href=\"first\"/><file name=\"a.jpg\" href=\"second\"/></images>"
             "<servers>"
-                "<server id=\"1\" name=\"Old\" executable=\"old.exe\">"
-                    "<file name=\"a\" lastVersion=\"1\" cmd=\"first\"/>"
-                "</server>"
-                "<server id=\"1\" name=\"New\" executable=\"new.exe\">"
-                    "<file name=\"b\" lastVersion=\"2\"/>"
-                    "<file name=\"a\" lastVersion=\"3\"/>"
-                "</server>"
+            "<server id=\"1\" name=\"Old\" executable=\"old.exe\">"
+            "<file name=\"a\" lastVersion=\"1\" cmd=\"first\"/>"
+            "</server>"
+            "<server id=\"1\" name=\"New\" executable=\"new.exe\">"
+            "<file name=\"b\" lastVersion=\"2\"/>"
+            "<file name=\"a\" lastVersion=\"3\"/>"
+            "</server>"
             "</servers>"));
         QCOMPARE(state.images.size(), std::size_t(1));
         QCOMPARE(state.images.at("a.jpg").href, QByteArray("first"));
@@ -190,8 +194,8 @@ private slots:
         TemporaryGameFolder folder;
         LauncherState state(nullptr);
         QVERIFY(state.mergeDocument("<root>"
-            "<download path=\"http://x/\"/><launcher lastVersion=\"9\"/>"
-            "<servers><server id=\"1\"/></servers></root>"));
+                                    "<download path=\"http://x/\"/><launcher lastVersion=\"9\"/>"
+                                    "<servers><server id=\"1\"/></servers></root>"));
         QCOMPARE(state.downloadPath, QByteArray());
         QCOMPARE(state.launcherLastVersion, QByteArray());
         QVERIFY(state.servers.empty());
@@ -210,8 +214,10 @@ private slots:
     {
         TemporaryGameFolder folder;
         LauncherState state(nullptr);
-        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"1\" lastVersion=\"1\"/></server></servers>");
-        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"0\" lastVersion=\"2\"/></server></servers>");
+        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"1\" "
+                            "lastVersion=\"1\"/></server></servers>");
+        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"0\" "
+                            "lastVersion=\"2\"/></server></servers>");
         QCOMPARE(state.servers.at(1).files.at("a").installedVersion, QByteArray("0"));
     }
 
@@ -220,14 +226,16 @@ private slots:
         TemporaryGameFolder folder;
         LauncherState state(nullptr);
         state.mergeDocument("<launcher><file name=\"old.dll\"/></launcher>"
-            "<images><file name=\"old.jpg\"/></images>"
-            "<servers>"
-                "<server id=\"1\" name=\"Um\"><file name=\"dropped\" installedVersion=\"1\" lastVersion=\"2\"/></server>"
-                "<server id=\"2\" name=\"Dois\"/>"
-            "</servers>");
+                            "<images><file name=\"old.jpg\"/></images>"
+                            "<servers>"
+                            "<server id=\"1\" name=\"Um\"><file name=\"dropped\" installedVersion=\"1\" "
+                            "lastVersion=\"2\"/></server>"
+                            "<server id=\"2\" name=\"Dois\"/>"
+                            "</servers>");
         state.mergeDocument("<launcher><file name=\"new.dll\"/></launcher>"
-            "<images><file name=\"new.jpg\"/></images>"
-            "<servers><server id=\"1\" name=\"Um\"><file name=\"kept\" lastVersion=\"1\"/></server></servers>");
+                            "<images><file name=\"new.jpg\"/></images>"
+                            "<servers><server id=\"1\" name=\"Um\"><file name=\"kept\" "
+                            "lastVersion=\"1\"/></server></servers>");
 
         QCOMPARE(launcherFileNames(state), QByteArrayList{"new.dll"});
         QCOMPARE(state.images.size(), std::size_t(1));
@@ -301,10 +309,12 @@ private slots:
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         LauncherState state(nullptr);
-        state.mergeDocument("<download path=\"http://x/\"/><servers><server id=\"1\" name=\"Um\"/></servers>");
+        state.mergeDocument(
+            "<download path=\"http://x/\"/><servers><server id=\"1\" name=\"Um\"/></servers>");
         const QByteArray before = configBytes();
 
-        for (const char *bad : {"", "<html><body>404", "texto solto", "<a></b>", "<servers><server id=\"2\">"}) {
+        for (const char *bad :
+             {"", "<html><body>404", "texto solto", "<a></b>", "<servers><server id=\"2\">"}) {
             QVERIFY2(!state.mergeDocument(bad), bad);
         }
         QCOMPARE(boxes.boxes.size(), std::size_t(5));

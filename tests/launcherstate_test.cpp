@@ -53,21 +53,20 @@ private slots:
     void anyDifferenceInTheLabelsMakesAFileDue()
     {
         ServerEntry server = serverWith({
-            file("lower", "12", "11"),    // an older label is still a change
+            file("lower", "12", "11"), // an older label is still a change
             file("trailing", "1.2", "1.20"),
-            file("emptied", "3", ""),     // the server withdrew the version
+            file("emptied", "3", ""), // the server withdrew the version
             file("fresh", "", "1"),
             file("same", "7", "7"),
             file("neverVersioned", "", ""),
         });
         const auto pending = LauncherState::pendingFiles(server);
-        QCOMPARE(QByteArrayList({"emptied", "fresh", "lower", "trailing"}),
-                 [&] {
-                     QByteArrayList names;
-                     for (const auto &entry : pending)
-                         names << entry.first;
-                     return names;
-                 }());
+        QCOMPARE(QByteArrayList({"emptied", "fresh", "lower", "trailing"}), [&] {
+            QByteArrayList names;
+            for (const auto &entry : pending)
+                names << entry.first;
+            return names;
+        }());
     }
 
     void pendingFilesComeInByteOrderAndLeadIntoTheServer()

@@ -55,8 +55,9 @@ private slots:
 
     void windowsInterpreterSyntaxIsRefused()
     {
-        for (const QByteArray &unsafe : QByteArrayList{"a&b.exe", "a|b", "a<b", "a>b", "a^b", "a\"b", "%PATH%",
-                                                       "a\nb", QByteArray("a\tb"), QByteArray("a\x7f")}) {
+        for (const QByteArray &unsafe :
+             QByteArrayList{"a&b.exe", "a|b", "a<b", "a>b", "a^b", "a\"b", "%PATH%", "a\nb",
+                            QByteArray("a\tb"), QByteArray("a\x7f")}) {
             QVERIFY2(!windowsStartCommand("clientes", unsafe, std::nullopt), unsafe.constData());
             QVERIFY2(!windowsStartCommand("clientes", "ok.exe", unsafe), unsafe.constData());
             QVERIFY2(!windowsCopyCommand(unsafe, "launcher.exe"), unsafe.constData());
@@ -75,10 +76,12 @@ private slots:
                                         QByteArray("-x  a;touch pwned-arg && $(touch pwned-sub2) `id`")));
         const QByteArrayList seen = waitForSeenLines(QStringLiteral("clientes/seen.txt"));
         QCOMPARE(seen.value(0), QFile::encodeName(folder.filePath(QStringLiteral("clientes"))));
-        QCOMPARE(seen.mid(1), QByteArrayList({"-x", "a;touch", "pwned-arg", "&&", "$(touch", "pwned-sub2)", "`id`"}));
+        QCOMPARE(seen.mid(1),
+                 QByteArrayList({"-x", "a;touch", "pwned-arg", "&&", "$(touch", "pwned-sub2)", "`id`"}));
         QTest::qWait(200);
-        const QStringList pwned = QDir().entryList({QStringLiteral("pwned*")}, QDir::Files) +
-                                  QDir(QStringLiteral("clientes")).entryList({QStringLiteral("pwned*")}, QDir::Files);
+        const QStringList pwned =
+            QDir().entryList({QStringLiteral("pwned*")}, QDir::Files) +
+            QDir(QStringLiteral("clientes")).entryList({QStringLiteral("pwned*")}, QDir::Files);
         QVERIFY2(pwned.isEmpty(), qPrintable(pwned.join(QLatin1Char(' '))));
     }
 
@@ -87,7 +90,8 @@ private slots:
         TemporaryGameFolder folder;
         writeExecutable(QStringLiteral("launcher.exe"), argumentEchoScript);
         QVERIFY(platform().startLauncher("launcher.exe"));
-        QCOMPARE(waitForSeenLines(QStringLiteral("seen.txt")), QByteArrayList{QFile::encodeName(folder.path())});
+        QCOMPARE(waitForSeenLines(QStringLiteral("seen.txt")),
+                 QByteArrayList{QFile::encodeName(folder.path())});
 
         QVERIFY(!platform().startProgram("", "sh", QByteArray("-c true")));
         QVERIFY(!platform().startProgram("clientes", "missing.exe", std::nullopt));

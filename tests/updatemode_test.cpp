@@ -95,7 +95,8 @@ private slots:
         QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), markerScript);
         QVERIFY(QFile::permissions(QStringLiteral("launcher.exe")) & QFile::ExeOwner);
         QByteArray committed = oldConfig;
-        committed.replace("installedVersion=\"1.2\" lastVersion=\"1.3\"", "installedVersion=\"1.3\" lastVersion=\"1.3\"");
+        committed.replace("installedVersion=\"1.2\" lastVersion=\"1.3\"",
+                          "installedVersion=\"1.3\" lastVersion=\"1.3\"");
         QCOMPARE(configBytes(), committed);
         QVERIFY(waitForMarker());
     }
@@ -149,7 +150,8 @@ private slots:
         TemporaryGameFolder folder;
         writeExecutable(QStringLiteral("newLauncher.exe"), markerScript);
         writeFileBytes(QStringLiteral("config.xml"), oldConfig);
-        for (const QString &option : {QStringLiteral("-Update"), QStringLiteral("--update"), QStringLiteral("-update ")}) {
+        for (const QString &option :
+             {QStringLiteral("-Update"), QStringLiteral("--update"), QStringLiteral("-update ")}) {
             const Run run = runLauncher({option}, 2500);
             QVERIFY2(!run.finished || run.exitCode != 1, qPrintable(option));
             QVERIFY2(!QFile::exists(QStringLiteral("launcher.exe")), qPrintable(option));
