@@ -81,15 +81,6 @@ private slots:
         QCOMPARE(server.files.at("A.exe").installedVersion, QByteArray("1"));
         QCOMPARE(LauncherState::pendingFiles(server).size(), std::size_t(2));
     }
-
-    void aNewStateHoldsTheBuildsLauncherVersion()
-    {
-        const LauncherState state(nullptr);
-        QCOMPARE(state.launcherInstalledVersion, QByteArray("1.2"));
-        QVERIFY(state.launcherLastVersion.isEmpty());
-        QVERIFY(state.servers.empty());
-        QVERIFY(state.images.empty());
-    }
 };
 
 QTEST_GUILESS_MAIN(LauncherStateTest)
