@@ -3,8 +3,8 @@
 
 #include "launcherstate.h"
 
-#include "atomicfile.h"
 #include "messages.h"
+#include "partialfile.h"
 
 #include <QFile>
 

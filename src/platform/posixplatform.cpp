@@ -3,9 +3,10 @@
 
 #include "systemplatform.h"
 
+#include "partialfile.h"
+
 #include <QFile>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStringList>
 
 namespace {
@@ -43,24 +44,17 @@ bool SystemPlatform::copyFile(const QByteArray &source, const QByteArray &target
 
     // The running launcher may be the target: a new file renamed over it replaces
     // it without touching the program text in use.
-    QSaveFile output(QFile::decodeName(target));
-    if (!output.open(QIODevice::WriteOnly))
+    const std::unique_ptr<PartialFile> output = PartialFile::create(target);
+    if (!output)
         return false;
     char chunk[64 * 1024];
-    for (;;) {
-        const qint64 count = input.read(chunk, sizeof chunk);
-        if (count < 0 || output.write(chunk, count) != count) {
-            output.cancelWriting();
+    qint64 count;
+    while ((count = input.read(chunk, sizeof chunk)) > 0) {
+        if (!output->write(chunk, std::size_t(count)))
             return false;
-        }
-        if (count == 0)
-            break;
     }
-    if (!output.setPermissions(input.permissions())) {
-        output.cancelWriting();
-        return false;
-    }
-    return output.commit();
+    return count == 0 && QFile::setPermissions(QFile::decodeName(output->path()), input.permissions()) &&
+           output->commit();
 }
 
 bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &program,

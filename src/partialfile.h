@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+#include <memory>
+
+// A file being written beside its target, under the target's name plus
+// partialFileSuffix. The target is replaced by a rename only on commit(); a
+// partial file that is destroyed uncommitted is removed, so a failed or
+// interrupted write never touches the target. A partial file that a crash left
+// behind is removed by the next write of the same target.
+class PartialFile
+{
+public:
+    ~PartialFile();
+    PartialFile(const PartialFile &) = delete;
+    PartialFile &operator=(const PartialFile &) = delete;
+
+    // Null when the partial file cannot be created (a missing folder, no rights).
+    static std::unique_ptr<PartialFile> create(const QByteArray &targetPath);
+
+    bool write(const char *data, std::size_t size);
+
+    // Flushes and closes the file and renames it over the target. With
+    // syncToDisk the content reaches the disk before the rename, so that not even
+    // a power cut can leave an empty target.
+    bool commit(bool syncToDisk = false);
+
+    const QByteArray &path() const { return partialPath; }
+
+private:
+    PartialFile(QByteArray targetPath, QByteArray partialPath, std::FILE *stream);
+
+    QByteArray targetPath;
+    QByteArray partialPath;
+    std::FILE *stream;
+    bool writeFailed = false;
+};
+
+extern const char partialFileSuffix[];
+
+// Replaces the file at path with contents, durably and all at once: a crash or a
+// full disk never leaves a partial file behind. False when the file could not be
+// replaced; the old one is then untouched.
+bool replaceFileContents(const QString &path, const QByteArray &contents);
