@@ -1,0 +1,388 @@
+// One HTTP GET against a real server on 127.0.0.1: what lands on disk, what stays
+// in memory, which box the player sees, and the progress display.
+
+#include "boxrecorder.h"
+#include "clock.h"
+#include "filedownloader.h"
+#include "gamefolder.h"
+#include "partialfile.h"
+#include "testhttpserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+namespace {
+
+const QString transferErrorText = QStringLiteral(
+    "Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a sua internet. errno ");
+const QString serverErrorText =
+    QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: ");
+const QString inUseText =
+    QString::fromLatin1("N\xe3o foi poss\xedvel salvar o download, aparentemente o arquivo est\xe1 em uso");
+
+QStringList folderEntries()
+{
+    return QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+TestHttpServer::Reply slowBody(int bytes, int chunkBytes, int delayMs)
+{
+    TestHttpServer::Reply reply;
+    reply.body = QByteArray(bytes, 'x');
+    reply.chunkBytes = chunkBytes;
+    reply.chunkDelayMs = delayMs;
+    return reply;
+}
+
+// A port on 127.0.0.1 that nothing listens on.
+quint16 closedPort()
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr *>(&address), length);
+    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
+qint64 peakResidentKilobytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+class DownloaderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { FileDownloader::stallTimeoutSeconds = 30; }
+
+    void completeAnswerReplacesTheTarget()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server(folder.path());
+        QDir().mkdir(QStringLiteral("clientes"));
+        writeFileBytes(QStringLiteral("clientes/jogo.pak"), "old contents, longer than the new");
+        TestHttpServer::Reply fresh;
+        fresh.body = QByteArray("new\0contents", 12);
+        server.setReply("/clientes/jogo.pak", fresh);
+        server.setReply("/vazio", TestHttpServer::Reply());
+
+        FileDownloader downloader;
+        downloader.localPath = "clientes/jogo.pak";
+        QVERIFY(downloader.downloadFile(server.url("/clientes/jogo.pak").constData(), "Jogo"));
+        QCOMPARE(readFileBytes(QStringLiteral("clientes/jogo.pak")), fresh.body);
+
+        downloader.localPath = "vazio.dat";
+        QVERIFY(downloader.downloadFile(server.url("/vazio").constData(), "Jogo"));
+        QCOMPARE(readFileBytes(QStringLiteral("vazio.dat")), QByteArray());
+
+        QVERIFY(boxes.boxes.empty());
+        QCOMPARE(QDir(QStringLiteral("clientes")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("jogo.pak")});
+        for (const TestHttpServer::Request &request : server.requests())
+            QCOMPARE(request.userAgent, QByteArray("Updater"));
+    }
+
+    void errorStatusesAndRedirects()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        TestHttpServer::Reply moved;
+        moved.status = 301;
+        moved.location = server.url("/elsewhere");
+        moved.body = "moved";
+        server.setReply("/moved", moved);
+        writeFileBytes(QStringLiteral("alvo.dat"), "old");
+
+        FileDownloader downloader;
+        downloader.localPath = "alvo.dat";
+        QVERIFY(!downloader.downloadFile(server.url("/missing").constData(), "Jogo"));
+        QVERIFY(!downloader.downloadFile(server.url("/moved").constData(), "Jogo"));
+        QCOMPARE(boxes.texts(), QStringList({serverErrorText + QStringLiteral("404"),
+                                             serverErrorText + QStringLiteral("301")}));
+        QCOMPARE(boxes.boxes.front().title, QStringLiteral("Erro"));
+        QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), QByteArray("old"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("alvo.dat")});
+
+        // In memory every answer counts, its body kept as it came.
+        downloader.localPath.clear();
+        QVERIFY(downloader.downloadFile(server.url("/missing").constData(), nullptr));
+        QVERIFY(downloader.buffer.contains("404 Not Found"));
+        QVERIFY(downloader.downloadFile(server.url("/moved").constData(), nullptr));
+        QCOMPARE(downloader.buffer, QByteArray("moved"));
+        QCOMPARE(boxes.boxes.size(), std::size_t(2));
+        for (const TestHttpServer::Request &request : server.requests())
+            QVERIFY(request.path != "/elsewhere");
+    }
+
+    void transferErrorsLeaveTheOldFile()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        TestHttpServer::Reply cut = slowBody(100000, 10000, 0);
+        cut.closeAfterBytes = 50000;
+        server.setReply("/cut", cut);
+        writeFileBytes(QStringLiteral("alvo.dat"), "old");
+
+        FileDownloader downloader;
+        downloader.localPath = "alvo.dat";
+        const QByteArray refused = "http://127.0.0.1:" + QByteArray::number(closedPort()) + "/x";
+        QVERIFY(!downloader.downloadFile(refused.constData(), "Jogo"));
+        QVERIFY(!downloader.downloadFile(server.url("/cut").constData(), "Jogo"));
+        QCOMPARE(boxes.texts(), QStringList({transferErrorText + QStringLiteral("7"),
+                                             transferErrorText + QStringLiteral("18")}));
+        QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), QByteArray("old"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("alvo.dat")});
+    }
+
+    void unwritableTargetIsReportedAsInUse()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        server.setReply("/f", slowBody(1000, 1000, 0));
+        QDir().mkdir(QStringLiteral("pasta"));
+
+        FileDownloader downloader;
+        for (const char *target : {"sem-pasta/f.dat", "pasta"}) { // a missing folder; a folder in the way
+            downloader.localPath = target;
+            QVERIFY2(!downloader.downloadFile(server.url("/f").constData(), "Jogo"), target);
+        }
+        QCOMPARE(boxes.texts(), QStringList({inUseText, inUseText}));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("pasta")});
+        QVERIFY(QDir(QStringLiteral("pasta")).isEmpty());
+    }
+
+    void aLeftoverPartialFileIsReplaced()
+    {
+        TemporaryGameFolder folder;
+        TestHttpServer server;
+        server.setReply("/f", slowBody(10, 10, 0));
+        writeFileBytes(QStringLiteral("f.dat") + QLatin1String(partialFileSuffix), "left by a crash");
+
+        FileDownloader downloader;
+        downloader.localPath = "f.dat";
+        QVERIFY(downloader.downloadFile(server.url("/f").constData(), "Jogo"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("f.dat")});
+    }
+
+    void stalledTransfersFailInsteadOfHanging()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        TestHttpServer::Reply stall = slowBody(100000, 1000, 0);
+        stall.stallAfterBytes = 3000;
+        server.setReply("/stall", stall);
+        TestHttpServer::Reply silent;
+        silent.neverAnswer = true;
+        server.setReply("/silent", silent);
+        FileDownloader::stallTimeoutSeconds = 2;
+
+        FileDownloader downloader;
+        downloader.localPath = "alvo.dat";
+        for (const char *path : {"/stall", "/silent"}) {
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(!downloader.downloadFile(server.url(path).constData(), "Jogo"));
+            // libcurl judges the speed over its last few seconds, so a stall is
+            // noticed a few seconds after the last byte plus the window.
+            QVERIFY2(clock.elapsed() < 15000, path);
+        }
+        QCOMPARE(boxes.texts(), QStringList({transferErrorText + QStringLiteral("28"),
+                                             transferErrorText + QStringLiteral("28")}));
+        QVERIFY(folderEntries().isEmpty());
+    }
+
+    void cancelStopsATransferQuietly()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        server.setReply("/slow", slowBody(1000000, 1000, 50));
+
+        FileDownloader downloader;
+        downloader.localPath = "alvo.dat";
+        QElapsedTimer clock;
+        QTimer::singleShot(300, [&] {
+            clock.start();
+            FileDownloader::cancelRunningTransfers();
+        });
+        QVERIFY(!downloader.downloadFile(server.url("/slow").constData(), "Jogo"));
+        QVERIFY(clock.isValid());
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(downloader.wasCancelled());
+        QVERIFY(boxes.boxes.empty());
+        QVERIFY(folderEntries().isEmpty());
+
+        // The next transfer of the same object is not affected.
+        server.setReply("/fast", slowBody(10, 10, 0));
+        QVERIFY(downloader.downloadFile(server.url("/fast").constData(), "Jogo"));
+    }
+
+    void progressBarFollowsTheBytesReceived()
+    {
+        QProgressBar bar;
+        QLabel label;
+        FileDownloader downloader;
+        downloader.progressBar = &bar;
+        downloader.statusLabel = &label;
+        downloader.displayName = "Imagem";
+
+        bar.setValue(7);
+        FileDownloader::reportProgress(&downloader, 0, 500, 0, 0); // size not announced
+        QCOMPARE(bar.value(), 7);
+        QVERIFY(label.text().isEmpty());
+
+        const std::pair<curl_off_t, int> cases[] = {{1, 33}, {2, 66}, {3, 100}};
+        for (const auto &[received, percent] : cases) {
+            FileDownloader::reportProgress(&downloader, 3, received, 0, 0);
+            QCOMPARE(bar.value(), percent);
+        }
+        FileDownloader::reportProgress(&downloader, 100, 29, 0, 0);
+        QCOMPARE(bar.value(), 29);
+
+        // Without a label or a name the bar still moves and no text is written.
+        label.clear();
+        downloader.lastUpdateMs = 0;
+        downloader.displayName = nullptr;
+        FileDownloader::reportProgress(&downloader, 4, 1, 0, 0);
+        QCOMPARE(bar.value(), 25);
+        downloader.displayName = "Imagem";
+        downloader.statusLabel = nullptr;
+        FileDownloader::reportProgress(&downloader, 4, 2, 0, 0);
+        QCOMPARE(bar.value(), 50);
+        QVERIFY(label.text().isEmpty());
+    }
+
+    void speedIsPerSecondAndWrittenAtMostOnceASecond()
+    {
+        QProgressBar bar;
+        QLabel label;
+        FileDownloader downloader;
+        downloader.progressBar = &bar;
+        downloader.statusLabel = &label;
+        downloader.displayName = "Imagem";
+
+        // 2048 KiB over two seconds is 1024 KB/s, not 2048.
+        downloader.lastUpdateMs = currentTimeMs() - 2000;
+        downloader.lastUpdateBytes = 0;
+        FileDownloader::reportProgress(&downloader, 4096 * 1024, 2048 * 1024, 0, 0);
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^Baixando Imagem \\| Velocidade (\\d+) KB/s$"))
+                .match(label.text());
+        QVERIFY2(match.hasMatch(), qPrintable(label.text()));
+        QVERIFY2(match.captured(1).toInt() >= 1000 && match.captured(1).toInt() <= 1024,
+                 qPrintable(label.text()));
+        QCOMPARE(downloader.lastUpdateBytes, curl_off_t(2048 * 1024));
+
+        // Within the second only the bar moves.
+        downloader.lastUpdateMs = currentTimeMs() - 900;
+        FileDownloader::reportProgress(&downloader, 4096 * 1024, 3072 * 1024, 0, 0);
+        QCOMPARE(bar.value(), 75);
+        QVERIFY(label.text() == match.captured(0));
+    }
+
+    void slowTransferKeepsTheWindowAliveAndShowsItsSpeed()
+    {
+        TemporaryGameFolder folder;
+        TestHttpServer server;
+        server.setReply("/slow", slowBody(60000, 2000, 50)); // about 40 KB/s for 1.5 s
+
+        QProgressBar bar;
+        QLabel label;
+        FileDownloader downloader;
+        downloader.progressBar = &bar;
+        downloader.statusLabel = &label;
+        downloader.localPath = "alvo.dat";
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(20);
+
+        QVERIFY(downloader.downloadFile(server.url("/slow").constData(), "Servidor 1"));
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
+        QCOMPARE(bar.value(), 100);
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^Baixando Servidor 1 \\| Velocidade (\\d+) KB/s$"))
+                .match(label.text());
+        QVERIFY2(match.hasMatch(), qPrintable(label.text()));
+        QVERIFY2(match.captured(1).toInt() > 10 && match.captured(1).toInt() < 200, qPrintable(label.text()));
+    }
+
+    void everyCallStartsAfresh()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        server.setReply("/a", slowBody(3000, 1000, 0));
+
+        QProgressBar bar;
+        QLabel label;
+        FileDownloader downloader;
+        downloader.progressBar = &bar;
+        downloader.statusLabel = &label;
+        QVERIFY(downloader.downloadFile(server.url("/a").constData(), "Um"));
+        QCOMPARE(downloader.buffer.size(), 3000);
+        QVERIFY(downloader.lastUpdateMs != 0);
+
+        const QByteArray refused = "http://127.0.0.1:" + QByteArray::number(closedPort()) + "/x";
+        QVERIFY(!downloader.downloadFile(refused.constData(), "Dois"));
+        QVERIFY(downloader.buffer.isEmpty());
+        QCOMPARE(downloader.lastUpdateMs, qint64(0));
+        QCOMPARE(downloader.lastUpdateBytes, qint64(0));
+        QCOMPARE(QByteArray(downloader.displayName), QByteArray("Dois"));
+        QCOMPARE(boxes.boxes.front().parent, static_cast<QWidget *>(&label));
+    }
+
+    void memoryDoesNotGrowWithTheFileSize()
+    {
+        const qint64 mebibytes = qEnvironmentVariableIntValue("LAUNCHER_TEST_BIG_FILE_MIB") > 0
+                                     ? qEnvironmentVariableIntValue("LAUNCHER_TEST_BIG_FILE_MIB")
+                                     : 256;
+        TemporaryGameFolder folder;
+        {
+            QFile big(QStringLiteral("served.bin"));
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(mebibytes * 1024 * 1024));
+        }
+        TestHttpServer server(folder.path());
+        QProgressBar bar;
+        QLabel label;
+        FileDownloader downloader;
+        downloader.progressBar = &bar;
+        downloader.statusLabel = &label;
+        downloader.localPath = "downloaded.bin";
+
+        const qint64 before = peakResidentKilobytes();
+        QVERIFY(downloader.downloadFile(server.url("/served.bin").constData(), "Grande"));
+        const qint64 growth = peakResidentKilobytes() - before;
+        qInfo("peak resident memory %lld KiB, grew by %lld KiB for %lld MiB", peakResidentKilobytes(), growth,
+              mebibytes);
+        QCOMPARE(QFileInfo(QStringLiteral("downloaded.bin")).size(), mebibytes * 1024 * 1024);
+        QVERIFY(growth < 32 * 1024);
+    }
+};
+
+QTEST_MAIN(DownloaderTest)
+#include "downloader_test.moc"

@@ -1,0 +1,210 @@
+#include "testhttpserver.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+QByteArray headerValue(const QByteArray &head, const QByteArray &name)
+{
+    for (const QByteArray &line : head.split('\n')) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+            return line.mid(colon + 1).trimmed();
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolder)
+{
+    listeningSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (listeningSocket < 0 || ::bind(listeningSocket, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(listeningSocket, 64) != 0 ||
+        ::getsockname(listeningSocket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        throw std::runtime_error("the test HTTP server cannot listen on 127.0.0.1");
+    listeningPort = ntohs(address.sin_port);
+    acceptThread = std::thread([this] { acceptConnections(); });
+}
+
+TestHttpServer::~TestHttpServer()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+        for (const int socket : openSockets)
+            ::shutdown(socket, SHUT_RDWR);
+    }
+    stopped.notify_all();
+    ::shutdown(listeningSocket, SHUT_RDWR);
+    ::close(listeningSocket);
+    acceptThread.join();
+    for (std::thread &thread : connectionThreads)
+        thread.join();
+}
+
+QByteArray TestHttpServer::url(const QByteArray &path) const
+{
+    return "http://127.0.0.1:" + QByteArray::number(listeningPort) + path;
+}
+
+void TestHttpServer::setReply(const QByteArray &path, const Reply &reply)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    replies[path] = reply;
+}
+
+std::vector<TestHttpServer::Request> TestHttpServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return seenRequests;
+}
+
+void TestHttpServer::acceptConnections()
+{
+    for (;;) {
+        const int socket = ::accept4(listeningSocket, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket < 0)
+            return; // the listening socket was shut down
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stopping) {
+            ::close(socket);
+            return;
+        }
+        openSockets.push_back(socket);
+        connectionThreads.emplace_back([this, socket] { serveConnection(socket); });
+    }
+}
+
+bool TestHttpServer::replyFor(const QByteArray &path, Reply &reply) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto canned = replies.find(path);
+    if (canned != replies.end()) {
+        reply = canned->second;
+        return true;
+    }
+    return false;
+}
+
+bool TestHttpServer::sendAll(int socket, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(socket, data, std::size_t(size), MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= sent;
+    }
+    return true;
+}
+
+void TestHttpServer::waitUntilStopped()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    stopped.wait(lock, [this] { return stopping.load(); });
+}
+
+void TestHttpServer::serveConnection(int socket)
+{
+    QByteArray head;
+    char piece[4096];
+    while (!head.contains("\r\n\r\n") && head.size() < 64 * 1024) {
+        const ssize_t received = ::recv(socket, piece, sizeof piece, 0);
+        if (received <= 0)
+            break;
+        head.append(piece, int(received));
+    }
+    const QByteArrayList requestLine = head.left(head.indexOf("\r\n")).split(' ');
+    const QByteArray path = requestLine.value(1);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        seenRequests.push_back({path, headerValue(head, "User-Agent")});
+    }
+
+    // A canned reply, or the folder's file streamed from disk, so that large files
+    // cost the test process no memory.
+    Reply reply;
+    QFile file(QDir(rootFolder).filePath(QString::fromUtf8(path.mid(1))));
+    qint64 bodySize = 0;
+    if (replyFor(path, reply)) {
+        bodySize = reply.body.size();
+    } else if (!rootFolder.isEmpty() && !path.contains("..") && file.open(QIODevice::ReadOnly)) {
+        bodySize = file.size();
+    } else {
+        reply.status = 404;
+        reply.body = "<html><body>404 Not Found</body></html>";
+        bodySize = reply.body.size();
+    }
+
+    if (reply.neverAnswer) {
+        waitUntilStopped();
+    } else {
+        QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
+                             reasonPhrase(reply.status) + "\r\nConnection: close\r\n";
+        if (reply.sendContentLength)
+            headers += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+        if (!reply.location.isEmpty())
+            headers += "Location: " + reply.location + "\r\n";
+        headers += "\r\n";
+
+        qint64 limit = bodySize;
+        if (reply.closeAfterBytes >= 0)
+            limit = std::min(limit, reply.closeAfterBytes);
+        if (reply.stallAfterBytes >= 0)
+            limit = std::min(limit, reply.stallAfterBytes);
+
+        bool open = sendAll(socket, headers.constData(), headers.size());
+        std::vector<char> fileChunk(file.isOpen() ? std::size_t(reply.chunkBytes) : 0);
+        for (qint64 offset = 0; open && offset < limit && !stopping; offset += reply.chunkBytes) {
+            if (offset > 0 && reply.chunkDelayMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));
+            const qint64 size = std::min<qint64>(reply.chunkBytes, limit - offset);
+            const char *chunk = reply.body.constData() + offset;
+            if (file.isOpen()) {
+                chunk = fileChunk.data();
+                open = file.read(fileChunk.data(), size) == size;
+            }
+            open = open && sendAll(socket, chunk, size);
+        }
+        if (open && reply.stallAfterBytes >= 0)
+            waitUntilStopped();
+    }
+
+    std::lock_guard<std::mutex> lock(mutex);
+    openSockets.erase(std::find(openSockets.begin(), openSockets.end(), socket));
+    ::close(socket);
+}

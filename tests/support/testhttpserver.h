@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A small HTTP/1.1 server on 127.0.0.1 and a free port, on threads of its own so
+// that it answers while the test's thread is blocked in a transfer. It serves the
+// files of a folder, and for chosen paths misbehaves as a broken server or
+// network would. Every answer closes its connection.
+class TestHttpServer
+{
+public:
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        QByteArray location; // sent as Location when not empty
+        bool sendContentLength = true;
+        qint64 closeAfterBytes = -1; // cut the body off after this many bytes
+        qint64 stallAfterBytes = -1; // stop sending after this many bytes, keep the connection
+        bool neverAnswer = false;    // accept and read the request, then say nothing
+        int chunkBytes = 64 * 1024;  // the body is sent in pieces of this size ...
+        int chunkDelayMs = 0;        // ... with this pause between them
+    };
+
+    struct Request {
+        QByteArray path;
+        QByteArray userAgent;
+    };
+
+    // Serves the files below rootFolder (none when empty).
+    explicit TestHttpServer(const QString &rootFolder = QString());
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer &) = delete;
+    TestHttpServer &operator=(const TestHttpServer &) = delete;
+
+    quint16 port() const { return listeningPort; }
+    // "http://127.0.0.1:PORT" + path
+    QByteArray url(const QByteArray &path) const;
+
+    void setReply(const QByteArray &path, const Reply &reply);
+    std::vector<Request> requests() const;
+
+private:
+    void acceptConnections();
+    void serveConnection(int socket);
+    bool replyFor(const QByteArray &path, Reply &reply) const;
+    bool sendAll(int socket, const char *data, qint64 size);
+    void waitUntilStopped();
+
+    QString rootFolder;
+    int listeningSocket = -1;
+    quint16 listeningPort = 0;
+    std::atomic<bool> stopping{false};
+    mutable std::mutex mutex;
+    std::condition_variable stopped;
+    std::map<QByteArray, Reply> replies;
+    std::vector<Request> seenRequests;
+    std::vector<int> openSockets;
+    std::vector<std::thread> connectionThreads;
+    std::thread acceptThread;
+};
