@@ -1,5 +1,8 @@
-#include "launcherstate.h"
+#include "buildconfig.h"
+#include "fontsubstitutes.h"
+#include "mainwindow.h"
 #include "messageboxes.h"
+#include "singleinstanceguard.h"
 #include "updatemode.h"
 
 #include <QApplication>
@@ -11,8 +14,15 @@ int main(int argc, char **argv)
 
     QApplication application(argc, argv);
     useMessageBoxes();
+    useFontSubstitutes();
 
-    LauncherState state(nullptr);
-    state.loadConfig();
-    return 0;
+    MainWindow window;
+    // Claimed only once the window is built: a second start builds its window too,
+    // then leaves without showing it.
+    SingleInstanceGuard guard(buildSettings().guardKey);
+    if (!guard.claim())
+        return 0;
+
+    window.show();
+    return application.exec();
 }

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+
+class FileDownloader;
+
+enum class FetchResult { Stored, Failed, Cancelled };
+
+// Downloads the file name of a folder of the update server ("clientes/",
+// "imagens/", "launcher/") into localPath. A name that would reach outside its
+// folder fails like a failed download, before any request is made.
+FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
+                      const QByteArray &name, const QByteArray &localPath, const char *displayName);

@@ -1,0 +1,88 @@
+#include "mainwindow.h"
+
+#include "filedownloader.h"
+#include "labels.h"
+#include "launcherstate.h"
+#include "stylesheet.h"
+#include "ui_mainwindow.h"
+
+#include <QFile>
+#include <QGraphicsDropShadowEffect>
+#include <QTimer>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new Ui::MainWindow)
+{
+    form->setupUi(this);
+
+    launcherState = std::make_unique<LauncherState>(this);
+    launcherState->loadConfig();
+
+    // Runs the start-up synchronisation as soon as the event loop does.
+    QTimer::singleShot(0, this, SLOT(onLoad()));
+
+    QFile styleSheet(QStringLiteral(":/stylesheet.qss"));
+    styleSheet.open(QIODevice::ReadOnly);
+    setStyleSheet(styleSheetText(styleSheet.readAll()));
+
+    // The launcher is driven by the mouse alone; no widget shows a focus frame.
+    for (QWidget *widget : findChildren<QWidget *>())
+        widget->setFocusPolicy(Qt::NoFocus);
+
+    // A dark halo centred on each caption keeps it legible on any background.
+    for (ShapedLabel *label : findChildren<ShapedLabel *>()) {
+        auto *shadow = new QGraphicsDropShadowEffect;
+        shadow->setBlurRadius(5.0);
+        shadow->setColor(QColor(0, 0, 0, 255));
+        shadow->setOffset(0.0, 0.0);
+        label->setGraphicsEffect(shadow);
+    }
+}
+
+MainWindow::~MainWindow()
+{
+    delete form;
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    emit window_loaded();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // A transfer in progress would keep the process alive after the window has
+    // gone; it is dropped, and nothing is recorded for it.
+    FileDownloader::cancelRunningTransfers();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::on_button_server_1_clicked()
+{
+    serverAction(1);
+}
+
+void MainWindow::on_button_server_2_clicked()
+{
+    serverAction(2);
+}
+
+void MainWindow::on_button_server_3_clicked()
+{
+    serverAction(3);
+}
+
+void MainWindow::on_button_server_4_clicked()
+{
+    serverAction(4);
+}
+
+void MainWindow::on_button_server_5_clicked()
+{
+    serverAction(5);
+}
+
+void MainWindow::on_button_server_6_clicked()
+{
+    serverAction(6);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QSharedMemory>
+#include <QString>
+#include <QSystemSemaphore>
+
+// 40 lower-case hex digits of the SHA-1 of key followed by salt: the names of the
+// guard's cross-process objects.
+QString deriveKey(const QString &key, const QString &salt);
+
+// Lets one launcher run per machine. The running instance holds a small named
+// shared-memory segment (the marker); every look at the marker happens under a
+// named system semaphore (the lock), so of two launchers started together only
+// one can create it.
+class SingleInstanceGuard
+{
+public:
+    explicit SingleInstanceGuard(const QString &key);
+    ~SingleInstanceGuard();
+    SingleInstanceGuard(const SingleInstanceGuard &) = delete;
+    SingleInstanceGuard &operator=(const SingleInstanceGuard &) = delete;
+
+    bool otherInstanceRunning();
+    // True when this process now holds the marker and may go on.
+    bool claim();
+    void relinquish();
+
+private:
+    const QString key;
+    const QString lockKey;
+    const QString markerKey;
+    QSharedMemory marker;
+    QSystemSemaphore lock;
+};

@@ -1,0 +1,118 @@
+// The start-up synchronisation: the update list, the carousel pictures and the
+// launcher's own update, once per start.
+
+#include "mainwindow.h"
+
+#include "buildconfig.h"
+#include "fetchfile.h"
+#include "filedownloader.h"
+#include "launcherstate.h"
+#include "messages.h"
+#include "platform/platform.h"
+#include "processend.h"
+#include "ui_mainwindow.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+namespace {
+
+// Owner may write; everybody may read and run. Never writable by others, as the
+// launcher runs with administrator rights.
+constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                   QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                   QFile::ExeOther;
+
+} // namespace
+
+void MainWindow::onLoad()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
+    FileDownloader listDownloader;
+    form->frame_buttons->setEnabled(false);
+    form->label_status->setText(QString::fromLatin1("Baixando lista de atualiza\xe7\xf5"
+                                                    "es"));
+    form->action_progressBar->setValue(0);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
+
+    if (!listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr)) {
+        if (listDownloader.wasCancelled())
+            return;
+        showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar a lista de atualiza\xe7\xf5"
+                                                   "es\n"
+                                                   "Neste caso o recomendado seria verificar a internet e "
+                                                   "reiniciar o launcher"));
+        form->label_status->setText(QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
+                                                        "es"));
+    } else if (!launcherState->mergeDocument(listDownloader.buffer.constData())) {
+        form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
+                                                        "es"));
+    } else {
+        listDownloader.buffer.clear();
+        if (updateImages() == FetchResult::Cancelled)
+            return;
+        if (launcherState->launcherInstalledVersion == launcherState->launcherLastVersion) {
+            form->label_status->setText(QStringLiteral("Launcher foi carregado com sucesso"));
+        } else if (updateLauncher() != FetchResult::Failed) {
+            return; // handed over to the new build, or the window is closing
+        }
+    }
+
+    refreshServerButtons();
+    nextImage();
+    form->action_progressBar->setValue(100);
+    form->frame_buttons->setEnabled(true);
+}
+
+FetchResult MainWindow::updateImages()
+{
+    if (launcherState->imagesInstalledVersion == launcherState->imagesLastVersion)
+        return FetchResult::Stored;
+
+    FileDownloader downloader;
+    downloader.progressBar = form->action_progressBar;
+    downloader.statusLabel = form->label_status;
+    for (const auto &[name, image] : launcherState->images) {
+        const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "imagens/", image.name,
+                                             "imagens/" + image.name, "Imagem");
+        if (result != FetchResult::Stored) {
+            // The version stays, so the next start fetches every picture again.
+            if (result == FetchResult::Failed)
+                form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
+            return result;
+        }
+    }
+    launcherState->imagesInstalledVersion = launcherState->imagesLastVersion;
+    launcherState->saveConfig();
+    return FetchResult::Stored;
+}
+
+FetchResult MainWindow::updateLauncher()
+{
+    presentMessageBox({this, MessageBoxRequest::Icon::Information, QStringLiteral("Atualizar Launcher"),
+                       QString::fromLatin1("Seu Launcher ser\xe1 atualizado, clique em Ok para continuar")});
+
+    FileDownloader downloader;
+    downloader.progressBar = form->action_progressBar;
+    downloader.statusLabel = form->label_status;
+    FetchResult result = fetchFile(downloader, launcherState->downloadPath, "launcher/", "launcher.exe",
+                                   "newLauncher.exe", "Launcher");
+    if (result == FetchResult::Failed)
+        form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
+    for (auto name = launcherState->launcherFiles.begin();
+         result == FetchResult::Stored && name != launcherState->launcherFiles.end(); ++name) {
+        result = fetchFile(downloader, launcherState->downloadPath, "launcher/", *name, *name, "Launcher");
+        if (result == FetchResult::Failed)
+            form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher"));
+    }
+    if (result != FetchResult::Stored)
+        return result;
+
+    QFile::setPermissions(QStringLiteral("newLauncher.exe"), launcherPermissions);
+    QFile::setPermissions(QStringLiteral("launcher.exe"), launcherPermissions);
+    // The new build waits for this process to end before it copies itself over
+    // launcher.exe.
+    platform().startProgram(QByteArray(), "newLauncher.exe", QByteArray("-update"));
+    endProcess(1);
+    return FetchResult::Stored;
+}
