@@ -1,0 +1,122 @@
+// One launcher per machine: the guard in this process, and real launchers.
+
+#include "gamefolder.h"
+#include "singleinstanceguard.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QUuid>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+std::unique_ptr<QProcess> startLauncher()
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(QStringLiteral(LAUNCHER_BINARY), QStringList());
+    return process;
+}
+
+// A launcher that has gone on running for a while holds the machine.
+bool keepsRunning(QProcess &process)
+{
+    return process.waitForStarted() && !process.waitForFinished(3000);
+}
+
+bool exitedQuietly(QProcess &process)
+{
+    return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+void stop(QProcess &process)
+{
+    process.kill();
+    process.waitForFinished();
+}
+
+} // namespace
+
+class GuardTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keysAreFortyHexDigitsAndDependOnTheSalt()
+    {
+        const QString lock = deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_memLockKey"));
+        const QString marker = deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_sharedmemKey"));
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{40}$")).match(lock).hasMatch());
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{40}$")).match(marker).hasMatch());
+        QCOMPARE(deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_memLockKey")), lock);
+        QVERIFY(lock != marker);
+        // SHA-1 of the key's bytes followed by the salt's.
+        QCOMPARE(deriveKey(QStringLiteral("ab"), QStringLiteral("c")),
+                 QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
+    }
+
+    void onlyOneHolderAtATime()
+    {
+        const QString key = QUuid::createUuid().toString();
+        {
+            SingleInstanceGuard first(key);
+            QVERIFY(!first.otherInstanceRunning());
+            QVERIFY(first.claim());
+            QVERIFY(!first.otherInstanceRunning()); // the holder does not count itself
+
+            SingleInstanceGuard second(key);
+            QVERIFY(second.otherInstanceRunning());
+            QVERIFY(!second.claim());
+        }
+        SingleInstanceGuard afterwards(key);
+        QVERIFY(afterwards.claim());
+    }
+
+    void aSecondLauncherLeavesQuietly()
+    {
+        TemporaryGameFolder folder;
+        const auto first = startLauncher();
+        QVERIFY(keepsRunning(*first));
+        const auto second = startLauncher();
+        QVERIFY(exitedQuietly(*second));
+        QCOMPARE(first->state(), QProcess::Running);
+        stop(*first);
+    }
+
+    void eightAtOnceLeaveExactlyOne()
+    {
+        TemporaryGameFolder folder;
+        std::vector<std::unique_ptr<QProcess>> launchers;
+        for (int i = 0; i < 8; ++i)
+            launchers.push_back(startLauncher());
+        QTest::qWait(4000);
+        int running = 0;
+        for (const auto &launcher : launchers) {
+            if (launcher->state() == QProcess::Running)
+                ++running;
+            else
+                QVERIFY(launcher->exitStatus() == QProcess::NormalExit && launcher->exitCode() == 0);
+        }
+        QCOMPARE(running, 1);
+        for (const auto &launcher : launchers)
+            stop(*launcher);
+    }
+
+    void aKilledHolderDoesNotLockThePlayerOut()
+    {
+        TemporaryGameFolder folder;
+        const auto killed = startLauncher();
+        QVERIFY(keepsRunning(*killed));
+        stop(*killed); // SIGKILL: no chance to let go of the marker
+        const auto next = startLauncher();
+        QVERIFY(keepsRunning(*next));
+        stop(*next);
+    }
+};
+
+QTEST_GUILESS_MAIN(GuardTest)
+#include "guard_test.moc"

@@ -1,0 +1,81 @@
+#include "launcherscene.h"
+
+#include "buildconfig.h"
+#include "processend.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QtTest>
+
+#include <stdexcept>
+
+LinkRecorder::LinkRecorder()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+}
+
+LinkRecorder::~LinkRecorder()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void LinkRecorder::open(const QUrl &url)
+{
+    links << url;
+}
+
+LauncherScene::LauncherScene() : server(serverFolder.path()), previousListUrl(buildSettings().updateListUrl)
+{
+    QDir().mkdir(QStringLiteral("clientes"));
+    QDir().mkdir(QStringLiteral("imagens"));
+    buildSettings().updateListUrl = server.url("/launcher.xml");
+    setProcessEnd([this](int status) { processEnds.push_back(status); });
+}
+
+LauncherScene::~LauncherScene()
+{
+    window.reset();
+    setProcessEnd(nullptr);
+    buildSettings().updateListUrl = previousListUrl;
+}
+
+void LauncherScene::publish(const QString &path, const QByteArray &contents)
+{
+    const QString full = QDir(serverFolder.path()).filePath(path);
+    QDir().mkpath(QFileInfo(full).path());
+    writeFileBytes(full, contents);
+}
+
+void LauncherScene::publishList(QByteArray list)
+{
+    publish(QStringLiteral("launcher.xml"), list.replace("BASE/", base()));
+}
+
+MainWindow &LauncherScene::startLauncher()
+{
+    window = std::make_unique<MainWindow>();
+    window->show();
+    const bool finished = QTest::qWaitFor(
+        [this] { return widget<QProgressBar>("action_progressBar")->value() == 100 || !processEnds.empty(); },
+        20000);
+    if (!finished)
+        throw std::runtime_error("the start-up synchronisation did not finish");
+    return *window;
+}
+
+QString LauncherScene::status() const
+{
+    return widget<QLabel>("label_status")->text();
+}
+
+QByteArrayList LauncherScene::requestedPaths() const
+{
+    QByteArrayList paths;
+    for (const TestHttpServer::Request &request : server.requests())
+        paths << request.path;
+    return paths;
+}

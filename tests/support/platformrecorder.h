@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QByteArrayList>
+
+// Records what the launcher asks of the operating system instead of doing it, for
+// as long as the object lives. Each call is kept as one readable line:
+// "copy SOURCE TARGET", "start FOLDER|PROGRAM" with "|ARGUMENTS" when there are
+// any, "launcher PROGRAM", "run COMMANDLINE".
+class PlatformRecorder : public Platform
+{
+public:
+    PlatformRecorder();
+    ~PlatformRecorder() override;
+    PlatformRecorder(const PlatformRecorder &) = delete;
+    PlatformRecorder &operator=(const PlatformRecorder &) = delete;
+
+    bool copyFile(const QByteArray &source, const QByteArray &target) override;
+    bool startProgram(const QByteArray &folder, const QByteArray &program,
+                      const std::optional<QByteArray> &argumentText) override;
+    bool startLauncher(const QByteArray &program) override;
+    void runCommandLine(const QByteArray &commandLine) override;
+
+    QByteArrayList calls;
+
+private:
+    Platform *previous;
+};
