@@ -166,7 +166,9 @@ void TestHttpServer::serveConnection(int socket)
         bodySize = file.size();
     } else {
         reply.status = 404;
-        reply.body = "<html><body>404 Not Found</body></html>";
+        // Like a real server's error page: HTML, and not well-formed XML.
+        reply.body = "<html>\r\n<head><title>404 Not Found</title></head>\r\n<body>\r\n<h1>404 Not Found</h1>"
+                     "\r\n<hr>\r\n</body>\r\n</html>\r\n";
         bodySize = reply.body.size();
     }
 
