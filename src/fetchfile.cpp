@@ -8,7 +8,8 @@ FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath
                       const QByteArray &name, const QByteArray &localPath, const char *displayName)
 {
     if (!isSafeRelativeName(name)) {
-        consoleMessage(QByteArray("Nome recusado na lista de atualizações: " + name.toPercentEncoding("/")).constData());
+        consoleMessage(
+            QByteArray("Nome recusado na lista de atualizações: " + name.toPercentEncoding("/")).constData());
         return FetchResult::Failed;
     }
     downloader.localPath = localPath;

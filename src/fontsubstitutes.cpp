@@ -6,7 +6,8 @@
 void useFontSubstitutes()
 {
     QFont::insertSubstitutions(QStringLiteral("Impact"),
-                               {QStringLiteral("Bebas Neue Bold"), QStringLiteral("Bebas Neue"), QStringLiteral("DejaVu Sans Condensed")});
+                               {QStringLiteral("Bebas Neue Bold"), QStringLiteral("Bebas Neue"),
+                                QStringLiteral("DejaVu Sans Condensed")});
     QFont::insertSubstitutions(QStringLiteral("Arial"), {QStringLiteral("Liberation Sans")});
     QFont::insertSubstitutions(QStringLiteral("Century Schoolbook L"), {QStringLiteral("C059")});
 }

@@ -65,7 +65,8 @@ void MainWindow::serverAction(quint16 id)
         if (result != FetchResult::Stored) {
             // A cancel comes from a closing window: no box, nothing recorded.
             if (result == FetchResult::Failed)
-                showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
+                showErrorMessage(this,
+                                 QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
             form->frame_buttons->setEnabled(true);
             return;
         }

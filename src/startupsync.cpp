@@ -42,11 +42,13 @@ void MainWindow::onLoad()
                                                    "es\n"
                                                    "Neste caso o recomendado seria verificar a internet e "
                                                    "reiniciar o launcher"));
-        form->label_status->setText(QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
-                                                        "es"));
+        form->label_status->setText(
+            QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
+                                "es"));
     } else if (!launcherState->mergeDocument(listDownloader.buffer.constData())) {
-        form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
-                                                        "es"));
+        form->label_status->setText(
+            QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
+                                "es"));
     } else {
         listDownloader.buffer.clear();
         if (updateImages() == FetchResult::Cancelled)
@@ -78,7 +80,8 @@ FetchResult MainWindow::updateImages()
         if (result != FetchResult::Stored) {
             // The version stays, so the next start fetches every picture again.
             if (result == FetchResult::Failed)
-                form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
+                form->label_status->setText(
+                    QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
             return result;
         }
     }

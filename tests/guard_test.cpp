@@ -49,7 +49,8 @@ private slots:
     void keysAreFortyHexDigitsAndDependOnTheSalt()
     {
         const QString lock = deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_memLockKey"));
-        const QString marker = deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_sharedmemKey"));
+        const QString marker =
+            deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_sharedmemKey"));
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{40}$")).match(lock).hasMatch());
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{40}$")).match(marker).hasMatch());
         QCOMPARE(deriveKey(QStringLiteral("ZEVMIROndraLauncher"), QStringLiteral("_memLockKey")), lock);

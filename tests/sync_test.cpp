@@ -24,7 +24,8 @@ QStringList captions(const LauncherScene &scene)
 {
     QStringList result;
     for (int id = 1; id <= 6; ++id) {
-        const auto *button = scene.widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData());
+        const auto *button =
+            scene.widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData());
         result << (button->isEnabled() ? QStringLiteral("+") : QStringLiteral("-")) + button->text();
     }
     return result;
@@ -40,19 +41,22 @@ private slots:
     void everythingCurrentHandsTheWindowToThePlayer()
     {
         LauncherScene scene;
-        writeFileBytes(QStringLiteral("config.xml"),
-                       "<servers><server id=\"3\"><file name=\"a\" installedVersion=\"1\"/></server></servers>");
-        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
-                          "<servers><server id=\"1\" name=\"Um\"/>"
-                          "<server id=\"3\" name=\"Tr\xc3\xaas\"><file name=\"a\" lastVersion=\"1\"/></server></servers>");
+        writeFileBytes(
+            QStringLiteral("config.xml"),
+            "<servers><server id=\"3\"><file name=\"a\" installedVersion=\"1\"/></server></servers>");
+        scene.publishList(
+            "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+            "<servers><server id=\"1\" name=\"Um\"/>"
+            "<server id=\"3\" name=\"Tr\xc3\xaas\"><file name=\"a\" lastVersion=\"1\"/></server></servers>");
         scene.startLauncher();
 
         QVERIFY(scene.boxes.boxes.empty());
         QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
         QCOMPARE(scene.widget<QProgressBar>("action_progressBar")->value(), 100);
-        QCOMPARE(captions(scene), QStringList({fromUtf8("+Um (Instalar)"), fromUtf8("-Astravel Server 2"),
-                                               fromUtf8("+Tr\xc3\xaas (Jogar)"), fromUtf8("-Tessaro Server 2"),
-                                               fromUtf8("-Astravel OTClient"), fromUtf8("-Tessaro OTClient")}));
+        QCOMPARE(captions(scene),
+                 QStringList({fromUtf8("+Um (Instalar)"), fromUtf8("-Astravel Server 2"),
+                              fromUtf8("+Tr\xc3\xaas (Jogar)"), fromUtf8("-Tessaro Server 2"),
+                              fromUtf8("-Astravel OTClient"), fromUtf8("-Tessaro OTClient")}));
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
         QVERIFY(scene.platform.calls.isEmpty());
     }
@@ -61,22 +65,25 @@ private slots:
     {
         LauncherScene scene;
         buildSettings().updateListUrl = "http://127.0.0.1:1/launcher.xml";
-        writeFileBytes(QStringLiteral("config.xml"), "<images><file name=\"x.png\" href=\"http://127.0.0.1/x\"/></images>"
-                                                     "<servers><server id=\"2\" name=\"Dois\"/></servers>");
+        writeFileBytes(QStringLiteral("config.xml"),
+                       "<images><file name=\"x.png\" href=\"http://127.0.0.1/x\"/></images>"
+                       "<servers><server id=\"2\" name=\"Dois\"/></servers>");
         QImage picture(4, 4, QImage::Format_RGB32);
         picture.fill(Qt::red);
         picture.save(QStringLiteral("imagens/x.png"));
         scene.startLauncher();
 
-        QCOMPARE(scene.boxes.texts(),
-                 QStringList({fromUtf8("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, "
-                                       "verifique a sua internet. errno 7"),
-                              fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar a lista de atualiza\xc3\xa7\xc3\xb5"
-                                       "es\nNeste caso o recomendado seria verificar a internet e reiniciar o "
-                                       "launcher")}));
+        QCOMPARE(
+            scene.boxes.texts(),
+            QStringList({fromUtf8("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, "
+                                  "verifique a sua internet. errno 7"),
+                         fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar a lista de atualiza\xc3\xa7\xc3\xb5"
+                                  "es\nNeste caso o recomendado seria verificar a internet e reiniciar o "
+                                  "launcher")}));
         QCOMPARE(scene.boxes.boxes.front().parent, nullptr);
         QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
-        QCOMPARE(scene.status(), fromUtf8("Launcher foi carregado sem a lista de atualiza\xc3\xa7\xc3\xb5" "es"));
+        QCOMPARE(scene.status(), fromUtf8("Launcher foi carregado sem a lista de atualiza\xc3\xa7\xc3\xb5"
+                                          "es"));
         QCOMPARE(captions(scene).at(1), QStringLiteral("+Dois (Instalar)"));
         auto *image = scene.widget<QLabel>("img_background");
         QCOMPARE(image->pixmap(Qt::ReturnByValue).toImage().pixelColor(0, 0), QColor(Qt::red));
@@ -91,11 +98,13 @@ private slots:
             if (!list.isEmpty())
                 scene.publishList(list); // otherwise the server answers 404 with its error page
             scene.startLauncher();
-            QCOMPARE(scene.boxes.texts(),
-                     QStringList{fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
-                                          "es, por favor contate o suporte")});
+            QCOMPARE(
+                scene.boxes.texts(),
+                QStringList{fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
+                                     "es, por favor contate o suporte")});
             QCOMPARE(scene.status(),
-                     fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5" "es"));
+                     fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
+                              "es"));
             QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
         }
     }
@@ -112,9 +121,11 @@ private slots:
 
         QCOMPARE(scene.boxes.texts(),
                  QStringList{fromUtf8("O servidor retornou um erro ao solicitar um arquivo. errno: 404")});
-        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/imagens/a.png", "/imagens/b.png"}));
+        QCOMPARE(scene.requestedPaths(),
+                 QByteArrayList({"/launcher.xml", "/imagens/a.png", "/imagens/b.png"}));
         QCOMPARE(readFileBytes(QStringLiteral("imagens/a.png")), QByteArray("a"));
-        QVERIFY(readFileBytes(QStringLiteral("config.xml")).contains("<images installedVersion=\"\" lastVersion=\"7\""));
+        QVERIFY(readFileBytes(QStringLiteral("config.xml"))
+                    .contains("<images installedVersion=\"\" lastVersion=\"7\""));
         QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
     }
 
@@ -123,7 +134,8 @@ private slots:
         LauncherScene scene;
         scene.publishList("<launcher lastVersion=\"1.2\"/><images lastVersion=\"8\"/>");
         scene.startLauncher();
-        QVERIFY(readFileBytes(QStringLiteral("config.xml")).contains("<images installedVersion=\"8\" lastVersion=\"8\""));
+        QVERIFY(readFileBytes(QStringLiteral("config.xml"))
+                    .contains("<images installedVersion=\"8\" lastVersion=\"8\""));
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
     }
 
@@ -133,8 +145,9 @@ private slots:
         writeFileBytes(QStringLiteral("launcher.exe"), "running build");
         QFile::setPermissions(QStringLiteral("launcher.exe"), QFileDevice::Permissions(0x7777));
         // Any difference counts, a trailing zero too.
-        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.20\"><file name=\"extra.dll\"/>"
-                          "</launcher><servers><server id=\"1\" name=\"Um\"/></servers>");
+        scene.publishList(
+            "<download path=\"BASE/\"/><launcher lastVersion=\"1.20\"><file name=\"extra.dll\"/>"
+            "</launcher><servers><server id=\"1\" name=\"Um\"/></servers>");
         scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
         scene.publish(QStringLiteral("launcher/extra.dll"), "extra");
         scene.startLauncher();
@@ -151,7 +164,8 @@ private slots:
                                                   QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
                                                   QFile::ExeOther;
         for (const QString &file : {QStringLiteral("newLauncher.exe"), QStringLiteral("launcher.exe")})
-            QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), runnable);
+            QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                     runnable);
         QCOMPARE(scene.platform.calls, QByteArrayList{"start |newLauncher.exe|-update"});
         QCOMPARE(scene.processEnds, std::vector<int>{1});
         // The process ends here: the buttons are never handed over.
@@ -166,8 +180,9 @@ private slots:
         };
         for (const auto &[published, status] : cases) {
             LauncherScene scene;
-            scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/>"
-                              "</launcher>");
+            scene.publishList(
+                "<download path=\"BASE/\"/><launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/>"
+                "</launcher>");
             scene.publish(QString::fromLatin1(published), "only this one");
             scene.startLauncher();
             QCOMPARE(scene.boxes.boxes.size(), std::size_t(2));

@@ -175,13 +175,22 @@ private slots:
     {
         const QMetaObject &meta = MainWindow::staticMetaObject;
         QCOMPARE(meta.className(), "MainWindow");
-        const QByteArrayList expected = {
-            "window_loaded()", "on_button_server_1_clicked()", "on_button_server_2_clicked()", "onLoad()",
-            "on_button_server_3_clicked()", "on_button_server_4_clicked()",
-            "on_button_url_facebook_zev_clicked()", "on_button_url_facebook_mir_clicked()",
-            "on_button_url_zev_1_clicked()", "on_button_url_zev_2_clicked()", "on_button_url_mir_1_clicked()",
-            "on_button_url_mir_2_clicked()", "onTimedImageChange()", "onImgClick()",
-            "on_button_server_5_clicked()", "on_button_server_6_clicked()"};
+        const QByteArrayList expected = {"window_loaded()",
+                                         "on_button_server_1_clicked()",
+                                         "on_button_server_2_clicked()",
+                                         "onLoad()",
+                                         "on_button_server_3_clicked()",
+                                         "on_button_server_4_clicked()",
+                                         "on_button_url_facebook_zev_clicked()",
+                                         "on_button_url_facebook_mir_clicked()",
+                                         "on_button_url_zev_1_clicked()",
+                                         "on_button_url_zev_2_clicked()",
+                                         "on_button_url_mir_1_clicked()",
+                                         "on_button_url_mir_2_clicked()",
+                                         "onTimedImageChange()",
+                                         "onImgClick()",
+                                         "on_button_server_5_clicked()",
+                                         "on_button_server_6_clicked()"};
         QCOMPARE(meta.methodCount() - meta.methodOffset(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             const QMetaMethod method = meta.method(meta.methodOffset() + i);

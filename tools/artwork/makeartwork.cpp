@@ -30,7 +30,8 @@ void drawStars(QPainter &painter, const QRectF &area, int count, quint32 seed)
     QRandomGenerator random(seed);
     painter.setPen(Qt::NoPen);
     for (int i = 0; i < count; ++i) {
-        const QPointF at(area.left() + random.bounded(area.width()), area.top() + random.bounded(area.height()));
+        const QPointF at(area.left() + random.bounded(area.width()),
+                         area.top() + random.bounded(area.height()));
         const double size = 0.4 + random.bounded(1.2);
         const int alpha = 60 + random.bounded(170);
         painter.setBrush(QColor(220, 230, 255, alpha));
@@ -43,8 +44,9 @@ QPainterPath ridge(double width, double height, double base, double amplitude, d
 {
     QPainterPath path(QPointF(0, height));
     for (double x = 0; x <= width; x += 4) {
-        const double y = base - amplitude * (0.55 * std::sin(x / 97.0 + phase) + 0.3 * std::sin(x / 41.0 + 2 * phase) +
-                                             0.15 * std::sin(x / 17.0 + 3 * phase));
+        const double y =
+            base - amplitude * (0.55 * std::sin(x / 97.0 + phase) + 0.3 * std::sin(x / 41.0 + 2 * phase) +
+                                0.15 * std::sin(x / 17.0 + 3 * phase));
         path.lineTo(x, y);
     }
     path.lineTo(width, height);

@@ -1,0 +1,143 @@
+// Installing, updating and playing a server, against a real update server.
+
+#include "launcherscene.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+QPushButton *serverButton(const LauncherScene &scene, int id)
+{
+    return scene.widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData());
+}
+
+// Clicks the button and waits until the buttons are handed back.
+void clickAndWait(const LauncherScene &scene, int id)
+{
+    QTest::mouseClick(serverButton(scene, id), Qt::LeftButton);
+    QTRY_VERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
+}
+
+QByteArray config()
+{
+    return readFileBytes(QStringLiteral("config.xml"));
+}
+
+} // namespace
+
+class ServerButtonsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void installFetchesInNameOrderRunsTheActionsAndRecords()
+    {
+        LauncherScene scene;
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+                          "<servers><server id=\"1\" name=\"Um\" executable=\"ZEV1.exe\">"
+                          "<file name=\"b.dat\" lastVersion=\"2\"/>"
+                          "<file name=\"patch.exe\" function=\"exec\" lastVersion=\"3\"/>"
+                          "<file name=\"A.exe\" lastVersion=\"1\"/>"
+                          "<file name=\"data.pak\" cmd=\"echo pronto\" lastVersion=\"4\"/>"
+                          "</server></servers>");
+        for (const char *name : {"A.exe", "b.dat", "data.pak", "patch.exe"})
+            scene.publish(QStringLiteral("clientes/") + QLatin1String(name), QByteArray("body of ") + name);
+        scene.startLauncher();
+        QCOMPARE(serverButton(scene, 1)->text(), QStringLiteral("Um (Instalar)"));
+
+        clickAndWait(scene, 1);
+        QCOMPARE(scene.requestedPaths().mid(1),
+                 QByteArrayList(
+                     {"/clientes/A.exe", "/clientes/b.dat", "/clientes/data.pak", "/clientes/patch.exe"}));
+        QCOMPARE(readFileBytes(QStringLiteral("clientes/patch.exe")), QByteArray("body of patch.exe"));
+        // Each file's action right after it; the game itself is not started.
+        QCOMPARE(scene.platform.calls, QByteArrayList({"run echo pronto", "start clientes|patch.exe|"}));
+        QCOMPARE(serverButton(scene, 1)->text(), QStringLiteral("Um (Jogar)"));
+        QVERIFY(config().contains("name=\"b.dat\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"2\" "
+                                  "lastVersion=\"2\""));
+        QVERIFY(scene.boxes.boxes.empty());
+    }
+
+    void aFailedFileLeavesEveryFileDue()
+    {
+        LauncherScene scene;
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+                          "<servers><server id=\"2\" name=\"Dois\"><file name=\"f1\" lastVersion=\"1\"/>"
+                          "<file name=\"f2\" lastVersion=\"1\"/><file name=\"f3\" lastVersion=\"1\"/>"
+                          "<file name=\"f4\" lastVersion=\"1\"/><file name=\"f5\" lastVersion=\"1\"/>"
+                          "</server></servers>");
+        for (const char *name : {"f1", "f2", "f4", "f5"})
+            scene.publish(QStringLiteral("clientes/") + QLatin1String(name), name);
+        scene.startLauncher();
+        const QByteArray before = config();
+
+        clickAndWait(scene, 2);
+        QCOMPARE(
+            scene.boxes.texts(),
+            QStringList({QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: 404"),
+                         QString::fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor")}));
+        QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
+        QCOMPARE(scene.requestedPaths().size(), 4); // the list and f1 to f3
+        QCOMPARE(config(), before);
+        QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Instalar)"));
+        QVERIFY(serverButton(scene, 2)->isEnabled());
+        QVERIFY(QFile::exists(QStringLiteral("clientes/f2")));
+
+        // The next click fetches all five again.
+        scene.publish(QStringLiteral("clientes/f3"), "f3");
+        clickAndWait(scene, 2);
+        QCOMPARE(scene.requestedPaths().size(), 9);
+        QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Jogar)"));
+    }
+
+    void playStartsOneMoreClientOnEveryClick()
+    {
+        LauncherScene scene;
+        scene.publishList("<launcher lastVersion=\"1.2\"/><servers>"
+                          "<server id=\"5\" name=\"OT\" executable=\"jogo; touch pwned $(id).exe\"/>"
+                          "<server id=\"7\" name=\"Sete\"/></servers>");
+        scene.startLauncher();
+        for (int click = 0; click < 3; ++click) {
+            QTest::mouseClick(serverButton(scene, 5), Qt::LeftButton);
+            QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
+        }
+        // The name is handed over whole, as one program.
+        const QByteArray start = "start clientes|jogo; touch pwned $(id).exe";
+        QCOMPARE(scene.platform.calls, QByteArrayList({start, start, start}));
+        // A server without a button is kept and saved.
+        QVERIFY(config().contains("<server id=\"7\" name=\"Sete\""));
+        for (const int id : {1, 2, 3, 4, 6})
+            QVERIFY(!serverButton(scene, id)->isEnabled());
+    }
+
+    void namesThatLeaveTheirFolderAreNeverRequested()
+    {
+        LauncherScene scene;
+        scene.publishList(
+            "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+            "<images lastVersion=\"1\"><file name=\"../../fora.png\"/></images><servers>"
+            "<server id=\"1\" name=\"a\"><file name=\"../evil\" lastVersion=\"1\"/></server>"
+            "<server id=\"2\" name=\"b\"><file name=\"/tmp/x\" lastVersion=\"1\"/></server>"
+            "<server id=\"3\" name=\"c\"><file name=\"C:\\x\" lastVersion=\"1\"/></server>"
+            "<server id=\"4\" name=\"d\"><file name=\"a\\..\\..\\b\" lastVersion=\"1\"/></server>"
+            "<server id=\"6\" name=\"e\" executable=\"../../bin/sh\"/>"
+            "</servers>");
+        scene.startLauncher();
+        const QStringList before = QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        for (const int id : {1, 2, 3, 4, 6})
+            clickAndWait(scene, id);
+
+        QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
+        const QString failed =
+            QString::fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor");
+        QCOMPARE(scene.boxes.texts(), QStringList({failed, failed, failed, failed}));
+        QVERIFY(scene.platform.calls.isEmpty());
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        QVERIFY(QDir(QStringLiteral("clientes")).isEmpty());
+    }
+};
+
+QTEST_MAIN(ServerButtonsTest)
+#include "serverbuttons_test.moc"
