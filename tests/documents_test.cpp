@@ -249,27 +249,6 @@ private slots:
         QVERIFY(configBytes().contains("name=\"dropped\""));
     }
 
-    void valuesRoundTripThroughConfig()
-    {
-        TemporaryGameFolder folder;
-        {
-            LauncherState state(nullptr);
-            ServerEntry &server = state.servers[3];
-            server.id = 3;
-            server.name = "Servidor \xc3\xa7\xc3\xa3o <&> \"aspas\" 'apostrofo'";
-            server.files["a b.exe"] = FileEntry{"1", "2", "exec", "/q /x", "cmd /c \"x & y\"", "a b.exe"};
-            QVERIFY(state.saveConfig());
-        }
-        LauncherState reloaded(nullptr);
-        QVERIFY(reloaded.loadConfig());
-        const ServerEntry &server = reloaded.servers.at(3);
-        QCOMPARE(server.name, QByteArray("Servidor \xc3\xa7\xc3\xa3o <&> \"aspas\" 'apostrofo'"));
-        const FileEntry &file = server.files.at("a b.exe");
-        QCOMPARE(file.cmd, QByteArray("cmd /c \"x & y\""));
-        QCOMPARE(file.value, QByteArray("/q /x"));
-        QCOMPARE(file.installedVersion, QByteArray("1"));
-    }
-
     void configWithCrLfLineEndsLoads()
     {
         TemporaryGameFolder folder;
@@ -322,16 +301,6 @@ private slots:
         QCOMPARE(state.servers.size(), std::size_t(1));
         QCOMPARE(configBytes(), before);
         QVERIFY(!QFile::exists(QStringLiteral("config.xml.bad")));
-    }
-
-    void documentEndsAtItsFirstNulByte()
-    {
-        TemporaryGameFolder folder;
-        writeFileBytes(QStringLiteral("config.xml"),
-                       QByteArray("<launcher installedVersion=\"1.4\"/>") + '\0' + "<launcher");
-        LauncherState state(nullptr);
-        QVERIFY(state.loadConfig());
-        QCOMPARE(state.launcherInstalledVersion, QByteArray("1.4"));
     }
 
     void unwritableConfigLeavesTheOldOneAndNoLitter()

@@ -331,26 +331,6 @@ private slots:
         QVERIFY2(match.captured(1).toInt() > 10 && match.captured(1).toInt() < 200, qPrintable(label.text()));
     }
 
-    void bodyOfUnknownLengthArrivesWithoutMovingTheBar()
-    {
-        TemporaryGameFolder folder;
-        TestHttpServer server;
-        TestHttpServer::Reply unknown = slowBody(50000, 5000, 0);
-        unknown.sendContentLength = false;
-        server.setReply("/unknown", unknown);
-
-        QProgressBar bar;
-        QLabel label;
-        FileDownloader downloader;
-        downloader.progressBar = &bar;
-        downloader.statusLabel = &label;
-        downloader.localPath = "alvo.dat";
-        QVERIFY(downloader.downloadFile(server.url("/unknown").constData(), "Jogo"));
-        QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), unknown.body);
-        QCOMPARE(bar.value(), bar.minimum() - 1); // never set
-        QVERIFY(label.text().isEmpty());
-    }
-
     void everyCallStartsAfresh()
     {
         TemporaryGameFolder folder;

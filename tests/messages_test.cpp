@@ -1,6 +1,5 @@
 // The error box and the debug line.
 
-#include "boxrecorder.h"
 #include "messages.h"
 
 #include <QtTest>
@@ -31,20 +30,6 @@ private slots:
         qInstallMessageHandler(previous);
         QCOMPARE(capturedLines, QStringList({QStringLiteral("100% %s %d %n"),
                                              QString::fromUtf8("Erro: N\xc3\xa3o foi poss\xc3\xadvel")}));
-    }
-
-    void errorBoxesCarryTheirTitleAndText()
-    {
-        BoxRecorder boxes;
-        showErrorMessage(nullptr, QString());
-        showErrorMessage(nullptr, static_cast<const char *>(nullptr));
-        showErrorMessage(nullptr, "Servidor \xc3\xa7");
-        QCOMPARE(boxes.boxes.size(), std::size_t(3));
-        for (const MessageBoxRequest &box : boxes.boxes) {
-            QCOMPARE(box.title, QStringLiteral("Erro"));
-            QCOMPARE(box.icon, MessageBoxRequest::Icon::Warning);
-        }
-        QCOMPARE(boxes.texts(), QStringList({QString(), QString(), QString::fromUtf8("Servidor \xc3\xa7")}));
     }
 };
 
