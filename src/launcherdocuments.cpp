@@ -80,19 +80,22 @@ void setAttribute(pugi::xml_node &node, const char *name, const QByteArray &valu
     node.append_attribute(name).set_value(value.constData());
 }
 
-pugi::xml_document buildConfigDocument(const LauncherState &state)
+pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
 {
+    const bool config = kind == DocumentKind::Config;
     pugi::xml_document document;
     pugi::xml_node declaration = document.append_child(pugi::node_declaration);
     declaration.set_name("xml");
     declaration.append_attribute("version").set_value("1.0");
-    document.append_child("tsqp").append_attribute("version").set_value("1.0");
+    if (config)
+        document.append_child("tsqp").append_attribute("version").set_value("1.0");
 
     pugi::xml_node download = document.append_child("download");
     setAttribute(download, "path", state.downloadPath);
 
     pugi::xml_node launcher = document.append_child("launcher");
-    setAttribute(launcher, "installedVersion", state.launcherInstalledVersion);
+    if (config)
+        setAttribute(launcher, "installedVersion", state.launcherInstalledVersion);
     setAttribute(launcher, "lastVersion", state.launcherLastVersion);
     for (const QByteArray &name : state.launcherFiles) {
         pugi::xml_node file = launcher.append_child("file");
@@ -100,7 +103,8 @@ pugi::xml_document buildConfigDocument(const LauncherState &state)
     }
 
     pugi::xml_node images = document.append_child("images");
-    setAttribute(images, "installedVersion", state.imagesInstalledVersion);
+    if (config)
+        setAttribute(images, "installedVersion", state.imagesInstalledVersion);
     setAttribute(images, "lastVersion", state.imagesLastVersion);
     for (const auto &[name, image] : state.images) {
         pugi::xml_node file = images.append_child("file");
@@ -120,7 +124,8 @@ pugi::xml_document buildConfigDocument(const LauncherState &state)
             setAttribute(file, "function", entry.function);
             setAttribute(file, "value", entry.value);
             setAttribute(file, "cmd", entry.cmd);
-            setAttribute(file, "installedVersion", entry.installedVersion);
+            if (config)
+                setAttribute(file, "installedVersion", entry.installedVersion);
             setAttribute(file, "lastVersion", entry.lastVersion);
         }
     }
@@ -158,11 +163,16 @@ bool LauncherState::mergeDocument(const char *text)
     return true;
 }
 
-bool LauncherState::saveConfig() const
+QByteArray LauncherState::document(DocumentKind kind) const
 {
     ByteArrayWriter writer;
-    buildConfigDocument(*this).save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
-    return replaceFileContents(configFileName, writer.bytes);
+    buildDocument(*this, kind).save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
+    return writer.bytes;
+}
+
+bool LauncherState::saveConfig() const
+{
+    return replaceFileContents(configFileName, document(DocumentKind::Config));
 }
 
 bool LauncherState::loadConfig()

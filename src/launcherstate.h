@@ -33,6 +33,10 @@ struct ImageEntry {
 
 enum class ServerStatus { Install, Update, Play };
 
+// The two documents written from the state: config.xml carries the installed
+// versions; an update list must not, or it would override the players' own.
+enum class DocumentKind { Config, UpdateList };
+
 // Everything the launcher knows about itself, its carousel and the game servers,
 // kept in config.xml and refreshed from the update list.
 class LauncherState
@@ -60,6 +64,9 @@ public:
     // well-formed; the state is then unchanged and nothing is written. The text
     // ends at its first NUL byte.
     bool mergeDocument(const char *text);
+
+    // The state as a document of that kind, in config.xml's layout.
+    QByteArray document(DocumentKind kind) const;
 
     // Writes config.xml atomically; false when it could not be replaced, in which
     // case the old file is left as it was.

@@ -22,6 +22,21 @@ QString folderPath(const QByteArray &folder)
     return folder.isEmpty() ? QStringLiteral(".") : QFile::decodeName(folder);
 }
 
+// Files arrive from the update server without the right to run; on Windows any
+// file can be started, so here starting one is what makes it a program.
+void makeRunnable(const QString &path)
+{
+    const QFile::Permissions permissions = QFile::permissions(path);
+    if (permissions & QFile::ExeOwner)
+        return;
+    QFile::Permissions runnable = permissions | QFile::ExeOwner;
+    if (permissions & QFile::ReadGroup)
+        runnable |= QFile::ExeGroup;
+    if (permissions & QFile::ReadOther)
+        runnable |= QFile::ExeOther;
+    QFile::setPermissions(path, runnable);
+}
+
 QStringList splitArguments(const std::optional<QByteArray> &argumentText)
 {
     QStringList arguments;
@@ -60,6 +75,7 @@ bool SystemPlatform::copyFile(const QByteArray &source, const QByteArray &target
 bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &program,
                                   const std::optional<QByteArray> &argumentText)
 {
+    makeRunnable(folderPath(folder) + QLatin1Char('/') + QFile::decodeName(program));
     return QProcess::startDetached(programPathInFolder(program), splitArguments(argumentText),
                                    folderPath(folder));
 }

@@ -1,0 +1,194 @@
+// Publishing a release with launcher-publish, and the launcher installing it.
+
+#include "launcherscene.h"
+#include "updatelistbuilder.h"
+#include "updatelistcheck.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const QByteArray releaseConf = "[launcher]\n"
+                               "version = 1.2\n"
+                               "files = leia-me.txt\n"
+                               "[images]\n"
+                               "x.png = http://127.0.0.1/x\n"
+                               "[server 1]\n"
+                               "name = Um\n"
+                               "executable = um.exe\n"
+                               "files = um.exe um-*.dat\n"
+                               "exec um.exe = --instalar\n"
+                               "[server 2]\n"
+                               "name = Dois\n"
+                               "executable = dois.exe\n"
+                               "files = dois.exe\n"
+                               "cmd dois.exe = echo dois\n";
+
+void makeRelease(const QDir &release)
+{
+    for (const char *folder : {"clientes", "imagens", "launcher"})
+        release.mkpath(QLatin1String(folder));
+    const std::pair<const char *, QByteArray> files[] = {
+        {"clientes/um.exe", "um"},
+        {"clientes/um-1.dat", "1"},
+        {"clientes/um-2.dat", "2"},
+        {"clientes/dois.exe", "dois"},
+        {"imagens/x.png", "png"},
+        {"launcher/launcher.exe", "build"},
+        {"launcher/leia-me.txt", "leia-me"},
+        {"release.conf", releaseConf},
+    };
+    for (const auto &[path, contents] : files)
+        writeFileBytes(release.filePath(QLatin1String(path)), contents);
+}
+
+QByteArray buildList(const LauncherScene &scene)
+{
+    QString error;
+    const std::optional<QByteArray> list = buildUpdateList(scene.serverFolder.path(), scene.base(), error);
+    if (!list)
+        qFatal("%s", qPrintable(error));
+    return *list;
+}
+
+QString caption(const LauncherScene &scene, int id)
+{
+    return scene.widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData())
+        ->text();
+}
+
+void install(const LauncherScene &scene, int id)
+{
+    QTest::mouseClick(
+        scene.widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData()),
+        Qt::LeftButton);
+    QTRY_VERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
+}
+
+int runPublish(const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess tool;
+    tool.start(QStringLiteral(PUBLISH_BINARY), arguments);
+    tool.waitForFinished();
+    if (output)
+        *output = tool.readAllStandardOutput() + tool.readAllStandardError();
+    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+} // namespace
+
+class PublishTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aPublishedReleaseInstallsAndOnlyChangedFilesBecomeDue()
+    {
+        LauncherScene scene;
+        makeRelease(QDir(scene.serverFolder.path()));
+        scene.publish(QStringLiteral("launcher.xml"), buildList(scene));
+        scene.startLauncher();
+        QVERIFY(scene.boxes.boxes.empty());
+        QCOMPARE(readFileBytes(QStringLiteral("imagens/x.png")), QByteArray("png"));
+        for (const int id : {1, 2}) {
+            install(scene, id);
+            QCOMPARE(caption(scene, id).right(8), QStringLiteral(" (Jogar)"));
+        }
+        QCOMPARE(scene.platform.calls, QByteArrayList({"start clientes|um.exe|--instalar", "run echo dois"}));
+
+        // An unchanged release changes nothing; one changed file is all that is due.
+        scene.window.reset();
+        scene.publish(QStringLiteral("launcher.xml"), buildList(scene));
+        scene.publish(QStringLiteral("clientes/um-2.dat"), "2, corrigido");
+        scene.publish(QStringLiteral("launcher.xml"), buildList(scene));
+        const int before = scene.requestedPaths().size();
+        scene.startLauncher();
+        QCOMPARE(caption(scene, 1), QStringLiteral("Um (Atualizar)"));
+        QCOMPARE(caption(scene, 2), QStringLiteral("Dois (Jogar)"));
+        install(scene, 1);
+        QCOMPARE(scene.requestedPaths().mid(before), QByteArrayList({"/launcher.xml", "/clientes/um-2.dat"}));
+        QCOMPARE(readFileBytes(QStringLiteral("clientes/um-2.dat")), QByteArray("2, corrigido"));
+        QCOMPARE(caption(scene, 1), QStringLiteral("Um (Jogar)"));
+    }
+
+    void checkFindsWhatWouldHurtPlayers()
+    {
+        QTemporaryDir release;
+        makeRelease(QDir(release.path()));
+        QString error;
+        const std::optional<QByteArray> list = buildUpdateList(release.path(), "http://127.0.0.1/", error);
+        QVERIFY2(list, qPrintable(error));
+        QCOMPARE(checkUpdateList(*list, release.path()), QStringList());
+
+        const QByteArray bad =
+            "<download path=\"http://127.0.0.1\"/><launcher lastVersion=\"1\">"
+            "<file name=\"../fora.dll\"/><file name=\"a.dll\"/><file name=\"a.dll\"/></launcher>"
+            "<images><file name=\"x.png\"/><file name=\"x.png\"/></images><servers>"
+            "<server id=\"1\" executable=\"um.exe\"><file name=\"um.exe\"/>"
+            "<file name=\"um.exe\"/><file name=\"meu jogo.exe\"/>"
+            "<file name=\"p.exe\" function=\"exec\" value=\"/q &amp; del\"/></server>"
+            "<server id=\"1\" executable=\"C:\\jogo.exe\"/><server id=\"9\" executable=\"n.exe\"/>"
+            "</servers>";
+        const QStringList findings = checkUpdateList(bad, release.path());
+        const char *expected[] = {
+            "não termina em \"/\"",
+            "launcher: o launcher recusa o nome \"../fora.dll\"",
+            "launcher: arquivo repetido \"a.dll\"",
+            "launcher: launcher/a.dll não está na pasta da versão",
+            "images: imagem repetida \"x.png\"",
+            "servidor 1: arquivo repetido \"um.exe\"",
+            "servidor 1: o arquivo \"meu jogo.exe\" tem espaço ou metacaractere de shell",
+            "servidor 1: os argumentos de \"p.exe\" têm metacaractere de shell",
+            "servidor 1: clientes/p.exe não está na pasta da versão",
+            "servidor 1: id repetido",
+            "servidor 1: o launcher recusa o executável \"C:\\jogo.exe\"",
+            "servidor 9: nenhum botão serve esse id (só 1 a 6)",
+        };
+        for (const char *finding : expected)
+            QVERIFY2(!findings.filter(QString::fromUtf8(finding)).isEmpty(),
+                     qPrintable(QString::fromUtf8(finding) + QLatin1String("\nin:\n") +
+                                findings.join(QLatin1Char('\n'))));
+        QCOMPARE(checkUpdateList("<servers><server id=\"1\">").size(), 1);
+        QVERIFY(checkUpdateList("<launcher lastVersion=\"1\"/>").front().contains(QLatin1String("vazio")));
+    }
+
+    void theCommandLineToolRefusesBadInputPlainly()
+    {
+        QTemporaryDir release;
+        QByteArray output;
+        QCOMPARE(runPublish({}), 2);
+        QCOMPARE(runPublish({QStringLiteral("build"), release.path(), QStringLiteral("--base-url"),
+                             QStringLiteral("http://x/"), QStringLiteral("--out"),
+                             release.filePath(QStringLiteral("l.xml"))},
+                            &output),
+                 1);
+        QVERIFY2(output.contains("release.conf"), output.constData());
+
+        makeRelease(QDir(release.path()));
+        QCOMPARE(runPublish({QStringLiteral("build"), release.path(), QStringLiteral("--base-url"),
+                             QStringLiteral("http://x"), QStringLiteral("--out"),
+                             release.filePath(QStringLiteral("l.xml"))},
+                            &output),
+                 1);
+        QVERIFY2(output.contains("terminar em"), output.constData());
+        writeFileBytes(release.filePath(QStringLiteral("release.conf")), "[servidor 1]\n");
+        QCOMPARE(runPublish({QStringLiteral("build"), release.path(), QStringLiteral("--base-url"),
+                             QStringLiteral("http://x/"), QStringLiteral("--out"),
+                             release.filePath(QStringLiteral("l.xml"))},
+                            &output),
+                 1);
+        QVERIFY2(output.contains("release.conf:1"), output.constData());
+
+        QCOMPARE(runPublish({QStringLiteral("check"), release.filePath(QStringLiteral("nada.xml"))}), 1);
+        writeFileBytes(release.filePath(QStringLiteral("l.xml")), "<servers><server id=\"7\"/></servers>");
+        QCOMPARE(runPublish({QStringLiteral("check"), release.filePath(QStringLiteral("l.xml"))}, &output),
+                 1);
+        QVERIFY2(output.contains("servidor 7"), output.constData());
+    }
+};
+
+QTEST_MAIN(PublishTest)
+#include "publish_test.moc"

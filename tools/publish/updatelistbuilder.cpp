@@ -1,0 +1,187 @@
+#include "updatelistbuilder.h"
+
+#include "launcherstate.h"
+#include "names.h"
+#include "releasedescription.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int versionDigits = 16;
+
+bool addFileContent(QCryptographicHash &hash, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return hash.addData(&file);
+}
+
+// Every file below folder, as paths relative to it with "/" separators, sorted.
+QStringList filesBelow(const QString &folder)
+{
+    QStringList names;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        names << QDir(folder).relativeFilePath(files.next());
+    names.sort();
+    return names;
+}
+
+// A pattern ending in "/" takes the whole folder; otherwise * and ? match within
+// one path segment.
+QStringList matchingFiles(const QStringList &available, const QString &pattern)
+{
+    if (pattern.endsWith(QLatin1Char('/'))) {
+        QStringList below;
+        for (const QString &path : available) {
+            if (path.startsWith(pattern))
+                below << path;
+        }
+        return below;
+    }
+    return available.filter(QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern)));
+}
+
+class ListBuilder
+{
+public:
+    ListBuilder(const QString &releaseFolder, QString &error) : release(releaseFolder), error(error) {}
+
+    std::optional<QByteArray> build(const QByteArray &baseUrl)
+    {
+        if (baseUrl.isEmpty() || !baseUrl.endsWith('/')) {
+            fail(QStringLiteral("--base-url precisa terminar em \"/\": %1").arg(QString::fromUtf8(baseUrl)));
+            return std::nullopt;
+        }
+        const std::optional<ReleaseDescription> description =
+            readReleaseDescription(release.filePath(QStringLiteral("release.conf")), error);
+        if (!description)
+            return std::nullopt;
+
+        LauncherState state(nullptr);
+        state.downloadPath = baseUrl;
+        if (!addLauncher(*description, state) || !addImages(*description, state))
+            return std::nullopt;
+        for (const ServerDescription &server : description->servers) {
+            if (!addServer(server, state))
+                return std::nullopt;
+        }
+        return state.document(DocumentKind::UpdateList);
+    }
+
+private:
+    bool fail(const QString &problem)
+    {
+        error = problem;
+        return false;
+    }
+
+    bool present(const QString &folder, const QByteArray &name)
+    {
+        if (!isSafeRelativeName(name))
+            return fail(QStringLiteral("nome que o launcher recusa: %1").arg(QString::fromUtf8(name)));
+        if (!QFileInfo(release.filePath(folder + QLatin1Char('/') + QString::fromUtf8(name))).isFile())
+            return fail(QStringLiteral("arquivo ausente: %1/%2").arg(folder, QString::fromUtf8(name)));
+        return true;
+    }
+
+    bool addLauncher(const ReleaseDescription &description, LauncherState &state)
+    {
+        state.launcherLastVersion = description.launcherVersion;
+        if (!present(QStringLiteral("launcher"), "launcher.exe"))
+            return false;
+        for (const QByteArray &name : description.launcherFiles) {
+            if (!present(QStringLiteral("launcher"), name))
+                return false;
+            state.launcherFiles.push_back(name);
+        }
+        return true;
+    }
+
+    // The pictures' version covers their names and contents, so that any new,
+    // changed or renamed picture makes players fetch them again.
+    bool addImages(const ReleaseDescription &description, LauncherState &state)
+    {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        for (const auto &[name, link] : description.images) {
+            if (!present(QStringLiteral("imagens"), name))
+                return false;
+            if (!state.images.emplace(name, ImageEntry{name, link}).second)
+                return fail(QStringLiteral("imagem repetida: %1").arg(QString::fromUtf8(name)));
+        }
+        for (const auto &[name, image] : state.images) {
+            hash.addData(name + '\0');
+            addFileContent(hash, release.filePath(QStringLiteral("imagens/") + QString::fromUtf8(name)));
+        }
+        state.imagesLastVersion = hash.result().toHex().left(versionDigits);
+        return true;
+    }
+
+    bool addServer(const ServerDescription &description, LauncherState &state)
+    {
+        ServerEntry &server = state.servers[description.id];
+        server.id = description.id;
+        server.name = description.name;
+        server.executable = description.executable;
+
+        const QStringList available = filesBelow(release.filePath(QStringLiteral("clientes")));
+        for (const QString &pattern : description.filePatterns) {
+            const QStringList matching = matchingFiles(available, pattern);
+            if (matching.isEmpty())
+                return fail(QStringLiteral("servidor %1: nada em clientes/ corresponde a %2")
+                                .arg(description.id)
+                                .arg(pattern));
+            for (const QString &path : matching) {
+                const QByteArray name = path.toUtf8();
+                FileEntry &file = server.files[name];
+                file.name = name;
+                const std::optional<QByteArray> version =
+                    contentVersion(release.filePath(QStringLiteral("clientes/") + path));
+                if (!isSafeRelativeName(name) || !version)
+                    return fail(QStringLiteral("não foi possível publicar clientes/%1").arg(path));
+                file.lastVersion = *version;
+            }
+        }
+        for (const auto &[name, arguments] : description.execArgs) {
+            if (!server.files.count(name))
+                return fail(QStringLiteral("servidor %1: exec de um arquivo que ele não tem: %2")
+                                .arg(description.id)
+                                .arg(QString::fromUtf8(name)));
+            server.files[name].function = "exec";
+            server.files[name].value = arguments;
+        }
+        for (const auto &[name, command] : description.commands) {
+            if (!server.files.count(name))
+                return fail(QStringLiteral("servidor %1: cmd de um arquivo que ele não tem: %2")
+                                .arg(description.id)
+                                .arg(QString::fromUtf8(name)));
+            server.files[name].cmd = command;
+        }
+        return true;
+    }
+
+    QDir release;
+    QString &error;
+};
+
+} // namespace
+
+std::optional<QByteArray> contentVersion(const QString &path)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!addFileContent(hash, path))
+        return std::nullopt;
+    return hash.result().toHex().left(versionDigits);
+}
+
+std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
+                                          QString &error)
+{
+    return ListBuilder(releaseFolder, error).build(baseUrl);
+}

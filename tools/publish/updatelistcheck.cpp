@@ -1,0 +1,149 @@
+#include "updatelistcheck.h"
+
+#include "names.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <pugixml.hpp>
+
+#include <set>
+
+namespace {
+
+QString quoted(const QByteArray &name)
+{
+    return QLatin1Char('"') + QString::fromUtf8(name) + QLatin1Char('"');
+}
+
+// Characters that a command shell reads as syntax or as a separator.
+bool wouldBeMangledInACommandLine(const QByteArray &text)
+{
+    for (const char c : text) {
+        if (QByteArray(" \t&|<>^\"%;$`'()*?[]{}!~#").contains(c))
+            return true;
+    }
+    return false;
+}
+
+class ListChecker
+{
+public:
+    explicit ListChecker(const QString &releaseFolder) : releaseFolder(releaseFolder) {}
+
+    QStringList check(const QByteArray &list)
+    {
+        pugi::xml_document document;
+        const pugi::xml_parse_result parsed =
+            document.load_buffer(list.constData(), std::size_t(list.size()));
+        if (!parsed) {
+            findings << QStringLiteral("a lista não é XML bem formado (byte %1): %2")
+                            .arg(parsed.offset)
+                            .arg(QString::fromUtf8(parsed.description()));
+            return findings;
+        }
+        checkBaseUrl(document.child("download").attribute("path").value());
+        checkLauncher(document.child("launcher"));
+        checkImages(document.child("images"));
+        checkServers(document.child("servers"));
+        return findings;
+    }
+
+private:
+    void checkBaseUrl(const QByteArray &path)
+    {
+        if (path.isEmpty())
+            findings << QStringLiteral(
+                "download: endereço base vazio; os arquivos seriam pedidos sem servidor");
+        else if (!path.endsWith('/'))
+            findings << QStringLiteral("download: o endereço base %1 não termina em \"/\"").arg(quoted(path));
+    }
+
+    // Reports a name the launcher refuses, and one missing from the release.
+    void checkName(const QString &where, const QByteArray &name, const char *folder)
+    {
+        if (!isSafeRelativeName(name)) {
+            findings << QStringLiteral("%1: o launcher recusa o nome %2").arg(where, quoted(name));
+            return;
+        }
+        const QString path = QString::fromLatin1(folder) + QLatin1Char('/') + QString::fromUtf8(name);
+        if (!releaseFolder.isEmpty() && !QFileInfo(QDir(releaseFolder).filePath(path)).isFile())
+            findings << QStringLiteral("%1: %2 não está na pasta da versão").arg(where, path);
+    }
+
+    void checkLauncher(const pugi::xml_node &launcher)
+    {
+        if (QByteArray(launcher.attribute("lastVersion").value()).isEmpty())
+            findings << QStringLiteral("launcher: sem lastVersion; todo launcher tentaria se atualizar");
+        else if (!releaseFolder.isEmpty())
+            checkName(QStringLiteral("launcher"), QByteArrayLiteral("launcher.exe"), "launcher");
+        std::set<QByteArray> seen;
+        for (const pugi::xml_node &file : launcher.children()) {
+            const QByteArray name = file.attribute("name").value();
+            if (!seen.insert(name).second)
+                findings << QStringLiteral("launcher: arquivo repetido %1").arg(quoted(name));
+            checkName(QStringLiteral("launcher"), name, "launcher");
+        }
+    }
+
+    void checkImages(const pugi::xml_node &images)
+    {
+        std::set<QByteArray> seen;
+        for (const pugi::xml_node &file : images.children()) {
+            const QByteArray name = file.attribute("name").value();
+            if (!seen.insert(name).second)
+                findings << QStringLiteral("images: imagem repetida %1").arg(quoted(name));
+            checkName(QStringLiteral("images"), name, "imagens");
+        }
+    }
+
+    void checkServers(const pugi::xml_node &servers)
+    {
+        std::set<int> seenIds;
+        for (const pugi::xml_node &server : servers.children()) {
+            const int id = static_cast<quint16>(server.attribute("id").as_int());
+            const QString where = QStringLiteral("servidor %1").arg(id);
+            if (!seenIds.insert(id).second)
+                findings << QStringLiteral("%1: id repetido").arg(where);
+            if (id < 1 || id > 6)
+                findings << QStringLiteral("%1: nenhum botão serve esse id (só 1 a 6)").arg(where);
+            const QByteArray executable = server.attribute("executable").value();
+            if (!isSafeRelativeName(executable))
+                findings
+                    << QStringLiteral("%1: o launcher recusa o executável %2").arg(where, quoted(executable));
+            else if (wouldBeMangledInACommandLine(executable))
+                findings << QStringLiteral("%1: o executável %2 tem espaço ou metacaractere de shell")
+                                .arg(where, quoted(executable));
+            checkServerFiles(where, server);
+        }
+    }
+
+    void checkServerFiles(const QString &where, const pugi::xml_node &server)
+    {
+        std::set<QByteArray> seen;
+        for (const pugi::xml_node &file : server.children()) {
+            const QByteArray name = file.attribute("name").value();
+            if (!seen.insert(name).second)
+                findings << QStringLiteral("%1: arquivo repetido %2").arg(where, quoted(name));
+            if (isSafeRelativeName(name) && wouldBeMangledInACommandLine(name))
+                findings << QStringLiteral("%1: o arquivo %2 tem espaço ou metacaractere de shell")
+                                .arg(where, quoted(name));
+            const QByteArray arguments = file.attribute("value").value();
+            if (QByteArray(file.attribute("function").value()) == "exec" &&
+                wouldBeMangledInACommandLine(QByteArray(arguments).replace(' ', "")))
+                findings << QStringLiteral("%1: os argumentos de %2 têm metacaractere de shell")
+                                .arg(where, quoted(name));
+            checkName(where, name, "clientes");
+        }
+    }
+
+    QString releaseFolder;
+    QStringList findings;
+};
+
+} // namespace
+
+QStringList checkUpdateList(const QByteArray &list, const QString &releaseFolder)
+{
+    return ListChecker(releaseFolder).check(list);
+}
