@@ -101,6 +101,7 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
     cancelled = false;
     storeFailed = false;
     bodyGoesToFile = false;
+    bodyTooLarge = false;
     outputFile.reset();
     transferStartMs = currentTimeMs();
 
@@ -121,6 +122,8 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
     bool stored = false;
     if (cancelled) {
         consoleMessage("Download cancelado");
+    } else if (bodyTooLarge) {
+        consoleMessage("Download interrompido: resposta maior que o limite");
     } else if (storeFailed) {
         showStoreError();
     } else if (result != CURLE_OK) {
@@ -149,6 +152,10 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
 bool FileDownloader::storeChunk(const char *data, size_t size)
 {
     if (localPath.isEmpty()) {
+        if (maximumBodySize > 0 && buffer.size() + qint64(size) > maximumBodySize) {
+            bodyTooLarge = true;
+            return false;
+        }
         buffer.append(data, int(size));
         return true;
     }
@@ -180,7 +187,7 @@ size_t FileDownloader::receiveData(char *data, size_t size, size_t count, void *
     if (self->cancelled)
         return 0;
     if (!self->storeChunk(data, bytes)) {
-        self->storeFailed = true;
+        self->storeFailed = !self->bodyTooLarge;
         return 0; // libcurl stops the transfer
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -33,6 +33,7 @@ public:
     qint64 lastUpdateMs = 0;                 // when the speed text was last written
     qint64 lastUpdateBytes = 0;              // bytes received by then
     QLabel *statusLabel = nullptr;           // progress text, and parent of the error boxes
+    qint64 maximumBodySize = 0;              // for a body kept in memory; 0 for no limit
 
     bool downloadFile(const char *url, const char *name);
 
@@ -40,6 +41,10 @@ public:
     // without a box, and leaves no file behind.
     void cancel();
     bool wasCancelled() const { return cancelled; }
+
+    // The body to be kept in memory grew past maximumBodySize: the transfer was
+    // stopped and the call returned false without a box.
+    bool exceededMaximumBodySize() const { return bodyTooLarge; }
 
     // Stops every transfer in progress, for a window that is closing.
     static void cancelRunningTransfers();
@@ -65,4 +70,5 @@ private:
     bool cancelled = false;
     bool storeFailed = false;    // the body could not be written to localPath
     bool bodyGoesToFile = false; // decided by the status of the answer
+    bool bodyTooLarge = false;   // a body for memory grew past maximumBodySize
 };

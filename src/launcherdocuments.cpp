@@ -145,12 +145,17 @@ public:
 
 } // namespace
 
+void showUnreadableListMessage(QWidget *parent)
+{
+    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
+                                                 "es, por favor contate o suporte"));
+}
+
 bool LauncherState::mergeDocument(const char *text)
 {
     pugi::xml_document document;
     if (!document.load_string(text)) {
-        showErrorMessage(window, QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
-                                                     "es, por favor contate o suporte"));
+        showUnreadableListMessage(window);
         return false;
     }
 

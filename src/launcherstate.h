@@ -33,6 +33,9 @@ struct ImageEntry {
 
 enum class ServerStatus { Install, Update, Play };
 
+// The box for an update list or config.xml that cannot be read.
+void showUnreadableListMessage(QWidget *parent);
+
 // The two documents written from the state: config.xml carries the installed
 // versions; an update list must not, or it would override the players' own.
 enum class DocumentKind { Config, UpdateList };

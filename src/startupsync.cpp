@@ -17,6 +17,10 @@
 
 namespace {
 
+// A list of thousands of files stays far below this; a larger answer is no list,
+// and reading it whole could exhaust the player's memory.
+constexpr qint64 maximumUpdateListSize = 32 * 1024 * 1024;
+
 // Owner may write; everybody may read and run. Never writable by others, as the
 // launcher runs with administrator rights.
 constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -29,15 +33,17 @@ void MainWindow::onLoad()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     FileDownloader listDownloader;
+    listDownloader.maximumBodySize = maximumUpdateListSize;
     form->frame_buttons->setEnabled(false);
     form->label_status->setText(QString::fromLatin1("Baixando lista de atualiza\xe7\xf5"
                                                     "es"));
     form->action_progressBar->setValue(0);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
 
-    if (!listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr)) {
-        if (listDownloader.wasCancelled())
-            return;
+    const bool fetched = listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr);
+    if (!fetched && listDownloader.wasCancelled())
+        return;
+    if (!fetched && !listDownloader.exceededMaximumBodySize()) {
         showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar a lista de atualiza\xe7\xf5"
                                                    "es\n"
                                                    "Neste caso o recomendado seria verificar a internet e "
@@ -45,7 +51,10 @@ void MainWindow::onLoad()
         form->label_status->setText(
             QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
                                 "es"));
-    } else if (!launcherState->mergeDocument(listDownloader.buffer.constData())) {
+    } else if (!fetched || !launcherState->mergeDocument(listDownloader.buffer.constData())) {
+        // A list too large to hold is as unreadable as a malformed one.
+        if (!fetched)
+            showUnreadableListMessage(this);
         form->label_status->setText(
             QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
                                 "es"));
