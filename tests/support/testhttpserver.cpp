@@ -174,7 +174,7 @@ void TestHttpServer::serveConnection(int socket)
 
     if (reply.neverAnswer) {
         waitUntilStopped();
-    } else {
+    } else if (!reply.closeWithoutAnswer) {
         QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
                              reasonPhrase(reply.status) + "\r\nConnection: close\r\n";
         if (reply.sendContentLength)
