@@ -1,6 +1,7 @@
 // One launcher per machine: the guard in this process, and real launchers.
 
 #include "gamefolder.h"
+#include "reliability.h"
 #include "singleinstanceguard.h"
 
 #include <QProcess>
@@ -105,6 +106,27 @@ private slots:
         QCOMPARE(running, 1);
         for (const auto &launcher : launchers)
             stop(*launcher);
+        reportReliability(QStringLiteral("concurrency"), QStringLiteral("eight launchers started at once"), 8,
+                          QStringLiteral("exactly one went on running; seven ended with status 0 unseen"));
+    }
+
+    void updateModeRunsBesideARunningLauncher()
+    {
+        TemporaryGameFolder folder;
+        const auto running = startLauncher();
+        QVERIFY(keepsRunning(*running));
+
+        TemporaryGameFolder other;
+        writeFileBytes(QStringLiteral("newLauncher.exe"), "new build");
+        QProcess update;
+        update.start(QStringLiteral(LAUNCHER_BINARY), {QStringLiteral("-update")});
+        QVERIFY(update.waitForFinished(15000));
+        QCOMPARE(update.exitCode(), 1);
+        QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), QByteArray("new build"));
+        QCOMPARE(running->state(), QProcess::Running);
+        stop(*running);
+        reportReliability(QStringLiteral("concurrency"), QStringLiteral("update mode while a launcher runs"), 1,
+                          QStringLiteral("the new build was copied into place; the running launcher went on"));
     }
 
     void aKilledHolderDoesNotLockThePlayerOut()
