@@ -6,6 +6,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +36,45 @@ bool renameOver(const QByteArray &from, const QByteArray &to)
 #endif
 }
 
+#ifdef Q_OS_WIN
+
+std::FILE *openPartial(const QByteArray &path)
+{
+    return std::fopen(path.constData(), "wb"); // truncates a crash's leftover
+}
+
+#else
+
+// Two launchers in one game folder may write the same file at once; the one
+// that holds the partial file's lock writes it, the other fails as if the file
+// were in use. A leftover from a killed process has no lock and is truncated.
+std::FILE *openPartial(const QByteArray &path)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (descriptor < 0)
+            return nullptr;
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+            ::close(descriptor);
+            return nullptr;
+        }
+        // The holder may have renamed the file into place just before the lock
+        // was ours: then this is the target itself, not a partial file.
+        struct stat opened, named;
+        if (::fstat(descriptor, &opened) == 0 && ::stat(path.constData(), &named) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+            std::FILE *stream = ::ftruncate(descriptor, 0) == 0 ? ::fdopen(descriptor, "wb") : nullptr;
+            if (!stream)
+                ::close(descriptor);
+            return stream;
+        }
+        ::close(descriptor);
+    }
+    return nullptr;
+}
+
+#endif
+
 } // namespace
 
 PartialFile::PartialFile(QByteArray targetPath, QByteArray partialPath, std::FILE *stream)
@@ -42,16 +84,28 @@ PartialFile::PartialFile(QByteArray targetPath, QByteArray partialPath, std::FIL
 
 PartialFile::~PartialFile()
 {
-    if (stream) {
-        std::fclose(stream);
-        std::remove(partialPath.constData());
-    }
+    if (stream)
+        discard();
+}
+
+// Removes the partial file; elsewhere than on Windows while it is still locked,
+// so that no other writer's file can be taken for it.
+void PartialFile::discard()
+{
+#ifdef Q_OS_WIN
+    std::fclose(stream);
+    std::remove(partialPath.constData());
+#else
+    std::remove(partialPath.constData());
+    std::fclose(stream);
+#endif
+    stream = nullptr;
 }
 
 std::unique_ptr<PartialFile> PartialFile::create(const QByteArray &targetPath)
 {
     QByteArray partialPath = targetPath + partialFileSuffix;
-    std::FILE *stream = std::fopen(partialPath.constData(), "wb"); // truncates a crash's leftover
+    std::FILE *stream = openPartial(partialPath);
     if (!stream)
         return nullptr;
     return std::unique_ptr<PartialFile>(new PartialFile(targetPath, std::move(partialPath), stream));
@@ -69,12 +123,28 @@ bool PartialFile::commit(bool syncToDisk)
     bool written = !writeFailed && std::fflush(stream) == 0 && !std::ferror(stream);
     if (written && syncToDisk)
         written = syncStreamToDisk(stream);
+    if (!written) {
+        discard();
+        return false;
+    }
+#ifdef Q_OS_WIN
+    // Windows renames no open file.
     const bool closed = std::fclose(stream) == 0;
     stream = nullptr;
-    if (written && closed && renameOver(partialPath, targetPath))
+    if (closed && renameOver(partialPath, targetPath))
         return true;
     std::remove(partialPath.constData());
     return false;
+#else
+    // Renamed while still locked, so no other writer can open it in between.
+    if (!renameOver(partialPath, targetPath)) {
+        discard();
+        return false;
+    }
+    std::fclose(stream);
+    stream = nullptr;
+    return true;
+#endif
 }
 
 bool replaceFileContents(const QString &path, const QByteArray &contents)

@@ -18,7 +18,8 @@ public:
     PartialFile(const PartialFile &) = delete;
     PartialFile &operator=(const PartialFile &) = delete;
 
-    // Null when the partial file cannot be created (a missing folder, no rights).
+    // Null when the partial file cannot be created (a missing folder, no rights,
+    // another process writing the same target).
     static std::unique_ptr<PartialFile> create(const QByteArray &targetPath);
 
     bool write(const char *data, std::size_t size);
@@ -32,6 +33,7 @@ public:
 
 private:
     PartialFile(QByteArray targetPath, QByteArray partialPath, std::FILE *stream);
+    void discard();
 
     QByteArray targetPath;
     QByteArray partialPath;

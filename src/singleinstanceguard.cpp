@@ -1,6 +1,15 @@
 #include "singleinstanceguard.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -8,16 +17,61 @@ namespace {
 class LockHold
 {
 public:
-    explicit LockHold(QSystemSemaphore &lock) : lock(lock) { lock.acquire(); }
+    explicit LockHold(GuardLock &lock) : lock(lock) { lock.acquire(); }
     ~LockHold() { lock.release(); }
     LockHold(const LockHold &) = delete;
     LockHold &operator=(const LockHold &) = delete;
 
 private:
-    QSystemSemaphore &lock;
+    GuardLock &lock;
 };
 
 } // namespace
+
+#ifdef Q_OS_WIN
+
+GuardLock::GuardLock(const QString &key) : semaphore(key, 1, QSystemSemaphore::Open) {}
+GuardLock::~GuardLock() = default;
+
+void GuardLock::acquire()
+{
+    semaphore.acquire();
+}
+
+void GuardLock::release()
+{
+    semaphore.release();
+}
+
+#else
+
+GuardLock::GuardLock(const QString &key)
+{
+    // The file stays; the system lets go of the lock when its holder ends, also
+    // when it is killed.
+    const QByteArray path = QFile::encodeName(QDir::temp().filePath(key + QLatin1String(".lock")));
+    file = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+}
+
+GuardLock::~GuardLock()
+{
+    if (file >= 0)
+        ::close(file);
+}
+
+void GuardLock::acquire()
+{
+    while (file >= 0 && ::flock(file, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+void GuardLock::release()
+{
+    if (file >= 0)
+        ::flock(file, LOCK_UN);
+}
+
+#endif
 
 QString deriveKey(const QString &key, const QString &salt)
 {
@@ -29,8 +83,7 @@ QString deriveKey(const QString &key, const QString &salt)
 
 SingleInstanceGuard::SingleInstanceGuard(const QString &key)
     : key(key), lockKey(deriveKey(key, QStringLiteral("_memLockKey"))),
-      markerKey(deriveKey(key, QStringLiteral("_sharedmemKey"))), marker(markerKey),
-      lock(lockKey, 1, QSystemSemaphore::Open)
+      markerKey(deriveKey(key, QStringLiteral("_sharedmemKey"))), marker(markerKey), lock(lockKey)
 {
     // A marker left by a process that was killed has nobody attached; attaching
     // and dropping it makes the system remove it.

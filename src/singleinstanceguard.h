@@ -2,7 +2,33 @@
 
 #include <QSharedMemory>
 #include <QString>
+
+#ifdef Q_OS_WIN
 #include <QSystemSemaphore>
+#endif
+
+// The cross-process lock under which every look at the marker happens. On
+// Windows a named semaphore. Elsewhere a file lock: the system semaphore there
+// is removed when the process that created it ends, even while others wait on
+// it, and two launchers started together could then both go on.
+class GuardLock
+{
+public:
+    explicit GuardLock(const QString &key);
+    ~GuardLock();
+    GuardLock(const GuardLock &) = delete;
+    GuardLock &operator=(const GuardLock &) = delete;
+
+    void acquire();
+    void release();
+
+private:
+#ifdef Q_OS_WIN
+    QSystemSemaphore semaphore;
+#else
+    int file = -1;
+#endif
+};
 
 // 40 lower-case hex digits of the SHA-1 of key followed by salt: the names of the
 // guard's cross-process objects.
@@ -30,5 +56,5 @@ private:
     const QString lockKey;
     const QString markerKey;
     QSharedMemory marker;
-    QSystemSemaphore lock;
+    GuardLock lock;
 };

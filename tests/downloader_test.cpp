@@ -187,6 +187,21 @@ private slots:
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("f.dat")});
     }
 
+    void oneWriterAtATimePerTarget()
+    {
+        TemporaryGameFolder folder;
+        writeFileBytes(QStringLiteral("config.xml"), "old");
+        const auto first = PartialFile::create("config.xml");
+        QVERIFY(first && first->write("first", 5));
+        QVERIFY(!PartialFile::create("config.xml")); // as another launcher in the same folder would
+        QVERIFY(first->commit());
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml")), QByteArray("first"));
+        const auto second = PartialFile::create("config.xml");
+        QVERIFY(second && second->write("second", 6) && second->commit());
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml")), QByteArray("second"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("config.xml")});
+    }
+
     void stalledTransfersFailInsteadOfHanging()
     {
         TemporaryGameFolder folder;
