@@ -1,0 +1,142 @@
+// Runs the launcher's own code paths for bench/run and prints what it measured,
+// one "name=value" per line.
+//
+//   launcherbench download URL OUT     one file through a FileDownloader with a bar and a label
+//   launcherbench install LIST_URL     start-up synchronisation, then server 1 installed as a click would
+//   launcherbench documents SERVERS FILES   mergeDocument + saveConfig, then loadConfig
+//   launcherbench show                 builds and shows the window on the config.xml at hand, then ends
+
+#include "buildconfig.h"
+#include "filedownloader.h"
+#include "launcherstate.h"
+#include "mainwindow.h"
+#include "messages.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+long long peakResidentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void print(const char *name, double value)
+{
+    std::printf("%s=%.3f\n", name, value);
+}
+
+int download(const char *url, const char *out)
+{
+    QProgressBar bar;
+    QLabel label;
+    FileDownloader downloader;
+    downloader.progressBar = &bar;
+    downloader.statusLabel = &label;
+    downloader.localPath = out;
+
+    // The window must never stutter: the longest gap between two ticks of a 10 ms timer.
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+    });
+    ticks.start(10);
+    sinceTick.start();
+
+    QElapsedTimer clock;
+    clock.start();
+    const bool stored = downloader.downloadFile(url, "Bench");
+    print("seconds", clock.nsecsElapsed() / 1e9);
+    print("longest_tick_gap_ms", double(longestGap));
+    print("peak_rss_mib", peakResidentKilobytes() / 1024.0);
+    return stored ? 0 : 1;
+}
+
+int install(const char *listUrl)
+{
+    buildSettings().updateListUrl = listUrl;
+    MainWindow window;
+    window.show();
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("action_progressBar"));
+    QEventLoop waiting;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (bar->value() == 100)
+            waiting.quit();
+    });
+    poll.start(1);
+    waiting.exec();
+
+    QElapsedTimer clock;
+    clock.start();
+    QMetaObject::invokeMethod(&window, "on_button_server_1_clicked");
+    print("seconds", clock.nsecsElapsed() / 1e9);
+    const auto *button = window.findChild<QPushButton *>(QStringLiteral("button_server_1"));
+    return button->text().endsWith(QLatin1String(" (Jogar)")) ? 0 : 1;
+}
+
+int documents(int servers, int files)
+{
+    QByteArray list = "<download path=\"http://127.0.0.1:8765/\"/><launcher lastVersion=\"1.2\"/><servers>";
+    for (int server = 1; server <= servers; ++server) {
+        list += "<server id=\"" + QByteArray::number(server) + "\" name=\"Servidor\" executable=\"jogo.exe\">";
+        for (int file = 0; file < files; ++file)
+            list += "<file name=\"dados/arquivo-" + QByteArray::number(file) + ".dat\" lastVersion=\"" +
+                    QByteArray::number(file * 7919, 16) + "\"/>";
+        list += "</server>";
+    }
+    list += "</servers>";
+
+    QElapsedTimer clock;
+    clock.start();
+    LauncherState merged(nullptr);
+    merged.mergeDocument(list.constData()); // saves config.xml
+    print("merge_and_save_ms", clock.nsecsElapsed() / 1e6);
+    clock.restart();
+    LauncherState loaded(nullptr);
+    loaded.loadConfig();
+    print("load_ms", clock.nsecsElapsed() / 1e6);
+    return loaded.servers.size() == std::size_t(servers) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    setMessageBoxPresenter(
+        [](const MessageBoxRequest &box) { std::fprintf(stderr, "box: %s\n", qUtf8Printable(box.text)); });
+    const QByteArray mode = argc > 1 ? argv[1] : "";
+    if (mode == "download" && argc == 4)
+        return download(argv[2], argv[3]);
+    if (mode == "install" && argc == 3)
+        return install(argv[2]);
+    if (mode == "documents" && argc == 4)
+        return documents(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "show" && argc == 2) {
+        MainWindow window;
+        window.show(); // the window is on screen; the start-up synchronisation would follow
+        return 0;
+    }
+    std::fprintf(stderr, "usage: launcherbench download URL OUT | install LIST_URL | documents SERVERS FILES | show\n");
+    return 2;
+}
