@@ -27,6 +27,23 @@ void initialiseCurlOnce()
     static CurlGlobal global;
 }
 
+// The files of one install come from one server: transfers share their
+// connections, as a browser would, instead of opening one per file.
+CURLSH *sharedConnections()
+{
+    struct Share {
+        Share() : handle(curl_share_init())
+        {
+            curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+            curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        }
+        ~Share() { curl_share_cleanup(handle); }
+        CURLSH *handle;
+    };
+    static Share share;
+    return share.handle;
+}
+
 struct EasyHandleCleanup {
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
@@ -89,6 +106,7 @@ bool FileDownloader::configure(CURL *transfer, const char *url, char *errorText)
            curl_easy_setopt(transfer, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+           curl_easy_setopt(transfer, CURLOPT_SHARE, sharedConnections()) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK;
 }
 

@@ -143,6 +143,23 @@ public:
     QByteArray bytes;
 };
 
+// Streams the document into config.xml's partial file, without a copy in memory.
+class PartialFileWriter : public pugi::xml_writer
+{
+public:
+    explicit PartialFileWriter(PartialFile &file) : file(file) {}
+
+    void write(const void *data, size_t size) override { file.write(static_cast<const char *>(data), size); }
+
+private:
+    PartialFile &file;
+};
+
+void saveInLayout(const pugi::xml_document &document, pugi::xml_writer &writer)
+{
+    document.save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
+}
+
 } // namespace
 
 void showUnreadableListMessage(QWidget *parent)
@@ -171,13 +188,18 @@ bool LauncherState::mergeDocument(const char *text)
 QByteArray LauncherState::document(DocumentKind kind) const
 {
     ByteArrayWriter writer;
-    buildDocument(*this, kind).save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
+    saveInLayout(buildDocument(*this, kind), writer);
     return writer.bytes;
 }
 
 bool LauncherState::saveConfig() const
 {
-    return replaceFileContents(configFileName, document(DocumentKind::Config));
+    const std::unique_ptr<PartialFile> file = PartialFile::create(QFile::encodeName(configFileName));
+    if (!file)
+        return false;
+    PartialFileWriter writer(*file);
+    saveInLayout(buildDocument(*this, DocumentKind::Config), writer);
+    return file->commit(true);
 }
 
 bool LauncherState::loadConfig()

@@ -2,7 +2,6 @@
 
 #include "partialfile.h"
 
-#include <QRegularExpression>
 #include <QUrl>
 
 bool isSafeRelativeName(const QByteArray &name)
@@ -16,9 +15,11 @@ bool isSafeRelativeName(const QByteArray &name)
         if (byte < 0x20 || byte == 0x7f)
             return false;
     }
-    const QString path = QString::fromLatin1(name); // byte for byte
-    for (const QString &segment : path.split(QRegularExpression(QStringLiteral("[/\\\\]")))) {
-        if (segment == QLatin1String(".."))
+    // Both separators count: the name may reach Windows.
+    QByteArray separated = name;
+    separated.replace('\\', '/');
+    for (const QByteArray &segment : separated.split('/')) {
+        if (segment == "..")
             return false;
     }
     return true;

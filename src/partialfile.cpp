@@ -63,7 +63,10 @@ std::FILE *openPartial(const QByteArray &path)
         struct stat opened, named;
         if (::fstat(descriptor, &opened) == 0 && ::stat(path.constData(), &named) == 0 &&
             opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
-            std::FILE *stream = ::ftruncate(descriptor, 0) == 0 ? ::fdopen(descriptor, "wb") : nullptr;
+            // A new file needs no truncation, and on ext4 a truncation makes the
+            // close wait for the data to be written out.
+            const bool empty = opened.st_size == 0 || ::ftruncate(descriptor, 0) == 0;
+            std::FILE *stream = empty ? ::fdopen(descriptor, "wb") : nullptr;
             if (!stream)
                 ::close(descriptor);
             return stream;

@@ -51,7 +51,11 @@ QStringList matchingFiles(const QStringList &available, const QString &pattern)
 class ListBuilder
 {
 public:
-    ListBuilder(const QString &releaseFolder, QString &error) : release(releaseFolder), error(error) {}
+    // Absolute, so that the paths below it read the same however the folder was named.
+    ListBuilder(const QString &releaseFolder, QString &error)
+        : release(QDir(releaseFolder).absolutePath()), error(error)
+    {
+    }
 
     std::optional<QByteArray> build(const QByteArray &baseUrl)
     {
