@@ -56,9 +56,8 @@ int download(const char *url, const char *out)
     QElapsedTimer sinceTick;
     qint64 longestGap = 0;
     QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceTick.restart());
-    });
+    QObject::connect(&ticks, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     ticks.start(10);
     sinceTick.start();
 
@@ -98,7 +97,8 @@ int documents(int servers, int files)
 {
     QByteArray list = "<download path=\"http://127.0.0.1:8765/\"/><launcher lastVersion=\"1.2\"/><servers>";
     for (int server = 1; server <= servers; ++server) {
-        list += "<server id=\"" + QByteArray::number(server) + "\" name=\"Servidor\" executable=\"jogo.exe\">";
+        list +=
+            "<server id=\"" + QByteArray::number(server) + "\" name=\"Servidor\" executable=\"jogo.exe\">";
         for (int file = 0; file < files; ++file)
             list += "<file name=\"dados/arquivo-" + QByteArray::number(file) + ".dat\" lastVersion=\"" +
                     QByteArray::number(file * 7919, 16) + "\"/>";
@@ -137,6 +137,8 @@ int main(int argc, char **argv)
         window.show(); // the window is on screen; the start-up synchronisation would follow
         return 0;
     }
-    std::fprintf(stderr, "usage: launcherbench download URL OUT | install LIST_URL | documents SERVERS FILES | show\n");
+    std::fprintf(
+        stderr,
+        "usage: launcherbench download URL OUT | install LIST_URL | documents SERVERS FILES | show\n");
     return 2;
 }

@@ -22,12 +22,12 @@ public:
         QByteArray body;
         QByteArray location; // sent as Location when not empty
         bool sendContentLength = true;
-        qint64 closeAfterBytes = -1; // cut the body off after this many bytes
-        qint64 stallAfterBytes = -1; // stop sending after this many bytes, keep the connection
-        bool neverAnswer = false;    // accept and read the request, then say nothing
+        qint64 closeAfterBytes = -1;     // cut the body off after this many bytes
+        qint64 stallAfterBytes = -1;     // stop sending after this many bytes, keep the connection
+        bool neverAnswer = false;        // accept and read the request, then say nothing
         bool closeWithoutAnswer = false; // accept and read the request, then hang up
-        int chunkBytes = 64 * 1024;  // the body is sent in pieces of this size ...
-        int chunkDelayMs = 0;        // ... with this pause between them
+        int chunkBytes = 64 * 1024;      // the body is sent in pieces of this size ...
+        int chunkDelayMs = 0;            // ... with this pause between them
     };
 
     struct Request {
