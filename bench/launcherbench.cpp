@@ -11,6 +11,8 @@
 #include "launcherstate.h"
 #include "mainwindow.h"
 #include "messages.h"
+#include "processmemory.h"
+#include "synchronisedwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,17 +28,6 @@
 #include <cstdlib>
 
 namespace {
-
-long long peakResidentKilobytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 void print(const char *name, double value)
 {
@@ -66,7 +57,7 @@ int download(const char *url, const char *out)
     const bool stored = downloader.downloadFile(url, "Bench");
     print("seconds", clock.nsecsElapsed() / 1e9);
     print("longest_tick_gap_ms", double(longestGap));
-    print("peak_rss_mib", peakResidentKilobytes() / 1024.0);
+    print("peak_rss_mib", double(peakResidentKilobytes()) / 1024.0);
     return stored ? 0 : 1;
 }
 
@@ -75,15 +66,7 @@ int install(const char *listUrl)
     buildSettings().updateListUrl = listUrl;
     MainWindow window;
     window.show();
-    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("action_progressBar"));
-    QEventLoop waiting;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (bar->value() == 100)
-            waiting.quit();
-    });
-    poll.start(1);
-    waiting.exec();
+    waitUntilSynchronised(window);
 
     QElapsedTimer clock;
     clock.start();

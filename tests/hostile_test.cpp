@@ -3,6 +3,7 @@
 
 #include "launcherscene.h"
 #include "names.h"
+#include "processmemory.h"
 #include "reliability.h"
 
 #include <QDir>
@@ -12,25 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-// The process's peak resident memory since the last reset, from Linux's own count.
-qint64 peakResidentKilobytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-void resetPeakResident()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
-        qWarning("cannot reset the peak resident memory");
-}
 
 QByteArray serverWithFiles(int count)
 {
@@ -169,7 +151,7 @@ private slots:
             QFile list(scene.serverFolder.filePath(QStringLiteral("launcher.xml")));
             QVERIFY(list.open(QIODevice::WriteOnly) && list.resize(200LL * 1024 * 1024));
         }
-        resetPeakResident();
+        QVERIFY(resetPeakResident());
         const qint64 before = peakResidentKilobytes();
         scene.startLauncher();
         const qint64 growth = peakResidentKilobytes() - before;

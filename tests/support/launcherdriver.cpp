@@ -5,6 +5,7 @@
 #include "buildconfig.h"
 #include "mainwindow.h"
 #include "messages.h"
+#include "synchronisedwindow.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -28,15 +29,7 @@ int main(int argc, char **argv)
 
     MainWindow window;
     window.show();
-    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("action_progressBar"));
-    QEventLoop waiting;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (bar->value() == 100)
-            waiting.quit();
-    });
-    poll.start(5);
-    waiting.exec();
+    waitUntilSynchronised(window);
 
     QMetaObject::invokeMethod(&window, QByteArray("on_button_server_" + server + "_clicked").constData());
     const auto *button = window.findChild<QPushButton *>(QString::fromLatin1("button_server_" + server));
