@@ -8,10 +8,7 @@
 #include "synchronisedwindow.h"
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 
 #include <cstdio>
 
