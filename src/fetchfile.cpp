@@ -5,7 +5,8 @@
 #include "names.h"
 
 FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
-                      const QByteArray &name, const QByteArray &localPath, const char *displayName)
+                      const QByteArray &name, const QByteArray &localPath, const char *displayName,
+                      const ContentCheck &expected)
 {
     if (!isSafeRelativeName(name)) {
         consoleMessage(
@@ -13,6 +14,7 @@ FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath
         return FetchResult::Failed;
     }
     downloader.localPath = localPath;
+    downloader.expected = expected;
     if (downloader.downloadFile(downloadUrl(downloadPath, folder, name).constData(), displayName))
         return FetchResult::Stored;
     return downloader.wasCancelled() ? FetchResult::Cancelled : FetchResult::Failed;

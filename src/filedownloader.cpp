@@ -120,6 +120,8 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
     storeFailed = false;
     bodyGoesToFile = false;
     bodyTooLarge = false;
+    bytesStored = 0;
+    bodyHash.reset();
     outputFile.reset();
     transferStartMs = currentTimeMs();
 
@@ -157,6 +159,15 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
             showErrorMessage(statusLabel, QString::fromLatin1(
                                               "O servidor retornou um erro ao solicitar um arquivo. errno: " +
                                               QByteArray::number(qlonglong(status))));
+        } else if (!bodyMatchesExpected()) {
+            consoleMessage(QByteArray("Conte\xc3\xba"
+                                      "do diferente do anunciado: " +
+                                      localPath)
+                               .constData());
+            showErrorMessage(statusLabel,
+                             QString::fromLatin1("O arquivo baixado n\xe3o confere com a lista de "
+                                                 "atualiza\xe7\xf5"
+                                                 "es"));
         } else if (!finishStoring()) {
             showStoreError();
         } else {
@@ -184,8 +195,12 @@ bool FileDownloader::storeChunk(const char *data, size_t size)
         if (bodyGoesToFile && !(outputFile = PartialFile::create(localPath)))
             return false;
     }
-    if (bodyGoesToFile)
+    if (bodyGoesToFile) {
+        bytesStored += qint64(size);
+        if (!expected.sha256.isEmpty())
+            bodyHash.addData(data, int(size));
         return outputFile->write(data, size);
+    }
     if (buffer.size() < errorPageLimit)
         buffer.append(data, int(std::min<size_t>(size, size_t(errorPageLimit - buffer.size()))));
     return true;
@@ -196,6 +211,13 @@ bool FileDownloader::finishStoring()
     if (!outputFile)
         outputFile = PartialFile::create(localPath); // a 200 answer with an empty body
     return outputFile && outputFile->commit();
+}
+
+bool FileDownloader::bodyMatchesExpected()
+{
+    if (!expected.size.isEmpty() && expected.size != QByteArray::number(bytesStored))
+        return false;
+    return expected.sha256.isEmpty() || expected.sha256.toLower() == bodyHash.result().toHex();
 }
 
 size_t FileDownloader::receiveData(char *data, size_t size, size_t count, void *downloader)

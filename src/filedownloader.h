@@ -1,6 +1,9 @@
 #pragma once
 
+#include "launcherstate.h"
+
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QtGlobal>
 
 #include <curl/curl.h>
@@ -34,6 +37,7 @@ public:
     qint64 lastUpdateBytes = 0;              // bytes received by then
     QLabel *statusLabel = nullptr;           // progress text, and parent of the error boxes
     qint64 maximumBodySize = 0;              // for a body kept in memory; 0 for no limit
+    ContentCheck expected;                   // size and SHA-256 a body for localPath must have
 
     bool downloadFile(const char *url, const char *name);
 
@@ -61,6 +65,7 @@ public:
 private:
     bool storeChunk(const char *data, size_t size);
     bool finishStoring();
+    bool bodyMatchesExpected();
     bool configure(CURL *handle, const char *url, char *errorText);
     void showTransferError(CURLcode result);
     void showStoreError();
@@ -71,4 +76,6 @@ private:
     bool storeFailed = false;    // the body could not be written to localPath
     bool bodyGoesToFile = false; // decided by the status of the answer
     bool bodyTooLarge = false;   // a body for memory grew past maximumBodySize
+    qint64 bytesStored = 0;      // the body written to the partial file so far ...
+    QCryptographicHash bodyHash{QCryptographicHash::Sha256}; // ... and its hash, taken as it streams in
 };

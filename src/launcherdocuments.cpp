@@ -29,13 +29,23 @@ void takeIfPresent(const pugi::xml_node &node, const char *name, QByteArray &fie
         field = QByteArray(attribute.value());
 }
 
+ContentCheck readCheck(const pugi::xml_node &node)
+{
+    return ContentCheck{attributeBytes(node, "size"), attributeBytes(node, "sha256")};
+}
+
 void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
 {
     takeIfPresent(launcher, "installedVersion", state.launcherInstalledVersion);
     state.launcherLastVersion = attributeBytes(launcher, "lastVersion");
+    state.launcherBuildCheck = readCheck(launcher);
     state.launcherFiles.clear();
-    for (const pugi::xml_node &file : launcher.children())
-        state.launcherFiles.push_back(attributeBytes(file, "name"));
+    state.launcherFileChecks.clear();
+    for (const pugi::xml_node &file : launcher.children()) {
+        const QByteArray name = attributeBytes(file, "name");
+        state.launcherFiles.push_back(name);
+        state.launcherFileChecks[name] = readCheck(file);
+    }
 }
 
 void readImages(const pugi::xml_node &images, LauncherState &state)
@@ -44,7 +54,7 @@ void readImages(const pugi::xml_node &images, LauncherState &state)
     state.imagesLastVersion = attributeBytes(images, "lastVersion");
     state.images.clear();
     for (const pugi::xml_node &file : images.children()) {
-        ImageEntry image{attributeBytes(file, "name"), attributeBytes(file, "href")};
+        ImageEntry image{attributeBytes(file, "name"), attributeBytes(file, "href"), readCheck(file)};
         state.images.emplace(image.name, std::move(image)); // the first of two equal names stays
     }
 }
@@ -59,6 +69,7 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server)
     file.cmd = attributeBytes(element, "cmd");
     takeIfPresent(element, "installedVersion", file.installedVersion);
     file.lastVersion = attributeBytes(element, "lastVersion");
+    file.check = readCheck(element);
 }
 
 void readServers(const pugi::xml_node &servers, LauncherState &state)
@@ -80,6 +91,16 @@ void setAttribute(pugi::xml_node &node, const char *name, const QByteArray &valu
     node.append_attribute(name).set_value(value.constData());
 }
 
+// Written only where the list gave them, so that a config.xml from a list without
+// them stays what it always was.
+void setCheck(pugi::xml_node &node, const ContentCheck &check)
+{
+    if (!check.size.isEmpty())
+        setAttribute(node, "size", check.size);
+    if (!check.sha256.isEmpty())
+        setAttribute(node, "sha256", check.sha256);
+}
+
 pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
 {
     const bool config = kind == DocumentKind::Config;
@@ -97,9 +118,13 @@ pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
     if (config)
         setAttribute(launcher, "installedVersion", state.launcherInstalledVersion);
     setAttribute(launcher, "lastVersion", state.launcherLastVersion);
+    setCheck(launcher, state.launcherBuildCheck);
     for (const QByteArray &name : state.launcherFiles) {
         pugi::xml_node file = launcher.append_child("file");
         setAttribute(file, "name", name);
+        const auto check = state.launcherFileChecks.find(name);
+        if (check != state.launcherFileChecks.end())
+            setCheck(file, check->second);
     }
 
     pugi::xml_node images = document.append_child("images");
@@ -110,6 +135,7 @@ pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
         pugi::xml_node file = images.append_child("file");
         setAttribute(file, "name", image.name);
         setAttribute(file, "href", image.href);
+        setCheck(file, image.check);
     }
 
     pugi::xml_node servers = document.append_child("servers");
@@ -127,6 +153,7 @@ pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
             if (config)
                 setAttribute(file, "installedVersion", entry.installedVersion);
             setAttribute(file, "lastVersion", entry.lastVersion);
+            setCheck(file, entry.check);
         }
     }
     return document;

@@ -10,6 +10,14 @@ class QWidget;
 
 // Versions are opaque labels: a thing is current exactly when its installed and
 // newest labels are the same bytes. They are never ordered.
+// What the update list may say of a file's content, so that a corrupted or
+// altered download is never installed: its size in bytes and its SHA-256 in
+// lower-case hex. Empty when the list does not say.
+struct ContentCheck {
+    QByteArray size;
+    QByteArray sha256;
+};
+
 struct FileEntry {
     QByteArray installedVersion;
     QByteArray lastVersion;
@@ -17,6 +25,7 @@ struct FileEntry {
     QByteArray value;    // argument text for an "exec" file
     QByteArray cmd;      // operator's command line run after the download
     QByteArray name;     // path below "clientes/", also the key in ServerEntry::files
+    ContentCheck check;
 };
 
 struct ServerEntry {
@@ -29,6 +38,7 @@ struct ServerEntry {
 struct ImageEntry {
     QByteArray name; // file below "imagens/", also the key in LauncherState::images
     QByteArray href; // page opened by a click on the picture
+    ContentCheck check;
 };
 
 enum class ServerStatus { Install, Update, Play };
@@ -51,7 +61,9 @@ public:
     std::map<quint16, ServerEntry> servers;
     QByteArray launcherInstalledVersion;
     QByteArray launcherLastVersion;
+    ContentCheck launcherBuildCheck;       // of the new build, launcher/launcher.exe
     std::vector<QByteArray> launcherFiles; // document order
+    std::map<QByteArray, ContentCheck> launcherFileChecks;
     QByteArray imagesInstalledVersion;
     QByteArray imagesLastVersion;
     std::map<QByteArray, ImageEntry> images; // byte order of name

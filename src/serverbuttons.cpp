@@ -61,7 +61,7 @@ void MainWindow::serverAction(quint16 id)
         downloader.progressBar = form->action_progressBar;
         downloader.statusLabel = form->label_status;
         const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "clientes/", file->name,
-                                             "clientes/" + file->name, working.name.constData());
+                                             "clientes/" + file->name, working.name.constData(), file->check);
         if (result != FetchResult::Stored) {
             // A cancel comes from a closing window: no box, nothing recorded.
             if (result == FetchResult::Failed)

@@ -85,7 +85,7 @@ FetchResult MainWindow::updateImages()
     downloader.statusLabel = form->label_status;
     for (const auto &[name, image] : launcherState->images) {
         const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "imagens/", image.name,
-                                             "imagens/" + image.name, "Imagem");
+                                             "imagens/" + image.name, "Imagem", image.check);
         if (result != FetchResult::Stored) {
             // The version stays, so the next start fetches every picture again.
             if (result == FetchResult::Failed)
@@ -108,12 +108,13 @@ FetchResult MainWindow::updateLauncher()
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
     FetchResult result = fetchFile(downloader, launcherState->downloadPath, "launcher/", "launcher.exe",
-                                   "newLauncher.exe", "Launcher");
+                                   "newLauncher.exe", "Launcher", launcherState->launcherBuildCheck);
     if (result == FetchResult::Failed)
         form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
     for (auto name = launcherState->launcherFiles.begin();
          result == FetchResult::Stored && name != launcherState->launcherFiles.end(); ++name) {
-        result = fetchFile(downloader, launcherState->downloadPath, "launcher/", *name, *name, "Launcher");
+        result = fetchFile(downloader, launcherState->downloadPath, "launcher/", *name, *name, "Launcher",
+                           launcherState->launcherFileChecks[*name]);
         if (result == FetchResult::Failed)
             form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher"));
     }

@@ -132,6 +132,31 @@ private slots:
         QCOMPARE(server.files.at("x").name, QByteArray("x"));
     }
 
+    void contentChecksAreKeptOnlyWhereTheListGivesThem()
+    {
+        TemporaryGameFolder folder;
+        LauncherState state(nullptr);
+        QVERIFY(
+            state.mergeDocument("<launcher lastVersion=\"2\" size=\"5\" sha256=\"aa\"><file name=\"x.dll\" "
+                                "sha256=\"bb\"/></launcher><images><file name=\"i.png\" size=\"7\"/></images>"
+                                "<servers><server id=\"1\"><file name=\"a\" size=\"9\" sha256=\"cc\"/>"
+                                "<file name=\"b\"/></server></servers>"));
+        const QByteArray config = configBytes();
+        QVERIFY(config.contains(
+            "<launcher installedVersion=\"1.2\" lastVersion=\"2\" size=\"5\" sha256=\"aa\">"));
+        QVERIFY(config.contains("<file name=\"x.dll\" sha256=\"bb\" />"));
+        QVERIFY(config.contains("<file name=\"i.png\" href=\"\" size=\"7\" />"));
+        QVERIFY(config.contains("installedVersion=\"\" lastVersion=\"\" size=\"9\" sha256=\"cc\" />"));
+        QVERIFY(config.contains(
+            "<file name=\"b\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\" lastVersion=\"\" />"));
+
+        LauncherState reloaded(nullptr);
+        QVERIFY(reloaded.loadConfig());
+        QCOMPARE(reloaded.servers.at(1).files.at("a").check.sha256, QByteArray("cc"));
+        QCOMPARE(reloaded.launcherFileChecks.at("x.dll").sha256, QByteArray("bb"));
+        QCOMPARE(reloaded.launcherBuildCheck.size, QByteArray("5"));
+    }
+
     void serverIdsKeepTheirLowSixteenBits()
     {
         TemporaryGameFolder folder;

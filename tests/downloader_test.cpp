@@ -8,6 +8,7 @@
 #include "partialfile.h"
 #include "testhttpserver.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -185,6 +186,40 @@ private slots:
         downloader.localPath = "f.dat";
         QVERIFY(downloader.downloadFile(server.url("/f").constData(), "Jogo"));
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("f.dat")});
+    }
+
+    void aBodyUnlikeTheListIsNeverInstalled()
+    {
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        TestHttpServer server;
+        const QByteArray right = "the body the list describes";
+        QByteArray flipped = right;
+        flipped[5] = char(flipped[5] ^ 1);
+        TestHttpServer::Reply reply;
+        reply.body = flipped;
+        server.setReply("/flipped", reply);
+        reply.body = right + "!";
+        server.setReply("/longer", reply);
+        reply.body = right;
+        server.setReply("/right", reply);
+        writeFileBytes(QStringLiteral("alvo.dat"), "old");
+
+        FileDownloader downloader;
+        downloader.localPath = "alvo.dat";
+        downloader.expected = {QByteArray::number(right.size()),
+                               QCryptographicHash::hash(right, QCryptographicHash::Sha256).toHex()};
+        QVERIFY(!downloader.downloadFile(server.url("/flipped").constData(), "Jogo"));
+        QVERIFY(!downloader.downloadFile(server.url("/longer").constData(), "Jogo"));
+        const QString mismatch =
+            QString::fromUtf8("O arquivo baixado n\xc3\xa3o confere com a lista de atualiza\xc3\xa7\xc3\xb5"
+                              "es");
+        QCOMPARE(boxes.texts(), QStringList({mismatch, mismatch}));
+        QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), QByteArray("old"));
+        QCOMPARE(folderEntries(), QStringList{QStringLiteral("alvo.dat")});
+
+        QVERIFY(downloader.downloadFile(server.url("/right").constData(), "Jogo"));
+        QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), right);
     }
 
     void oneWriterAtATimePerTarget()

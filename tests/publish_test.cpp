@@ -122,6 +122,10 @@ private slots:
         const std::optional<QByteArray> list = buildUpdateList(release.path(), "http://127.0.0.1/", error);
         QVERIFY2(list, qPrintable(error));
         QCOMPARE(checkUpdateList(*list, release.path()), QStringList());
+        // Every file carries what the launcher checks it against.
+        QVERIFY(list->contains(
+            "name=\"um-1.dat\" function=\"\" value=\"\" cmd=\"\" lastVersion=\"6b86b273ff34fce1\" "
+            "size=\"1\" sha256=\"6b86b273ff34fce19d6b804eff5a3f5747ada4eaa22f1d49c01e52ddb7875b4b\""));
 
         const QByteArray bad =
             "<download path=\"http://127.0.0.1\"/><launcher lastVersion=\"1\">"
@@ -129,7 +133,8 @@ private slots:
             "<images><file name=\"x.png\"/><file name=\"x.png\"/></images><servers>"
             "<server id=\"1\" executable=\"um.exe\"><file name=\"um.exe\"/>"
             "<file name=\"um.exe\"/><file name=\"meu jogo.exe\"/>"
-            "<file name=\"p.exe\" function=\"exec\" value=\"/q &amp; del\"/></server>"
+            "<file name=\"p.exe\" function=\"exec\" value=\"/q &amp; del\"/>"
+            "<file name=\"um-1.dat\" size=\"1\" sha256=\"ABC\"/><file name=\"um-2.dat\" size=\"9\"/></server>"
             "<server id=\"1\" executable=\"C:\\jogo.exe\"/><server id=\"9\" executable=\"n.exe\"/>"
             "</servers>";
         const QStringList findings = checkUpdateList(bad, release.path());
@@ -146,6 +151,9 @@ private slots:
             "servidor 1: id repetido",
             "servidor 1: o launcher recusa o executável \"C:\\jogo.exe\"",
             "servidor 9: nenhum botão serve esse id (só 1 a 6)",
+            "servidor 1: o sha256 de \"um-1.dat\" não tem 64 dígitos hexadecimais minúsculos",
+            "servidor 1: clientes/um-1.dat não confere com o tamanho ou o sha256 da lista",
+            "servidor 1: clientes/um-2.dat não confere com o tamanho ou o sha256 da lista",
         };
         for (const char *finding : expected)
             QVERIFY2(!findings.filter(QString::fromUtf8(finding)).isEmpty(),

@@ -1,6 +1,5 @@
 #include "updatelistbuilder.h"
 
-#include "launcherstate.h"
 #include "names.h"
 #include "releasedescription.h"
 
@@ -86,6 +85,13 @@ private:
         return false;
     }
 
+    // The check of a file that present() has found.
+    ContentCheck checkOf(const QString &folder, const QByteArray &name)
+    {
+        return contentCheck(release.filePath(folder + QLatin1Char('/') + QString::fromUtf8(name)))
+            .value_or(ContentCheck{});
+    }
+
     bool present(const QString &folder, const QByteArray &name)
     {
         if (!isSafeRelativeName(name))
@@ -100,10 +106,12 @@ private:
         state.launcherLastVersion = description.launcherVersion;
         if (!present(QStringLiteral("launcher"), "launcher.exe"))
             return false;
+        state.launcherBuildCheck = checkOf(QStringLiteral("launcher"), "launcher.exe");
         for (const QByteArray &name : description.launcherFiles) {
             if (!present(QStringLiteral("launcher"), name))
                 return false;
             state.launcherFiles.push_back(name);
+            state.launcherFileChecks[name] = checkOf(QStringLiteral("launcher"), name);
         }
         return true;
     }
@@ -116,7 +124,8 @@ private:
         for (const auto &[name, link] : description.images) {
             if (!present(QStringLiteral("imagens"), name))
                 return false;
-            if (!state.images.emplace(name, ImageEntry{name, link}).second)
+            if (!state.images.emplace(name, ImageEntry{name, link, checkOf(QStringLiteral("imagens"), name)})
+                     .second)
                 return fail(QStringLiteral("imagem repetida: %1").arg(QString::fromUtf8(name)));
         }
         for (const auto &[name, image] : state.images) {
@@ -145,11 +154,12 @@ private:
                 const QByteArray name = path.toUtf8();
                 FileEntry &file = server.files[name];
                 file.name = name;
-                const std::optional<QByteArray> version =
-                    contentVersion(release.filePath(QStringLiteral("clientes/") + path));
-                if (!isSafeRelativeName(name) || !version)
+                const std::optional<ContentCheck> check =
+                    contentCheck(release.filePath(QStringLiteral("clientes/") + path));
+                if (!isSafeRelativeName(name) || !check)
                     return fail(QStringLiteral("não foi possível publicar clientes/%1").arg(path));
-                file.lastVersion = *version;
+                file.lastVersion = check->sha256.left(versionDigits);
+                file.check = *check;
             }
         }
         for (const auto &[name, arguments] : description.execArgs) {
@@ -176,12 +186,12 @@ private:
 
 } // namespace
 
-std::optional<QByteArray> contentVersion(const QString &path)
+std::optional<ContentCheck> contentCheck(const QString &path)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!addFileContent(hash, path))
         return std::nullopt;
-    return hash.result().toHex().left(versionDigits);
+    return ContentCheck{QByteArray::number(QFileInfo(path).size()), hash.result().toHex()};
 }
 
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,

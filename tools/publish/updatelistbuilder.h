@@ -7,9 +7,12 @@
 
 // The update list of a release folder (clientes/, imagens/, launcher/ and
 // release.conf) served below baseUrl. Every file's version is taken from its
-// content, so a changed file is due and an unchanged one never is.
+// content, so a changed file is due and an unchanged one never is, and every file
+// carries its size and SHA-256, so a corrupted download is never installed.
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
                                           QString &error);
 
-// A short version label for a file: the start of its content's SHA-256.
-std::optional<QByteArray> contentVersion(const QString &path);
+#include "launcherstate.h"
+
+// The size and SHA-256 of a file, as the update list states them.
+std::optional<ContentCheck> contentCheck(const QString &path);

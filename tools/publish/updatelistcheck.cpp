@@ -1,9 +1,11 @@
 #include "updatelistcheck.h"
 
 #include "names.h"
+#include "updatelistbuilder.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <pugixml.hpp>
 
@@ -59,16 +61,34 @@ private:
             findings << QStringLiteral("download: o endereço base %1 não termina em \"/\"").arg(quoted(path));
     }
 
-    // Reports a name the launcher refuses, and one missing from the release.
-    void checkName(const QString &where, const QByteArray &name, const char *folder)
+    // Reports a name the launcher refuses, one missing from the release, and a
+    // size or SHA-256 that is malformed or that the release's file does not have.
+    void checkName(const QString &where, const QByteArray &name, const char *folder,
+                   const pugi::xml_node &node)
     {
         if (!isSafeRelativeName(name)) {
             findings << QStringLiteral("%1: o launcher recusa o nome %2").arg(where, quoted(name));
             return;
         }
+        const QByteArray sha256 = node.attribute("sha256").value();
+        const QByteArray size = node.attribute("size").value();
+        static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+        if (!sha256.isEmpty() && !hex.match(QString::fromLatin1(sha256)).hasMatch())
+            findings << QStringLiteral("%1: o sha256 de %2 não tem 64 dígitos hexadecimais minúsculos")
+                            .arg(where, quoted(name));
         const QString path = QString::fromLatin1(folder) + QLatin1Char('/') + QString::fromUtf8(name);
-        if (!releaseFolder.isEmpty() && !QFileInfo(QDir(releaseFolder).filePath(path)).isFile())
+        if (releaseFolder.isEmpty())
+            return;
+        const QString file = QDir(releaseFolder).filePath(path);
+        if (!QFileInfo(file).isFile()) {
             findings << QStringLiteral("%1: %2 não está na pasta da versão").arg(where, path);
+            return;
+        }
+        const std::optional<ContentCheck> actual = contentCheck(file);
+        if (actual &&
+            ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
+            findings
+                << QStringLiteral("%1: %2 não confere com o tamanho ou o sha256 da lista").arg(where, path);
     }
 
     void checkLauncher(const pugi::xml_node &launcher)
@@ -76,13 +96,13 @@ private:
         if (QByteArray(launcher.attribute("lastVersion").value()).isEmpty())
             findings << QStringLiteral("launcher: sem lastVersion; todo launcher tentaria se atualizar");
         else if (!releaseFolder.isEmpty())
-            checkName(QStringLiteral("launcher"), QByteArrayLiteral("launcher.exe"), "launcher");
+            checkName(QStringLiteral("launcher"), QByteArrayLiteral("launcher.exe"), "launcher", launcher);
         std::set<QByteArray> seen;
         for (const pugi::xml_node &file : launcher.children()) {
             const QByteArray name = file.attribute("name").value();
             if (!seen.insert(name).second)
                 findings << QStringLiteral("launcher: arquivo repetido %1").arg(quoted(name));
-            checkName(QStringLiteral("launcher"), name, "launcher");
+            checkName(QStringLiteral("launcher"), name, "launcher", file);
         }
     }
 
@@ -93,7 +113,7 @@ private:
             const QByteArray name = file.attribute("name").value();
             if (!seen.insert(name).second)
                 findings << QStringLiteral("images: imagem repetida %1").arg(quoted(name));
-            checkName(QStringLiteral("images"), name, "imagens");
+            checkName(QStringLiteral("images"), name, "imagens", file);
         }
     }
 
@@ -133,7 +153,7 @@ private:
                 wouldBeMangledInACommandLine(QByteArray(arguments).replace(' ', "")))
                 findings << QStringLiteral("%1: os argumentos de %2 têm metacaractere de shell")
                                 .arg(where, quoted(name));
-            checkName(where, name, "clientes");
+            checkName(where, name, "clientes", file);
         }
     }
 
