@@ -40,6 +40,20 @@ const QByteArray picturesList =
     "<file name=\"a.png\" href=\"http://127.0.0.1/a\"/>"
     "<file name=\"b.png\" href=\"http://127.0.0.1/b\"/></images>";
 
+// Server 1 has one client file that arrives in pieces, 50 ms apart.
+void startWithASlowClient(LauncherScene &scene, int bytes, int pieceBytes)
+{
+    scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+                      "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" lastVersion=\"1\"/>"
+                      "</server></servers>");
+    TestHttpServer::Reply slow;
+    slow.body = QByteArray(bytes, 'x');
+    slow.chunkBytes = pieceBytes;
+    slow.chunkDelayMs = 50;
+    scene.server.setReply("/clientes/big", slow);
+    scene.startLauncher();
+}
+
 } // namespace
 
 class CarouselTest : public QObject
@@ -110,15 +124,7 @@ private slots:
     void linkButtonsOpenTheirOwnAddressesEvenDuringADownload()
     {
         LauncherScene scene;
-        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
-                          "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" lastVersion=\"1\"/>"
-                          "</server></servers>");
-        TestHttpServer::Reply slow;
-        slow.body = QByteArray(60000, 'x');
-        slow.chunkBytes = 3000;
-        slow.chunkDelayMs = 50;
-        scene.server.setReply("/clientes/big", slow);
-        scene.startLauncher();
+        startWithASlowClient(scene, 60000, 3000);
 
         const std::pair<const char *, QByteArray> buttons[] = {
             {"button_url_facebook_zev", buildSettings().facebookZevUrl},
@@ -151,15 +157,7 @@ private slots:
     void closingTheWindowDuringADownloadEndsTheProcessQuietly()
     {
         LauncherScene scene;
-        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
-                          "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" lastVersion=\"1\"/>"
-                          "</server></servers>");
-        TestHttpServer::Reply slow;
-        slow.body = QByteArray(200000, 'x');
-        slow.chunkBytes = 1000;
-        slow.chunkDelayMs = 50;
-        scene.server.setReply("/clientes/big", slow);
-        scene.startLauncher();
+        startWithASlowClient(scene, 200000, 1000);
         const QByteArray before = readFileBytes(QStringLiteral("config.xml"));
 
         QTimer::singleShot(
