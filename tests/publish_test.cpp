@@ -78,6 +78,12 @@ int runPublish(const QStringList &arguments, QByteArray *output = nullptr)
     return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
 }
 
+QStringList buildArguments(const QTemporaryDir &release, const char *baseUrl)
+{
+    return {QStringLiteral("build"),      release.path(),          QStringLiteral("--base-url"),
+            QString::fromLatin1(baseUrl), QStringLiteral("--out"), release.filePath(QStringLiteral("l.xml"))};
+}
+
 } // namespace
 
 class PublishTest : public QObject
@@ -168,26 +174,14 @@ private slots:
         QTemporaryDir release;
         QByteArray output;
         QCOMPARE(runPublish({}), 2);
-        QCOMPARE(runPublish({QStringLiteral("build"), release.path(), QStringLiteral("--base-url"),
-                             QStringLiteral("http://x/"), QStringLiteral("--out"),
-                             release.filePath(QStringLiteral("l.xml"))},
-                            &output),
-                 1);
+        QCOMPARE(runPublish(buildArguments(release, "http://x/"), &output), 1);
         QVERIFY2(output.contains("release.conf"), output.constData());
 
         makeRelease(QDir(release.path()));
-        QCOMPARE(runPublish({QStringLiteral("build"), release.path(), QStringLiteral("--base-url"),
-                             QStringLiteral("http://x"), QStringLiteral("--out"),
-                             release.filePath(QStringLiteral("l.xml"))},
-                            &output),
-                 1);
+        QCOMPARE(runPublish(buildArguments(release, "http://x"), &output), 1);
         QVERIFY2(output.contains("terminar em"), output.constData());
         writeFileBytes(release.filePath(QStringLiteral("release.conf")), "[servidor 1]\n");
-        QCOMPARE(runPublish({QStringLiteral("build"), release.path(), QStringLiteral("--base-url"),
-                             QStringLiteral("http://x/"), QStringLiteral("--out"),
-                             release.filePath(QStringLiteral("l.xml"))},
-                            &output),
-                 1);
+        QCOMPARE(runPublish(buildArguments(release, "http://x/"), &output), 1);
         QVERIFY2(output.contains("release.conf:1"), output.constData());
 
         QCOMPARE(runPublish({QStringLiteral("check"), release.filePath(QStringLiteral("nada.xml"))}), 1);
