@@ -16,6 +16,9 @@ struct BuildSettings {
     QByteArray siteMir2Url;
     QString guardKey;
     QByteArray launcherVersion;
+    // Base64 Ed25519 key; when set, only an update list signed with its private
+    // key is accepted.
+    QByteArray updateListPublicKey;
 };
 
 // The settings of this build. The shipped program only reads them; tests may point

@@ -86,6 +86,32 @@ void readServers(const pugi::xml_node &servers, LauncherState &state)
     }
 }
 
+bool parseDocument(const char *text, pugi::xml_document &document, QWidget *window)
+{
+    if (document.load_string(text))
+        return true;
+    showUnreadableListMessage(window);
+    return false;
+}
+
+void mergeParsed(const pugi::xml_document &document, LauncherState &state)
+{
+    state.downloadPath = attributeBytes(document.child("download"), "path");
+    readLauncher(document.child("launcher"), state);
+    readImages(document.child("images"), state);
+    readServers(document.child("servers"), state);
+}
+
+// Unreadable digits count as no serial: the next signed list is then accepted on
+// its signature and expiry alone.
+std::optional<quint64> readAcceptedSerial(const pugi::xml_document &document)
+{
+    const pugi::xml_attribute attribute = document.child("signedList").attribute("serial");
+    bool ok = false;
+    const quint64 serial = QByteArray(attribute.value()).toULongLong(&ok);
+    return attribute && ok ? std::optional<quint64>(serial) : std::nullopt;
+}
+
 void setAttribute(pugi::xml_node &node, const char *name, const QByteArray &value)
 {
     node.append_attribute(name).set_value(value.constData());
@@ -156,6 +182,10 @@ pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
             setCheck(file, entry.check);
         }
     }
+    if (config && state.acceptedListSerial)
+        document.append_child("signedList")
+            .append_attribute("serial")
+            .set_value(static_cast<unsigned long long>(*state.acceptedListSerial));
     return document;
 }
 
@@ -198,16 +228,9 @@ void showUnreadableListMessage(QWidget *parent)
 bool LauncherState::mergeDocument(const char *text)
 {
     pugi::xml_document document;
-    if (!document.load_string(text)) {
-        showUnreadableListMessage(window);
+    if (!parseDocument(text, document, window))
         return false;
-    }
-
-    downloadPath = attributeBytes(document.child("download"), "path");
-    readLauncher(document.child("launcher"), *this);
-    readImages(document.child("images"), *this);
-    readServers(document.child("servers"), *this);
-
+    mergeParsed(document, *this);
     saveConfig();
     return true;
 }
@@ -240,10 +263,14 @@ bool LauncherState::loadConfig()
     if (contents.size() != size)
         return false;
 
-    if (!mergeDocument(contents.constData())) {
+    pugi::xml_document document;
+    if (!parseDocument(contents.constData(), document, window)) {
         // Kept for support before the next save replaces the broken file.
         replaceFileContents(badConfigFileName, contents);
         return false;
     }
+    mergeParsed(document, *this);
+    acceptedListSerial = readAcceptedSerial(document);
+    saveConfig();
     return true;
 }

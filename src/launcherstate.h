@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -67,6 +68,9 @@ public:
     QByteArray imagesInstalledVersion;
     QByteArray imagesLastVersion;
     std::map<QByteArray, ImageEntry> images; // byte order of name
+    // The highest serial of a signed update list this launcher accepted; kept in
+    // config.xml only, never taken from an update list.
+    std::optional<quint64> acceptedListSerial;
     QWidget *window;                         // parent of the reader's box; not owned
 
     // The files of the server that are due, by name; the pointers lead into

@@ -11,6 +11,8 @@
 
 class LauncherState;
 
+enum class ListAcceptance { Merged, Refused, Cancelled };
+
 namespace Ui {
 class MainWindow;
 }
@@ -56,6 +58,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Merges the update list if it may be trusted; Refused has shown its box.
+    ListAcceptance acceptUpdateList(const QByteArray &list);
     FetchResult updateImages();
     FetchResult updateLauncher();
     void refreshServerButtons();

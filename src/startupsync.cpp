@@ -51,7 +51,11 @@ void MainWindow::onLoad()
         form->label_status->setText(
             QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
                                 "es"));
-    } else if (!fetched || !launcherState->mergeDocument(listDownloader.buffer.constData())) {
+    } else if (const ListAcceptance acceptance =
+                   fetched ? acceptUpdateList(listDownloader.buffer) : ListAcceptance::Refused;
+               acceptance != ListAcceptance::Merged) {
+        if (acceptance == ListAcceptance::Cancelled)
+            return;
         // A list too large to hold is as unreadable as a malformed one.
         if (!fetched)
             showUnreadableListMessage(this);

@@ -1,6 +1,8 @@
 // Publishing a release with launcher-publish, and the launcher installing it.
 
 #include "launcherscene.h"
+
+#include "buildconfig.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
@@ -118,6 +120,53 @@ private slots:
         QCOMPARE(scene.requestedPaths().mid(before), QByteArrayList({"/launcher.xml", "/clientes/um-2.dat"}));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/um-2.dat")), QByteArray("2, corrigido"));
         QCOMPARE(caption(scene, 1), QStringLiteral("Um (Jogar)"));
+    }
+
+    void aListSignedWithTheToolIsTakenByALauncherWithItsKey()
+    {
+        QTemporaryDir keys;
+        const QString secretKey = keys.filePath(QStringLiteral("op.key"));
+        const QString publicKey = keys.filePath(QStringLiteral("op.pub"));
+        const QStringList keygen = {QStringLiteral("keygen"), QStringLiteral("--secret-key"), secretKey,
+                                    QStringLiteral("--public-key"), publicKey};
+        QCOMPARE(runPublish(keygen), 0);
+        const QByteArray secret = readFileBytes(secretKey);
+        QCOMPARE(QFileInfo(secretKey).permissions() &
+                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFile::Permissions());
+        QByteArray output;
+        QCOMPARE(runPublish(keygen, &output), 1);
+        QVERIFY2(output.contains("já existe"), output.constData());
+        QCOMPARE(readFileBytes(secretKey), secret);
+
+        LauncherScene scene;
+        makeRelease(QDir(scene.serverFolder.path()));
+        scene.publish(QStringLiteral("launcher.xml"), buildList(scene));
+        const QString list = scene.serverFolder.filePath(QStringLiteral("launcher.xml"));
+        const auto sign = [&](const char *serial) {
+            return runPublish({QStringLiteral("sign"), list, QStringLiteral("--secret-key"), secretKey,
+                               QStringLiteral("--serial"), QLatin1String(serial)},
+                              &output);
+        };
+        const QStringList check = {QStringLiteral("check"), list, QStringLiteral("--public-key"), publicKey};
+        QCOMPARE(sign("5"), 0);
+        QCOMPARE(runPublish(check, &output), 0);
+        QCOMPARE(sign("4"), 1);
+        QVERIFY2(output.contains("use um maior"), output.constData());
+
+        buildSettings().updateListPublicKey = readFileBytes(publicKey).trimmed();
+        scene.startLauncher();
+        buildSettings().updateListPublicKey.clear();
+        QCOMPARE(scene.boxes.texts(), QStringList());
+        install(scene, 1);
+        QCOMPARE(caption(scene, 1).right(8), QStringLiteral(" (Jogar)"));
+
+        scene.publish(QStringLiteral("launcher.xml"), buildList(scene) + ' ');
+        QCOMPARE(runPublish(check, &output), 1);
+        QVERIFY2(output.contains("não confere"), output.constData());
+        scene.publish(QStringLiteral("launcher.xml"), "<servers><server id=\"7\"/></servers>");
+        QCOMPARE(sign("6"), 1);
+        QVERIFY2(output.contains("servidor 7"), output.constData());
     }
 
     void checkFindsWhatWouldHurtPlayers()

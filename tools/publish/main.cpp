@@ -1,8 +1,10 @@
-// launcher-publish: builds and checks the update list of a release.
+// launcher-publish: builds, checks and signs the update list of a release.
 
+#include "listsigning.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextStream>
@@ -13,7 +15,12 @@ namespace {
 
 const char usage[] = "uso:\n"
                      "  launcher-publish build PASTA_DA_VERSAO --base-url URL --out launcher.xml\n"
-                     "  launcher-publish check LISTA [PASTA_DA_VERSAO]\n";
+                     "  launcher-publish check LISTA [PASTA_DA_VERSAO] [--public-key CHAVE.pub]\n"
+                     "  launcher-publish keygen --secret-key CHAVE.key --public-key CHAVE.pub\n"
+                     "  launcher-publish sign LISTA --secret-key CHAVE.key [--serial N] [--valid-days N]\n";
+
+// A list signed today stays valid this long unless the operator says otherwise.
+constexpr int defaultValidDays = 30;
 
 int fail(const QString &message)
 {
@@ -21,44 +28,130 @@ int fail(const QString &message)
     return 1;
 }
 
+int usageError(const QString &detail = QString())
+{
+    return fail(detail.isEmpty() ? QLatin1String(usage) : detail + QLatin1Char('\n') + QLatin1String(usage));
+}
+
+// Reads the command's options; the positional arguments must number between the
+// two bounds and every listed option must be given.
+bool parseCommand(QCommandLineParser &parser, const QStringList &arguments, int minimumPositional,
+                  int maximumPositional, const QStringList &required = {})
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{QString()} + arguments)) {
+        usageError(QStringLiteral("argumentos inválidos: %1").arg(parser.errorText()));
+        return false;
+    }
+    const int positional = parser.positionalArguments().size();
+    for (const QString &option : required) {
+        if (!parser.isSet(option)) {
+            usageError();
+            return false;
+        }
+    }
+    if (positional < minimumPositional || positional > maximumPositional) {
+        usageError();
+        return false;
+    }
+    return true;
+}
+
+QCommandLineOption valueOption(const char *name)
+{
+    return QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("valor"));
+}
+
 int build(const QStringList &arguments)
 {
-    QString release, baseUrl, out;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if ((argument == QLatin1String("--base-url") || argument == QLatin1String("--out")) &&
-            i + 1 < arguments.size())
-            (argument == QLatin1String("--out") ? out : baseUrl) = arguments.at(++i);
-        else if (release.isEmpty() && !argument.startsWith(QLatin1String("--")))
-            release = argument;
-        else
-            return fail(QStringLiteral("argumento inesperado: %1\n%2").arg(argument, QLatin1String(usage)));
-    }
-    if (release.isEmpty() || baseUrl.isEmpty() || out.isEmpty())
-        return fail(QLatin1String(usage));
+    QCommandLineParser parser;
+    parser.addOptions({valueOption("base-url"), valueOption("out")});
+    if (!parseCommand(parser, arguments, 1, 1, {QStringLiteral("base-url"), QStringLiteral("out")}))
+        return 1;
 
     QString error;
-    const std::optional<QByteArray> list = buildUpdateList(release, baseUrl.toUtf8(), error);
+    const std::optional<QByteArray> list = buildUpdateList(
+        parser.positionalArguments().at(0), parser.value(QStringLiteral("base-url")).toUtf8(), error);
     if (!list)
         return fail(error);
-    QFile file(out);
+    QFile file(parser.value(QStringLiteral("out")));
     if (!file.open(QIODevice::WriteOnly) || file.write(*list) != list->size() || !file.flush())
-        return fail(QStringLiteral("não foi possível escrever %1: %2").arg(out, file.errorString()));
+        return fail(
+            QStringLiteral("não foi possível escrever %1: %2").arg(file.fileName(), file.errorString()));
     return 0;
 }
 
 int check(const QStringList &arguments)
 {
-    if (arguments.isEmpty() || arguments.size() > 2)
-        return fail(QLatin1String(usage));
-    QFile file(arguments.at(0));
+    QCommandLineParser parser;
+    parser.addOption(valueOption("public-key"));
+    if (!parseCommand(parser, arguments, 1, 2))
+        return 1;
+
+    const QString listPath = parser.positionalArguments().at(0);
+    QFile file(listPath);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("não foi possível ler %1: %2").arg(arguments.at(0), file.errorString()));
-    const QStringList findings = checkUpdateList(file.readAll(), arguments.value(1));
+        return fail(QStringLiteral("não foi possível ler %1: %2").arg(listPath, file.errorString()));
+    QStringList findings = checkUpdateList(file.readAll(), parser.positionalArguments().value(1));
+    if (parser.isSet(QStringLiteral("public-key")))
+        findings += checkListSignature(listPath, parser.value(QStringLiteral("public-key")));
     QTextStream out(stdout);
     for (const QString &finding : findings)
         out << finding << '\n';
     return findings.isEmpty() ? 0 : 1;
+}
+
+int keygen(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addOptions({valueOption("secret-key"), valueOption("public-key")});
+    if (!parseCommand(parser, arguments, 0, 0, {QStringLiteral("secret-key"), QStringLiteral("public-key")}))
+        return 1;
+
+    const QString publicKeyPath = parser.value(QStringLiteral("public-key"));
+    QString error;
+    if (!writeListKeyPair(parser.value(QStringLiteral("secret-key")), publicKeyPath, error))
+        return fail(error);
+    QFile publicKey(publicKeyPath);
+    publicKey.open(QIODevice::ReadOnly);
+    QTextStream(stdout) << QStringLiteral("chave pública (para -DLAUNCHER_UPDATE_LIST_PUBLIC_KEY=): ")
+                        << QString::fromLatin1(publicKey.readAll().trimmed()) << '\n';
+    return 0;
+}
+
+int sign(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.addOptions({valueOption("secret-key"), valueOption("serial"), valueOption("valid-days")});
+    if (!parseCommand(parser, arguments, 1, 1, {QStringLiteral("secret-key")}))
+        return 1;
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    bool serialOk = true, daysOk = true;
+    // Seconds since 1970 grow with every release without any bookkeeping.
+    const quint64 serial = parser.isSet(QStringLiteral("serial"))
+                               ? parser.value(QStringLiteral("serial")).toULongLong(&serialOk)
+                               : static_cast<quint64>(now.toSecsSinceEpoch());
+    const int validDays = parser.isSet(QStringLiteral("valid-days"))
+                              ? parser.value(QStringLiteral("valid-days")).toInt(&daysOk)
+                              : defaultValidDays;
+    if (!serialOk || !daysOk || validDays <= 0)
+        return usageError(QStringLiteral("--serial e --valid-days pedem números inteiros positivos"));
+
+    const QString listPath = parser.positionalArguments().at(0);
+    QFile file(listPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("não foi possível ler %1: %2").arg(listPath, file.errorString()));
+    const QStringList findings = checkUpdateList(file.readAll());
+    if (!findings.isEmpty())
+        return fail(QStringLiteral("a lista não foi assinada; corrija antes:\n") +
+                    findings.join(QLatin1Char('\n')));
+
+    QString error;
+    if (!signListFile(listPath, parser.value(QStringLiteral("secret-key")), serial, now.addDays(validDays),
+                      error))
+        return fail(error);
+    return 0;
 }
 
 } // namespace
@@ -72,6 +165,10 @@ int main(int argc, char **argv)
         return build(arguments);
     if (command == QLatin1String("check"))
         return check(arguments);
+    if (command == QLatin1String("keygen"))
+        return keygen(arguments);
+    if (command == QLatin1String("sign"))
+        return sign(arguments);
     std::fputs(usage, stderr);
     return 2;
 }

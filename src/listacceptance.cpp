@@ -1,0 +1,71 @@
+// Whether the update list fetched at start-up may be merged. A launcher built
+// with the operator's public key takes a list only with its signature, and never
+// an older or expired one; without a key every readable list is taken.
+
+#include "mainwindow.h"
+
+#include "buildconfig.h"
+#include "filedownloader.h"
+#include "launcherstate.h"
+#include "listsignature.h"
+#include "messages.h"
+
+#include <QDateTime>
+
+namespace {
+
+// A signature file is three short lines.
+constexpr qint64 maximumSignatureSize = 4096;
+
+QString refusalText(ListVerdict verdict)
+{
+    switch (verdict) {
+    case ListVerdict::Rollback:
+        return QStringLiteral("A lista de atualizações é mais antiga que a última recebida e foi recusada, "
+                              "por favor contate o suporte");
+    case ListVerdict::Expired:
+        return QStringLiteral("A lista de atualizações expirou e foi recusada. Verifique se a data do "
+                              "computador está correta ou contate o suporte");
+    case ListVerdict::BadSignature:
+    case ListVerdict::Accepted:
+        break;
+    }
+    return QStringLiteral("A lista de atualizações não tem uma assinatura válida e foi recusada, "
+                          "por favor contate o suporte");
+}
+
+} // namespace
+
+ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
+{
+    const QByteArray &publicKey = buildSettings().updateListPublicKey;
+    if (publicKey.isEmpty())
+        return launcherState->mergeDocument(list.constData()) ? ListAcceptance::Merged
+                                                              : ListAcceptance::Refused;
+
+    FileDownloader signatureDownloader;
+    signatureDownloader.maximumBodySize = maximumSignatureSize;
+    const bool fetched =
+        signatureDownloader.downloadFile((buildSettings().updateListUrl + ".sig").constData(), nullptr);
+    if (!fetched && signatureDownloader.wasCancelled())
+        return ListAcceptance::Cancelled;
+
+    quint64 serial = 0;
+    // A signature that could not be fetched is a missing one.
+    const ListVerdict verdict =
+        verifyUpdateList(publicKey, list, fetched ? signatureDownloader.buffer : QByteArray(),
+                         launcherState->acceptedListSerial, QDateTime::currentDateTimeUtc(), &serial);
+    if (verdict != ListVerdict::Accepted) {
+        showErrorMessage(this, refusalText(verdict));
+        return ListAcceptance::Refused;
+    }
+
+    // Set before the merge, which saves config.xml with it.
+    const std::optional<quint64> previousSerial = launcherState->acceptedListSerial;
+    launcherState->acceptedListSerial = serial;
+    if (!launcherState->mergeDocument(list.constData())) {
+        launcherState->acceptedListSerial = previousSerial;
+        return ListAcceptance::Refused;
+    }
+    return ListAcceptance::Merged;
+}

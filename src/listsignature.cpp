@@ -1,0 +1,143 @@
+#include "listsignature.h"
+
+#include <QList>
+
+#include <sodium.h>
+
+namespace {
+
+// Ties a signature to its purpose: a signature over anything else the operator's
+// key may ever sign can never pass for a list's.
+const QByteArray signedPrefix = QByteArrayLiteral("launcher update list v1\n");
+
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+std::optional<QByteArray> decodeBase64(const QByteArray &text, int expectedSize)
+{
+    const QByteArray::FromBase64Result decoded =
+        QByteArray::fromBase64Encoding(text.trimmed(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.size() != expectedSize)
+        return std::nullopt;
+    return decoded.decoded;
+}
+
+QByteArray signedMessage(const QByteArray &header, const QByteArray &list)
+{
+    return signedPrefix + header + list;
+}
+
+QByteArray signatureHeader(quint64 serial, const QDateTime &expires)
+{
+    return "serial " + QByteArray::number(serial) + "\nexpires " +
+           expires.toUTC().toString(Qt::ISODate).toLatin1() + '\n';
+}
+
+// "expires 2027-01-05T00:00:00Z": seconds and the UTC mark are required, so that
+// one instant has one spelling.
+std::optional<QDateTime> parseExpiry(const QByteArray &text)
+{
+    if (text.size() != 20 || !text.endsWith('Z'))
+        return std::nullopt;
+    const QDateTime time = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    if (!time.isValid() || time.timeSpec() != Qt::UTC)
+        return std::nullopt;
+    return time;
+}
+
+std::optional<quint64> parseSerial(const QByteArray &text)
+{
+    if (text.isEmpty() || text.size() > 20)
+        return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    bool ok = false;
+    const quint64 serial = text.toULongLong(&ok);
+    return ok ? std::optional<quint64>(serial) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<ListSignature> parseListSignature(const QByteArray &text)
+{
+    QList<QByteArray> lines = text.split('\n');
+    if (lines.size() == 4 && lines.last().isEmpty())
+        lines.removeLast();
+    if (lines.size() != 3 || !lines.at(0).startsWith("serial ") || !lines.at(1).startsWith("expires ") ||
+        !lines.at(2).startsWith("signature "))
+        return std::nullopt;
+
+    const std::optional<quint64> serial = parseSerial(lines.at(0).mid(7));
+    const std::optional<QDateTime> expires = parseExpiry(lines.at(1).mid(8));
+    const std::optional<QByteArray> signature =
+        decodeBase64(lines.at(2).mid(10), static_cast<int>(crypto_sign_BYTES));
+    if (!serial || !expires || !signature)
+        return std::nullopt;
+    return ListSignature{*serial, *expires, *signature, lines.at(0) + '\n' + lines.at(1) + '\n'};
+}
+
+ListVerdict verifyUpdateList(const QByteArray &publicKeyBase64, const QByteArray &list,
+                             const QByteArray &signatureFile, std::optional<quint64> lastAcceptedSerial,
+                             const QDateTime &now, quint64 *acceptedSerial)
+{
+    const std::optional<QByteArray> publicKey =
+        decodeBase64(publicKeyBase64, static_cast<int>(crypto_sign_PUBLICKEYBYTES));
+    const std::optional<ListSignature> signature = parseListSignature(signatureFile);
+    if (!sodiumReady() || !publicKey || !signature)
+        return ListVerdict::BadSignature;
+
+    const QByteArray message = signedMessage(signature->header, list);
+    if (crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature->signature.constData()),
+                                    reinterpret_cast<const unsigned char *>(message.constData()),
+                                    static_cast<unsigned long long>(message.size()),
+                                    reinterpret_cast<const unsigned char *>(publicKey->constData())) != 0)
+        return ListVerdict::BadSignature;
+    // Checked only after the signature, so that the answer never depends on
+    // values an attacker could have chosen.
+    if (lastAcceptedSerial && signature->serial < *lastAcceptedSerial)
+        return ListVerdict::Rollback;
+    if (signature->expires <= now)
+        return ListVerdict::Expired;
+    if (acceptedSerial)
+        *acceptedSerial = signature->serial;
+    return ListVerdict::Accepted;
+}
+
+ListKeyPair generateListKeyPair()
+{
+    QByteArray publicKey(static_cast<int>(crypto_sign_PUBLICKEYBYTES), '\0');
+    QByteArray secretKey(static_cast<int>(crypto_sign_SECRETKEYBYTES), '\0');
+    if (!sodiumReady())
+        return {};
+    crypto_sign_keypair(reinterpret_cast<unsigned char *>(publicKey.data()),
+                        reinterpret_cast<unsigned char *>(secretKey.data()));
+    ListKeyPair pair{publicKey.toBase64(), secretKey.toBase64()};
+    sodium_memzero(secretKey.data(), static_cast<size_t>(secretKey.size()));
+    return pair;
+}
+
+std::optional<QByteArray> signUpdateList(const QByteArray &secretKeyBase64, const QByteArray &list,
+                                         quint64 serial, const QDateTime &expires)
+{
+    std::optional<QByteArray> secretKey =
+        decodeBase64(secretKeyBase64, static_cast<int>(crypto_sign_SECRETKEYBYTES));
+    if (!sodiumReady() || !secretKey)
+        return std::nullopt;
+
+    // Whole seconds, as the file spells them.
+    const QDateTime expiry = QDateTime::fromSecsSinceEpoch(expires.toSecsSinceEpoch(), Qt::UTC);
+    const QByteArray header = signatureHeader(serial, expiry);
+    const QByteArray message = signedMessage(header, list);
+    QByteArray signature(static_cast<int>(crypto_sign_BYTES), '\0');
+    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
+                         reinterpret_cast<const unsigned char *>(message.constData()),
+                         static_cast<unsigned long long>(message.size()),
+                         reinterpret_cast<const unsigned char *>(secretKey->constData()));
+    sodium_memzero(secretKey->data(), static_cast<size_t>(secretKey->size()));
+    return header + "signature " + signature.toBase64() + '\n';
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QtGlobal>
+
+#include <optional>
+
+// The detached signature of an update list, published beside it as the list's
+// name + ".sig". It is a short text:
+//
+//   serial 1765000000
+//   expires 2027-01-05T00:00:00Z
+//   signature <Ed25519 signature, base64>
+//
+// The signature covers a fixed prefix, the serial and expires lines exactly as
+// written, and then the list's bytes, so neither the list nor its serial or
+// expiry can be changed without the private key.
+struct ListSignature {
+    quint64 serial = 0;
+    QDateTime expires; // UTC
+    QByteArray signature;
+    QByteArray header; // the serial and expires lines, as signed
+};
+
+// Keys travel as base64 text: 32 bytes for a public key, 64 for a secret key.
+struct ListKeyPair {
+    QByteArray publicKey;
+    QByteArray secretKey;
+};
+
+enum class ListVerdict {
+    Accepted,
+    BadSignature, // missing, malformed, made with another key, or the list was altered
+    Rollback,     // a lower serial than the newest list this launcher accepted
+    Expired,      // the operator stopped vouching for this list
+};
+
+// Reads a signature file; nothing when it is not exactly in the layout above.
+std::optional<ListSignature> parseListSignature(const QByteArray &text);
+
+// Whether the list may be merged. lastAcceptedSerial is the highest serial this
+// launcher accepted before, if any; a list with that same serial is accepted
+// again, as every start fetches the current list anew. An unusable public key
+// refuses every list.
+ListVerdict verifyUpdateList(const QByteArray &publicKeyBase64, const QByteArray &list,
+                             const QByteArray &signatureFile, std::optional<quint64> lastAcceptedSerial,
+                             const QDateTime &now, quint64 *acceptedSerial = nullptr);
+
+// Operator side: a fresh key pair, and the signature file for a list.
+ListKeyPair generateListKeyPair();
+// Nothing when the secret key is not a base64 Ed25519 secret key.
+std::optional<QByteArray> signUpdateList(const QByteArray &secretKeyBase64, const QByteArray &list,
+                                         quint64 serial, const QDateTime &expires);

@@ -1,0 +1,175 @@
+// A launcher built with the operator's public key: which update lists it takes,
+// and that a refused one changes nothing on the player's machine.
+
+#include "launcherscene.h"
+
+#include "buildconfig.h"
+#include "launcherstate.h"
+#include "listsignature.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const ListKeyPair operatorKey = generateListKeyPair();
+const ListKeyPair strangerKey = generateListKeyPair();
+
+// Installed: server 1 with its client at version 1, after a list of serial 20.
+const QByteArray installedConfig = "<download path=\"http://127.0.0.1:1/\"/>"
+                                   "<launcher installedVersion=\"1.2\" lastVersion=\"1.2\"/>"
+                                   "<servers><server id=\"1\" name=\"Um\" executable=\"um.exe\">"
+                                   "<file name=\"um.exe\" installedVersion=\"1\" lastVersion=\"1\"/>"
+                                   "</server></servers><signedList serial=\"20\"/>";
+
+// Offers version 2 of the client; taken, it makes server 1 due again.
+const QByteArray newerList = "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+                             "<servers><server id=\"1\" name=\"Um\" executable=\"um.exe\">"
+                             "<file name=\"um.exe\" lastVersion=\"2\"/></server></servers>";
+
+QDateTime inDays(int days)
+{
+    return QDateTime::currentDateTimeUtc().addDays(days);
+}
+
+QByteArray sign(const QByteArray &list, quint64 serial, const QDateTime &expires,
+                const ListKeyPair &key = operatorKey)
+{
+    return *signUpdateList(key.secretKey, list, serial, expires);
+}
+
+// Writes config.xml in the layout the launcher itself writes, and returns it.
+QByteArray installConfig(const QByteArray &config)
+{
+    writeFileBytes(QStringLiteral("config.xml"), config);
+    LauncherState state(nullptr);
+    state.loadConfig();
+    return readFileBytes(QStringLiteral("config.xml"));
+}
+
+QString serverCaption(const LauncherScene &scene)
+{
+    return scene.widget<QPushButton>("button_server_1")->text();
+}
+
+const char *const badSignature =
+    "A lista de atualizações não tem uma assinatura válida e foi recusada, por favor contate o suporte";
+
+} // namespace
+
+class SignedListTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { buildSettings().updateListPublicKey = operatorKey.publicKey; }
+    void cleanup() { buildSettings().updateListPublicKey.clear(); }
+
+    void aSignedListIsTakenAndItsSerialRemembered()
+    {
+        LauncherScene scene;
+        installConfig(installedConfig);
+        // A serial in the list itself is no signature's and must not count.
+        const QByteArray list =
+            QByteArray(newerList).replace("BASE/", scene.base()) + "<signedList serial=\"99999\"/>";
+        scene.publish(QStringLiteral("launcher.xml"), list);
+        scene.publish(QStringLiteral("launcher.xml.sig"), sign(list, 21, inDays(30)));
+        scene.startLauncher();
+
+        QCOMPARE(scene.boxes.texts(), QStringList());
+        QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
+        QCOMPARE(serverCaption(scene), QStringLiteral("Um (Instalar)"));
+        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
+        QVERIFY(readFileBytes(QStringLiteral("config.xml"))
+                    .endsWith("</servers>\n<signedList serial=\"21\" />\n"));
+
+        // The same list at the next start is still good.
+        scene.window.reset();
+        scene.startLauncher();
+        QCOMPARE(scene.boxes.texts(), QStringList());
+        QVERIFY(readFileBytes(QStringLiteral("config.xml")).contains("<signedList serial=\"21\" />"));
+    }
+
+    void anUntrustedListChangesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<QByteArray>("signature");
+        QTest::addColumn<QString>("box");
+
+        const QByteArray list = newerList;
+        const QString refused = QString::fromUtf8(badSignature);
+        QTest::newRow("one byte of the list changed")
+            << QByteArray(list).replace("lastVersion=\"2\"", "lastVersion=\"3\"")
+            << sign(list, 21, inDays(30)) << refused;
+        QTest::newRow("no signature on the server") << list << QByteArray() << refused;
+        QTest::newRow("signed by another key") << list << sign(list, 21, inDays(30), strangerKey) << refused;
+        QTest::newRow("serial raised in the signature file")
+            << list << sign(list, 19, inDays(30)).replace("serial 19", "serial 29") << refused;
+        QTest::newRow("expiry pushed back in the signature file")
+            << list << QByteArray(sign(list, 21, inDays(-1))).replace("expires 20", "expires 21") << refused;
+        QTest::newRow("signature file of garbage") << list << QByteArray("serial 21\n\x01\x02") << refused;
+        QTest::newRow("older than the last one taken")
+            << list << sign(list, 19, inDays(30))
+            << QStringLiteral("A lista de atualizações é mais antiga que a última recebida e foi recusada, "
+                              "por favor contate o suporte");
+        QTest::newRow("expired") << list << sign(list, 21, inDays(-1))
+                                 << QStringLiteral(
+                                        "A lista de atualizações expirou e foi recusada. Verifique "
+                                        "se a data do computador está correta ou contate o suporte");
+    }
+
+    void anUntrustedListChangesNothing()
+    {
+        QFETCH(QByteArray, list);
+        QFETCH(QByteArray, signature);
+        QFETCH(QString, box);
+
+        LauncherScene scene;
+        const QByteArray config = installConfig(installedConfig);
+        writeFileBytes(QStringLiteral("clientes/um.exe"), "version 1");
+        // The signatures above were made over the list with its base address
+        // unreplaced, and the server holds exactly those bytes.
+        scene.publish(QStringLiteral("launcher.xml"), list);
+        if (!signature.isEmpty())
+            scene.publish(QStringLiteral("launcher.xml.sig"), signature);
+        scene.publish(QStringLiteral("clientes/um.exe"), "version 2");
+        scene.startLauncher();
+
+        QCOMPARE(scene.boxes.texts(), QStringList{box});
+        QCOMPARE(scene.status(), QStringLiteral("Não foi possível ler a lista de atualizações"));
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml")), config);
+        QCOMPARE(serverCaption(scene), QStringLiteral("Um (Jogar)"));
+        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
+        QCOMPARE(readFileBytes(QStringLiteral("clientes/um.exe")), QByteArray("version 1"));
+        QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
+    }
+
+    void aSignedButUnreadableListKeepsTheLastSerial()
+    {
+        LauncherScene scene;
+        const QByteArray config = installConfig(installedConfig);
+        const QByteArray list = "<servers><server id=\"1\">";
+        scene.publish(QStringLiteral("launcher.xml"), list);
+        scene.publish(QStringLiteral("launcher.xml.sig"), sign(list, 30, inDays(30)));
+        scene.startLauncher();
+
+        QCOMPARE(scene.boxes.texts(),
+                 QStringList{QStringLiteral(
+                     "Não foi possível ler a lista de atualizações, por favor contate o suporte")});
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml")), config);
+    }
+
+    void aLauncherWithABrokenKeyTakesNoList()
+    {
+        buildSettings().updateListPublicKey = "bm90IGEga2V5";
+        LauncherScene scene;
+        const QByteArray list = QByteArray(newerList).replace("BASE/", scene.base());
+        scene.publish(QStringLiteral("launcher.xml"), list);
+        scene.publish(QStringLiteral("launcher.xml.sig"), sign(list, 21, inDays(30)));
+        scene.startLauncher();
+        QCOMPARE(scene.boxes.texts(), QStringList{QString::fromUtf8(badSignature)});
+    }
+};
+
+QTEST_MAIN(SignedListTest)
+#include "signedlist_test.moc"

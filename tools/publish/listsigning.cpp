@@ -1,0 +1,123 @@
+#include "listsigning.h"
+
+#include "listsignature.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+std::optional<QByteArray> readWhole(const QString &path, QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("não foi possível ler %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+// The secret key is owner-only from the moment the file exists.
+bool writeNewFile(const QString &path, const QByteArray &contents, QFile::Permissions permissions,
+                  QString &error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !file.setPermissions(permissions) ||
+        file.write(contents) != contents.size() || !file.flush()) {
+        error = QStringLiteral("não foi possível criar %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString signaturePath(const QString &listPath)
+{
+    return listPath + QStringLiteral(".sig");
+}
+
+} // namespace
+
+bool writeListKeyPair(const QString &secretKeyPath, const QString &publicKeyPath, QString &error)
+{
+    for (const QString &path : {secretKeyPath, publicKeyPath}) {
+        if (QFile::exists(path)) {
+            error = QStringLiteral("%1 já existe; uma chave nunca é substituída sem querer").arg(path);
+            return false;
+        }
+    }
+    const ListKeyPair pair = generateListKeyPair();
+    if (pair.secretKey.isEmpty()) {
+        error = QStringLiteral("não foi possível gerar a chave");
+        return false;
+    }
+    if (!writeNewFile(secretKeyPath, pair.secretKey + '\n', QFile::ReadOwner | QFile::WriteOwner, error))
+        return false;
+    if (!writeNewFile(publicKeyPath, pair.publicKey + '\n',
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther, error)) {
+        QFile::remove(secretKeyPath);
+        return false;
+    }
+    return true;
+}
+
+bool signListFile(const QString &listPath, const QString &secretKeyPath, quint64 serial,
+                  const QDateTime &expires, QString &error)
+{
+    const std::optional<QByteArray> list = readWhole(listPath, error);
+    const std::optional<QByteArray> secretKey = list ? readWhole(secretKeyPath, error) : std::nullopt;
+    if (!secretKey)
+        return false;
+
+    QFile existing(signaturePath(listPath));
+    if (existing.open(QIODevice::ReadOnly)) {
+        const std::optional<ListSignature> previous = parseListSignature(existing.readAll());
+        if (previous && previous->serial > serial) {
+            error = QStringLiteral("%1 já tem o número de série %2; use um maior que esse")
+                        .arg(existing.fileName())
+                        .arg(previous->serial);
+            return false;
+        }
+    }
+    if (expires <= QDateTime::currentDateTimeUtc()) {
+        error = QStringLiteral("a validade %1 já passou").arg(expires.toUTC().toString(Qt::ISODate));
+        return false;
+    }
+
+    const std::optional<QByteArray> signature = signUpdateList(*secretKey, *list, serial, expires);
+    if (!signature) {
+        error = QStringLiteral("%1 não contém uma chave secreta válida").arg(secretKeyPath);
+        return false;
+    }
+    // Launchers fetching the signature mid-write must never see half of one.
+    QSaveFile file(signaturePath(listPath));
+    if (!file.open(QIODevice::WriteOnly) || file.write(*signature) != signature->size() || !file.commit()) {
+        error = QStringLiteral("não foi possível escrever %1: %2").arg(file.fileName(), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QStringList checkListSignature(const QString &listPath, const QString &publicKeyPath)
+{
+    QString error;
+    const std::optional<QByteArray> list = readWhole(listPath, error);
+    const std::optional<QByteArray> publicKey = list ? readWhole(publicKeyPath, error) : std::nullopt;
+    const std::optional<QByteArray> signature =
+        publicKey ? readWhole(signaturePath(listPath), error) : std::nullopt;
+    if (!signature)
+        return {error};
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    switch (verifyUpdateList(publicKey->trimmed(), *list, *signature, std::nullopt, now)) {
+    case ListVerdict::Accepted:
+        return {};
+    case ListVerdict::Expired:
+        return {QStringLiteral("assinatura: a lista expirou em %1; assine-a de novo")
+                    .arg(parseListSignature(*signature)->expires.toString(Qt::ISODate))};
+    case ListVerdict::BadSignature:
+    case ListVerdict::Rollback:
+        break;
+    }
+    return {QStringLiteral("assinatura: %1 não confere com a lista e a chave pública %2")
+                .arg(signaturePath(listPath), publicKeyPath)};
+}
