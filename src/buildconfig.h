@@ -16,8 +16,8 @@ struct BuildSettings {
     QByteArray siteMir2Url;
     QString guardKey;
     QByteArray launcherVersion;
-    // Base64 Ed25519 key; when set, only an update list signed with its private
-    // key is accepted.
+    // Base64 Ed25519 keys separated by spaces; when set, only an update list signed
+    // with one of their private keys is accepted.
     QByteArray updateListPublicKey;
 };
 

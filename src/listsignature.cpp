@@ -2,6 +2,9 @@
 
 #include <QList>
 
+#include <algorithm>
+#include <vector>
+
 #include <sodium.h>
 
 namespace {
@@ -23,6 +26,20 @@ std::optional<QByteArray> decodeBase64(const QByteArray &text, int expectedSize)
     if (!decoded || decoded.decoded.size() != expectedSize)
         return std::nullopt;
     return decoded.decoded;
+}
+
+// One mistyped key refuses everything, so that a broken build shows at its first
+// start rather than after the other key is retired.
+std::optional<std::vector<QByteArray>> decodePublicKeys(const QByteArray &text)
+{
+    std::vector<QByteArray> keys;
+    for (const QByteArray &word : text.simplified().split(' ')) {
+        std::optional<QByteArray> key = decodeBase64(word, static_cast<int>(crypto_sign_PUBLICKEYBYTES));
+        if (!key)
+            return std::nullopt;
+        keys.push_back(std::move(*key));
+    }
+    return keys;
 }
 
 QByteArray signedMessage(const QByteArray &header, const QByteArray &list)
@@ -81,21 +98,24 @@ std::optional<ListSignature> parseListSignature(const QByteArray &text)
     return ListSignature{*serial, *expires, *signature, lines.at(0) + '\n' + lines.at(1) + '\n'};
 }
 
-ListVerdict verifyUpdateList(const QByteArray &publicKeyBase64, const QByteArray &list,
+ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArray &list,
                              const QByteArray &signatureFile, std::optional<quint64> lastAcceptedSerial,
                              const QDateTime &now, quint64 *acceptedSerial)
 {
-    const std::optional<QByteArray> publicKey =
-        decodeBase64(publicKeyBase64, static_cast<int>(crypto_sign_PUBLICKEYBYTES));
     const std::optional<ListSignature> signature = parseListSignature(signatureFile);
-    if (!sodiumReady() || !publicKey || !signature)
+    const std::optional<std::vector<QByteArray>> publicKeys = decodePublicKeys(publicKeysBase64);
+    if (!sodiumReady() || !publicKeys || !signature)
         return ListVerdict::BadSignature;
 
     const QByteArray message = signedMessage(signature->header, list);
-    if (crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature->signature.constData()),
-                                    reinterpret_cast<const unsigned char *>(message.constData()),
-                                    static_cast<unsigned long long>(message.size()),
-                                    reinterpret_cast<const unsigned char *>(publicKey->constData())) != 0)
+    const auto signedBy = [&](const QByteArray &publicKey) {
+        return crypto_sign_verify_detached(
+                   reinterpret_cast<const unsigned char *>(signature->signature.constData()),
+                   reinterpret_cast<const unsigned char *>(message.constData()),
+                   static_cast<unsigned long long>(message.size()),
+                   reinterpret_cast<const unsigned char *>(publicKey.constData())) == 0;
+    };
+    if (std::none_of(publicKeys->begin(), publicKeys->end(), signedBy))
         return ListVerdict::BadSignature;
     // Checked only after the signature, so that the answer never depends on
     // values an attacker could have chosen.

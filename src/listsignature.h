@@ -39,11 +39,12 @@ enum class ListVerdict {
 // Reads a signature file; nothing when it is not exactly in the layout above.
 std::optional<ListSignature> parseListSignature(const QByteArray &text);
 
-// Whether the list may be merged. lastAcceptedSerial is the highest serial this
-// launcher accepted before, if any; a list with that same serial is accepted
-// again, as every start fetches the current list anew. An unusable public key
-// refuses every list.
-ListVerdict verifyUpdateList(const QByteArray &publicKeyBase64, const QByteArray &list,
+// Whether the list may be merged. publicKeysBase64 holds one key or, while the
+// operator changes keys, several separated by spaces; a signature by any of them
+// counts, and an unusable key refuses every list. lastAcceptedSerial is the
+// highest serial this launcher accepted before, if any; a list with that same
+// serial is accepted again, as every start fetches the current list anew.
+ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArray &list,
                              const QByteArray &signatureFile, std::optional<quint64> lastAcceptedSerial,
                              const QDateTime &now, quint64 *acceptedSerial = nullptr);
 
