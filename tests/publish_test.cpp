@@ -164,9 +164,14 @@ private slots:
         scene.publish(QStringLiteral("launcher.xml"), buildList(scene) + ' ');
         QCOMPARE(runPublish(check, &output), 1);
         QVERIFY2(output.contains("não confere"), output.constData());
-        scene.publish(QStringLiteral("launcher.xml"), "<servers><server id=\"7\"/></servers>");
+        // A signature would vouch for nothing below a file without its hash.
+        scene.publish(QStringLiteral("launcher.xml"),
+                      "<launcher lastVersion=\"1\"/><servers>"
+                      "<server id=\"1\" executable=\"um.exe\">"
+                      "<file name=\"um.exe\" size=\"2\"/></server></servers>");
         QCOMPARE(sign("6"), 1);
-        QVERIFY2(output.contains("servidor 7"), output.constData());
+        QVERIFY2(output.contains("servidor 1: \"um.exe\" sem size e sha256"), output.constData());
+        QVERIFY2(output.contains("launcher: \"launcher.exe\" sem size e sha256"), output.constData());
     }
 
     void checkFindsWhatWouldHurtPlayers()

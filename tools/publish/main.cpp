@@ -92,8 +92,10 @@ int check(const QStringList &arguments)
     QFile file(listPath);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("não foi possível ler %1: %2").arg(listPath, file.errorString()));
-    QStringList findings = checkUpdateList(file.readAll(), parser.positionalArguments().value(1));
-    if (parser.isSet(QStringLiteral("public-key")))
+    const bool signedList = parser.isSet(QStringLiteral("public-key"));
+    QStringList findings = checkUpdateList(file.readAll(), parser.positionalArguments().value(1),
+                                           signedList ? ListUse::Signed : ListUse::Unsigned);
+    if (signedList)
         findings += checkListSignature(listPath, parser.value(QStringLiteral("public-key")));
     QTextStream out(stdout);
     for (const QString &finding : findings)
@@ -142,7 +144,7 @@ int sign(const QStringList &arguments)
     QFile file(listPath);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("não foi possível ler %1: %2").arg(listPath, file.errorString()));
-    const QStringList findings = checkUpdateList(file.readAll());
+    const QStringList findings = checkUpdateList(file.readAll(), QString(), ListUse::Signed);
     if (!findings.isEmpty())
         return fail(QStringLiteral("a lista não foi assinada; corrija antes:\n") +
                     findings.join(QLatin1Char('\n')));

@@ -31,7 +31,7 @@ bool wouldBeMangledInACommandLine(const QByteArray &text)
 class ListChecker
 {
 public:
-    explicit ListChecker(const QString &releaseFolder) : releaseFolder(releaseFolder) {}
+    ListChecker(const QString &releaseFolder, ListUse use) : releaseFolder(releaseFolder), use(use) {}
 
     QStringList check(const QByteArray &list)
     {
@@ -76,6 +76,10 @@ private:
         if (!sha256.isEmpty() && !hex.match(QString::fromLatin1(sha256)).hasMatch())
             findings << QStringLiteral("%1: o sha256 de %2 não tem 64 dígitos hexadecimais minúsculos")
                             .arg(where, quoted(name));
+        // A signature vouches for a file only through its hash.
+        if (use == ListUse::Signed && (sha256.isEmpty() || size.isEmpty()))
+            findings << QStringLiteral("%1: %2 sem size e sha256; a assinatura não protegeria esse arquivo")
+                            .arg(where, quoted(name));
         const QString path = QString::fromLatin1(folder) + QLatin1Char('/') + QString::fromUtf8(name);
         if (releaseFolder.isEmpty())
             return;
@@ -95,7 +99,7 @@ private:
     {
         if (QByteArray(launcher.attribute("lastVersion").value()).isEmpty())
             findings << QStringLiteral("launcher: sem lastVersion; todo launcher tentaria se atualizar");
-        else if (!releaseFolder.isEmpty())
+        else if (!releaseFolder.isEmpty() || use == ListUse::Signed)
             checkName(QStringLiteral("launcher"), QByteArrayLiteral("launcher.exe"), "launcher", launcher);
         std::set<QByteArray> seen;
         for (const pugi::xml_node &file : launcher.children()) {
@@ -158,12 +162,13 @@ private:
     }
 
     QString releaseFolder;
+    ListUse use;
     QStringList findings;
 };
 
 } // namespace
 
-QStringList checkUpdateList(const QByteArray &list, const QString &releaseFolder)
+QStringList checkUpdateList(const QByteArray &list, const QString &releaseFolder, ListUse use)
 {
-    return ListChecker(releaseFolder).check(list);
+    return ListChecker(releaseFolder, use).check(list);
 }
