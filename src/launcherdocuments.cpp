@@ -3,6 +3,7 @@
 
 #include "launcherstate.h"
 
+#include "documentwriter.h"
 #include "messages.h"
 #include "partialfile.h"
 
@@ -112,111 +113,6 @@ std::optional<quint64> readAcceptedSerial(const pugi::xml_document &document)
     return attribute && ok ? std::optional<quint64>(serial) : std::nullopt;
 }
 
-void setAttribute(pugi::xml_node &node, const char *name, const QByteArray &value)
-{
-    node.append_attribute(name).set_value(value.constData());
-}
-
-// Written only where the list gave them, so that a config.xml from a list without
-// them stays what it always was.
-void setCheck(pugi::xml_node &node, const ContentCheck &check)
-{
-    if (!check.size.isEmpty())
-        setAttribute(node, "size", check.size);
-    if (!check.sha256.isEmpty())
-        setAttribute(node, "sha256", check.sha256);
-}
-
-pugi::xml_document buildDocument(const LauncherState &state, DocumentKind kind)
-{
-    const bool config = kind == DocumentKind::Config;
-    pugi::xml_document document;
-    pugi::xml_node declaration = document.append_child(pugi::node_declaration);
-    declaration.set_name("xml");
-    declaration.append_attribute("version").set_value("1.0");
-    if (config)
-        document.append_child("tsqp").append_attribute("version").set_value("1.0");
-
-    pugi::xml_node download = document.append_child("download");
-    setAttribute(download, "path", state.downloadPath);
-
-    pugi::xml_node launcher = document.append_child("launcher");
-    if (config)
-        setAttribute(launcher, "installedVersion", state.launcherInstalledVersion);
-    setAttribute(launcher, "lastVersion", state.launcherLastVersion);
-    setCheck(launcher, state.launcherBuildCheck);
-    for (const QByteArray &name : state.launcherFiles) {
-        pugi::xml_node file = launcher.append_child("file");
-        setAttribute(file, "name", name);
-        const auto check = state.launcherFileChecks.find(name);
-        if (check != state.launcherFileChecks.end())
-            setCheck(file, check->second);
-    }
-
-    pugi::xml_node images = document.append_child("images");
-    if (config)
-        setAttribute(images, "installedVersion", state.imagesInstalledVersion);
-    setAttribute(images, "lastVersion", state.imagesLastVersion);
-    for (const auto &[name, image] : state.images) {
-        pugi::xml_node file = images.append_child("file");
-        setAttribute(file, "name", image.name);
-        setAttribute(file, "href", image.href);
-        setCheck(file, image.check);
-    }
-
-    pugi::xml_node servers = document.append_child("servers");
-    for (const auto &[id, server] : state.servers) {
-        pugi::xml_node element = servers.append_child("server");
-        element.append_attribute("id").set_value(static_cast<unsigned>(server.id));
-        setAttribute(element, "name", server.name);
-        setAttribute(element, "executable", server.executable);
-        for (const auto &[name, entry] : server.files) {
-            pugi::xml_node file = element.append_child("file");
-            setAttribute(file, "name", entry.name);
-            setAttribute(file, "function", entry.function);
-            setAttribute(file, "value", entry.value);
-            setAttribute(file, "cmd", entry.cmd);
-            if (config)
-                setAttribute(file, "installedVersion", entry.installedVersion);
-            setAttribute(file, "lastVersion", entry.lastVersion);
-            setCheck(file, entry.check);
-        }
-    }
-    if (config && state.acceptedListSerial)
-        document.append_child("signedList")
-            .append_attribute("serial")
-            .set_value(static_cast<unsigned long long>(*state.acceptedListSerial));
-    return document;
-}
-
-class ByteArrayWriter : public pugi::xml_writer
-{
-public:
-    void write(const void *data, size_t size) override
-    {
-        bytes.append(static_cast<const char *>(data), static_cast<int>(size));
-    }
-
-    QByteArray bytes;
-};
-
-// Streams the document into config.xml's partial file, without a copy in memory.
-class PartialFileWriter : public pugi::xml_writer
-{
-public:
-    explicit PartialFileWriter(PartialFile &file) : file(file) {}
-
-    void write(const void *data, size_t size) override { file.write(static_cast<const char *>(data), size); }
-
-private:
-    PartialFile &file;
-};
-
-void saveInLayout(const pugi::xml_document &document, pugi::xml_writer &writer)
-{
-    document.save(writer, "\t", pugi::format_indent, pugi::encoding_auto);
-}
-
 } // namespace
 
 void showUnreadableListMessage(QWidget *parent)
@@ -237,9 +133,9 @@ bool LauncherState::mergeDocument(const char *text)
 
 QByteArray LauncherState::document(DocumentKind kind) const
 {
-    ByteArrayWriter writer;
-    saveInLayout(buildDocument(*this, kind), writer);
-    return writer.bytes;
+    QByteArray bytes;
+    writeDocument(*this, kind, [&bytes](const QByteArray &piece) { bytes += piece; });
+    return bytes;
 }
 
 bool LauncherState::saveConfig() const
@@ -247,8 +143,9 @@ bool LauncherState::saveConfig() const
     const std::unique_ptr<PartialFile> file = PartialFile::create(QFile::encodeName(configFileName));
     if (!file)
         return false;
-    PartialFileWriter writer(*file);
-    saveInLayout(buildDocument(*this, DocumentKind::Config), writer);
+    writeDocument(*this, DocumentKind::Config, [&file](const QByteArray &piece) {
+        file->write(piece.constData(), static_cast<std::size_t>(piece.size()));
+    });
     return file->commit(true);
 }
 

@@ -8,6 +8,10 @@
 #include <QDir>
 #include <QtTest>
 
+#include <pugixml.hpp>
+
+#include <sstream>
+
 namespace {
 
 const QString unreadableListText =
@@ -100,6 +104,47 @@ private slots:
         QVERIFY(state.loadConfig());
         QCOMPARE(configBytes(), defaultsConfig);
         QCOMPARE(QDir().entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("config.xml")});
+    }
+
+    // config.xml is written without a document tree; pugixml, which reads it,
+    // must find in it exactly the values written, and writing them again in its
+    // own layout must give the same bytes.
+    void everyByteOfEveryValueIsWrittenAsTheReaderReadsIt()
+    {
+        TemporaryGameFolder folder;
+        QByteArray everyByte;
+        for (int byte = 1; byte < 256; ++byte)
+            everyByte += char(byte);
+        LauncherState state(nullptr);
+        state.downloadPath = everyByte;
+        state.launcherInstalledVersion = "a&b<c>d\"e'f";
+        state.launcherFiles = {everyByte, "x"};
+        state.launcherFileChecks["x"] = ContentCheck{"3", everyByte};
+        state.images[everyByte] = ImageEntry{everyByte, everyByte, {}};
+        ServerEntry &server = state.servers[65535];
+        server.id = 65535;
+        server.name = everyByte;
+        server.files[everyByte] = FileEntry{everyByte, everyByte, "exec", everyByte, everyByte, everyByte, {}};
+        server.files["\t"] = FileEntry{"\r\n", "", "", "", "", "\t", ContentCheck{everyByte, ""}};
+        state.servers[7].id = 7;
+        state.acceptedListSerial = 18446744073709551615ULL;
+
+        for (const DocumentKind kind : {DocumentKind::Config, DocumentKind::UpdateList}) {
+            const QByteArray written = state.document(kind);
+            pugi::xml_document document;
+            QVERIFY(document.load_string(written.constData()));
+            std::ostringstream rewritten;
+            document.save(rewritten, "\t", pugi::format_indent, pugi::encoding_auto);
+            QCOMPARE(QByteArray::fromStdString(rewritten.str()), written);
+        }
+
+        QVERIFY(state.saveConfig());
+        LauncherState reread(nullptr);
+        QVERIFY(reread.loadConfig());
+        QCOMPARE(reread.document(DocumentKind::Config), state.document(DocumentKind::Config));
+        QCOMPARE(reread.servers.at(65535).files.at(everyByte).cmd, everyByte);
+        QCOMPARE(reread.servers.at(65535).files.at("\t").installedVersion, QByteArray("\r\n"));
+        QCOMPARE(reread.acceptedListSerial, state.acceptedListSerial);
     }
 
     void missingAndEmptyAttributes()
