@@ -198,7 +198,7 @@ bool FileDownloader::storeChunk(const char *data, size_t size)
     if (bodyGoesToFile) {
         bytesStored += qint64(size);
         if (!expected.sha256.isEmpty())
-            bodyHash.addData(data, int(size));
+            bodyHash.addData(data, size);
         return outputFile->write(data, size);
     }
     if (buffer.size() < errorPageLimit)
@@ -217,7 +217,7 @@ bool FileDownloader::bodyMatchesExpected()
 {
     if (!expected.size.isEmpty() && expected.size != QByteArray::number(bytesStored))
         return false;
-    return expected.sha256.isEmpty() || expected.sha256.toLower() == bodyHash.result().toHex();
+    return expected.sha256.isEmpty() || expected.sha256.toLower() == bodyHash.hexResult();
 }
 
 size_t FileDownloader::receiveData(char *data, size_t size, size_t count, void *downloader)

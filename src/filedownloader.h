@@ -1,9 +1,9 @@
 #pragma once
 
 #include "launcherstate.h"
+#include "sha256.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QtGlobal>
 
 #include <curl/curl.h>
@@ -77,5 +77,5 @@ private:
     bool bodyGoesToFile = false; // decided by the status of the answer
     bool bodyTooLarge = false;   // a body for memory grew past maximumBodySize
     qint64 bytesStored = 0;      // the body written to the partial file so far ...
-    QCryptographicHash bodyHash{QCryptographicHash::Sha256}; // ... and its hash, taken as it streams in
+    Sha256 bodyHash;             // ... and its hash, taken as it streams in
 };

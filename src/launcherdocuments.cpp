@@ -9,6 +9,9 @@
 
 #include <QFile>
 
+#include <array>
+#include <cstring>
+
 #include <pugixml.hpp>
 
 namespace {
@@ -60,17 +63,50 @@ void readImages(const pugi::xml_node &images, LauncherState &state)
     }
 }
 
+// The attributes of a file element, found in one pass over them; the first of
+// two equal attributes counts, as it does for pugixml's lookup by name. A list
+// of a hundred thousand files makes the lookups by name add up.
+enum FileAttribute { Name, Function, Value, Cmd, InstalledVersion, LastVersion, Size, Sha256, Count };
+constexpr const char *fileAttributeNames[Count] = {
+    "name", "function", "value", "cmd", "installedVersion", "lastVersion", "size", "sha256"};
+
+std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
+{
+    std::array<pugi::xml_attribute, Count> found{};
+    for (const pugi::xml_attribute &attribute : element.attributes()) {
+        for (int i = 0; i < Count; ++i) {
+            if (!found[i] && std::strcmp(attribute.name(), fileAttributeNames[i]) == 0) {
+                found[i] = attribute;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// Files arrive sorted from config.xml, which writes them so; each then goes to
+// the end of the map without a search.
+FileEntry &fileNamed(ServerEntry &server, const QByteArray &name)
+{
+    if (server.files.empty() || server.files.rbegin()->first < name)
+        return server.files.emplace_hint(server.files.end(), name, FileEntry())->second;
+    return server.files[name];
+}
+
 void readServerFile(const pugi::xml_node &element, ServerEntry &server)
 {
-    const QByteArray name = attributeBytes(element, "name");
-    FileEntry &file = server.files[name];
+    const std::array<pugi::xml_attribute, Count> attributes = fileAttributes(element);
+    const auto bytes = [&attributes](FileAttribute which) { return QByteArray(attributes[which].value()); };
+    const QByteArray name = bytes(Name);
+    FileEntry &file = fileNamed(server, name);
     file.name = name;
-    file.function = attributeBytes(element, "function");
-    file.value = attributeBytes(element, "value");
-    file.cmd = attributeBytes(element, "cmd");
-    takeIfPresent(element, "installedVersion", file.installedVersion);
-    file.lastVersion = attributeBytes(element, "lastVersion");
-    file.check = readCheck(element);
+    file.function = bytes(Function);
+    file.value = bytes(Value);
+    file.cmd = bytes(Cmd);
+    if (attributes[InstalledVersion])
+        file.installedVersion = bytes(InstalledVersion);
+    file.lastVersion = bytes(LastVersion);
+    file.check = ContentCheck{bytes(Size), bytes(Sha256)};
 }
 
 void readServers(const pugi::xml_node &servers, LauncherState &state)
@@ -111,6 +147,19 @@ std::optional<quint64> readAcceptedSerial(const pugi::xml_document &document)
     bool ok = false;
     const quint64 serial = QByteArray(attribute.value()).toULongLong(&ok);
     return attribute && ok ? std::optional<quint64>(serial) : std::nullopt;
+}
+
+bool writesSameDocument(const LauncherState &state, const QByteArray &contents)
+{
+    int compared = 0;
+    bool same = true;
+    writeDocument(state, DocumentKind::Config, [&](const QByteArray &piece) {
+        same =
+            same && contents.size() - compared >= piece.size() &&
+            std::memcmp(contents.constData() + compared, piece.constData(), std::size_t(piece.size())) == 0;
+        compared += piece.size();
+    });
+    return same && compared == contents.size();
 }
 
 } // namespace
@@ -168,6 +217,9 @@ bool LauncherState::loadConfig()
     }
     mergeParsed(document, *this);
     acceptedListSerial = readAcceptedSerial(document);
-    saveConfig();
+    // Most starts find config.xml exactly as the launcher wrote it; rewriting the
+    // same bytes would only cost time and wear.
+    if (!writesSameDocument(*this, contents))
+        saveConfig();
     return true;
 }

@@ -2,8 +2,8 @@
 
 #include "names.h"
 #include "releasedescription.h"
+#include "sha256.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -13,12 +13,10 @@ namespace {
 
 constexpr int versionDigits = 16;
 
-bool addFileContent(QCryptographicHash &hash, const QString &path)
+bool addFileContent(Sha256 &hash, const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return hash.addData(&file);
+    return file.open(QIODevice::ReadOnly) && hash.addData(file);
 }
 
 // Every file below folder, as paths relative to it with "/" separators, sorted.
@@ -120,7 +118,7 @@ private:
     // changed or renamed picture makes players fetch them again.
     bool addImages(const ReleaseDescription &description, LauncherState &state)
     {
-        QCryptographicHash hash(QCryptographicHash::Sha256);
+        Sha256 hash;
         for (const auto &[name, link] : description.images) {
             if (!present(QStringLiteral("imagens"), name))
                 return false;
@@ -132,7 +130,7 @@ private:
             hash.addData(name + '\0');
             addFileContent(hash, release.filePath(QStringLiteral("imagens/") + QString::fromUtf8(name)));
         }
-        state.imagesLastVersion = hash.result().toHex().left(versionDigits);
+        state.imagesLastVersion = hash.hexResult().left(versionDigits);
         return true;
     }
 
@@ -188,10 +186,10 @@ private:
 
 std::optional<ContentCheck> contentCheck(const QString &path)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Sha256 hash;
     if (!addFileContent(hash, path))
         return std::nullopt;
-    return ContentCheck{QByteArray::number(QFileInfo(path).size()), hash.result().toHex()};
+    return ContentCheck{QByteArray::number(QFileInfo(path).size()), hash.hexResult()};
 }
 
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
