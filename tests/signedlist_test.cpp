@@ -159,6 +159,29 @@ private slots:
         QCOMPARE(readFileBytes(QStringLiteral("config.xml")), config);
     }
 
+    void closingTheWindowWhileTheSignatureIsFetchedEndsQuietly()
+    {
+        LauncherScene scene;
+        const QByteArray config = installConfig(installedConfig);
+        const QByteArray list = QByteArray(newerList).replace("BASE/", scene.base());
+        scene.publish(QStringLiteral("launcher.xml"), list);
+        TestHttpServer::Reply stalled;
+        stalled.body = sign(list, 21, inDays(30));
+        stalled.stallAfterBytes = 10;
+        scene.server.setReply("/launcher.xml.sig", stalled);
+
+        scene.window = std::make_unique<MainWindow>();
+        scene.window->show();
+        QTimer::singleShot(500, [&] { scene.window->close(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(clock.elapsed() < 2500);
+        QCOMPARE(scene.boxes.texts(), QStringList());
+        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml")), config);
+    }
+
     // While keys change, a launcher carries both: either signs, and a mistyped
     // key refuses everything.
     void aLauncherWithTwoKeysTakesAListByEither_data()
