@@ -103,9 +103,14 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server)
     file.function = bytes(Function);
     file.value = bytes(Value);
     file.cmd = bytes(Cmd);
-    if (attributes[InstalledVersion])
-        file.installedVersion = bytes(InstalledVersion);
     file.lastVersion = bytes(LastVersion);
+    // An installed file's two versions are mostly the same text: one copy serves
+    // both, which spares a large config.xml a hundred thousand allocations.
+    if (attributes[InstalledVersion])
+        file.installedVersion =
+            std::strcmp(attributes[InstalledVersion].value(), attributes[LastVersion].value()) == 0
+                ? file.lastVersion
+                : bytes(InstalledVersion);
     file.check = ContentCheck{bytes(Size), bytes(Sha256)};
 }
 
@@ -149,17 +154,21 @@ std::optional<quint64> readAcceptedSerial(const pugi::xml_document &document)
     return attribute && ok ? std::optional<quint64>(serial) : std::nullopt;
 }
 
-bool writesSameDocument(const LauncherState &state, const QByteArray &contents)
+// Compares what the state would write with the file, piece by piece. The file's
+// text is not at hand any more: it was parsed in place.
+bool fileHoldsDocument(const LauncherState &state, QFile &file)
 {
-    int compared = 0;
+    if (!file.seek(0))
+        return false;
+    QByteArray onDisk;
     bool same = true;
     writeDocument(state, DocumentKind::Config, [&](const QByteArray &piece) {
-        same =
-            same && contents.size() - compared >= piece.size() &&
-            std::memcmp(contents.constData() + compared, piece.constData(), std::size_t(piece.size())) == 0;
-        compared += piece.size();
+        if (!same)
+            return;
+        onDisk.resize(piece.size());
+        same = file.read(onDisk.data(), piece.size()) == piece.size() && onDisk == piece;
     });
-    return same && compared == contents.size();
+    return same && file.atEnd();
 }
 
 } // namespace
@@ -200,26 +209,35 @@ bool LauncherState::saveConfig() const
 
 bool LauncherState::loadConfig()
 {
+    // Binary: CR LF files load like any other. Unbuffered, as it is read in large
+    // pieces only.
     QFile file(configFileName);
-    if (!file.open(QIODevice::ReadOnly)) // binary: CR LF files load like any other
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return saveConfig();
 
     const qint64 size = file.size();
-    const QByteArray contents = file.readAll();
+    QByteArray contents = file.readAll();
     if (contents.size() != size)
         return false;
 
+    // Parsed in place, so that a large config.xml is not copied once more; the
+    // text ends at its first NUL byte, as for mergeDocument.
     pugi::xml_document document;
-    if (!parseDocument(contents.constData(), document, window)) {
+    if (!document.load_buffer_inplace(contents.data(), std::strlen(contents.constData()), pugi::parse_default,
+                                      pugi::encoding_utf8)) {
+        showUnreadableListMessage(window);
         // Kept for support before the next save replaces the broken file.
-        replaceFileContents(badConfigFileName, contents);
+        if (file.seek(0))
+            replaceFileContents(badConfigFileName, file.readAll());
         return false;
     }
     mergeParsed(document, *this);
     acceptedListSerial = readAcceptedSerial(document);
     // Most starts find config.xml exactly as the launcher wrote it; rewriting the
     // same bytes would only cost time and wear.
-    if (!writesSameDocument(*this, contents))
-        saveConfig();
+    if (fileHoldsDocument(*this, file))
+        return true;
+    file.close(); // Windows replaces no file that is open
+    saveConfig();
     return true;
 }

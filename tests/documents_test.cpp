@@ -278,6 +278,12 @@ private slots:
         LauncherState state(nullptr);
         QVERIFY(state.loadConfig());
         QCOMPARE(configBytes(), defaultsConfig);
+
+        // What follows a NUL byte is no part of the document, also when the rest
+        // is exactly what the launcher writes.
+        writeFileBytes(QStringLiteral("config.xml"), defaultsConfig + QByteArray("\0<servers>", 10));
+        QVERIFY(LauncherState(nullptr).loadConfig());
+        QCOMPARE(configBytes(), defaultsConfig);
     }
 
     void listInstalledVersionsOverrideLocalOnes()
