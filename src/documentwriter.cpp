@@ -31,29 +31,27 @@ public:
         text.append('"');
     }
 
-    void attribute(const char *name, unsigned number)
+    // Ends the start tag: " />" without children, or ">", the children and the
+    // end tag.
+    template <typename WriteChildren>
+    void endElement(int depth, const char *name, bool hasChildren, const WriteChildren &writeChildren)
     {
-        text.append(' ');
+        if (!hasChildren) {
+            endEmpty();
+            return;
+        }
+        text.append(">\n");
+        writeChildren();
+        text.append(depth, '\t');
+        text.append("</");
         text.append(name);
-        text.append("=\"");
-        text.append(QByteArray::number(number));
-        text.append('"');
+        text.append(">\n");
+        flushIfFull();
     }
 
     void endEmpty()
     {
         text.append(" />\n");
-        flushIfFull();
-    }
-
-    void endStart() { text.append(">\n"); }
-
-    void close(int depth, const char *name)
-    {
-        text.append(depth, '\t');
-        text.append("</");
-        text.append(name);
-        text.append(">\n");
         flushIfFull();
     }
 
@@ -127,20 +125,16 @@ void writeLauncher(LayoutWriter &writer, const LauncherState &state, bool config
         writer.attribute("installedVersion", state.launcherInstalledVersion);
     writer.attribute("lastVersion", state.launcherLastVersion);
     writeCheck(writer, state.launcherBuildCheck);
-    if (state.launcherFiles.empty()) {
-        writer.endEmpty();
-        return;
-    }
-    writer.endStart();
-    for (const QByteArray &name : state.launcherFiles) {
-        writer.open(1, "file");
-        writer.attribute("name", name);
-        const auto check = state.launcherFileChecks.find(name);
-        if (check != state.launcherFileChecks.end())
-            writeCheck(writer, check->second);
-        writer.endEmpty();
-    }
-    writer.close(0, "launcher");
+    writer.endElement(0, "launcher", !state.launcherFiles.empty(), [&] {
+        for (const QByteArray &name : state.launcherFiles) {
+            writer.open(1, "file");
+            writer.attribute("name", name);
+            const auto check = state.launcherFileChecks.find(name);
+            if (check != state.launcherFileChecks.end())
+                writeCheck(writer, check->second);
+            writer.endEmpty();
+        }
+    });
 }
 
 void writeImages(LayoutWriter &writer, const LauncherState &state, bool config)
@@ -149,45 +143,37 @@ void writeImages(LayoutWriter &writer, const LauncherState &state, bool config)
     if (config)
         writer.attribute("installedVersion", state.imagesInstalledVersion);
     writer.attribute("lastVersion", state.imagesLastVersion);
-    if (state.images.empty()) {
-        writer.endEmpty();
-        return;
-    }
-    writer.endStart();
-    for (const auto &[name, image] : state.images) {
-        writer.open(1, "file");
-        writer.attribute("name", image.name);
-        writer.attribute("href", image.href);
-        writeCheck(writer, image.check);
-        writer.endEmpty();
-    }
-    writer.close(0, "images");
+    writer.endElement(0, "images", !state.images.empty(), [&] {
+        for (const auto &[name, image] : state.images) {
+            writer.open(1, "file");
+            writer.attribute("name", image.name);
+            writer.attribute("href", image.href);
+            writeCheck(writer, image.check);
+            writer.endEmpty();
+        }
+    });
 }
 
 void writeServer(LayoutWriter &writer, const ServerEntry &server, bool config)
 {
     writer.open(1, "server");
-    writer.attribute("id", static_cast<unsigned>(server.id));
+    writer.attribute("id", QByteArray::number(server.id));
     writer.attribute("name", server.name);
     writer.attribute("executable", server.executable);
-    if (server.files.empty()) {
-        writer.endEmpty();
-        return;
-    }
-    writer.endStart();
-    for (const auto &[name, file] : server.files) {
-        writer.open(2, "file");
-        writer.attribute("name", file.name);
-        writer.attribute("function", file.function);
-        writer.attribute("value", file.value);
-        writer.attribute("cmd", file.cmd);
-        if (config)
-            writer.attribute("installedVersion", file.installedVersion);
-        writer.attribute("lastVersion", file.lastVersion);
-        writeCheck(writer, file.check);
-        writer.endEmpty();
-    }
-    writer.close(1, "server");
+    writer.endElement(1, "server", !server.files.empty(), [&] {
+        for (const auto &[name, file] : server.files) {
+            writer.open(2, "file");
+            writer.attribute("name", file.name);
+            writer.attribute("function", file.function);
+            writer.attribute("value", file.value);
+            writer.attribute("cmd", file.cmd);
+            if (config)
+                writer.attribute("installedVersion", file.installedVersion);
+            writer.attribute("lastVersion", file.lastVersion);
+            writeCheck(writer, file.check);
+            writer.endEmpty();
+        }
+    });
 }
 
 } // namespace
@@ -210,14 +196,10 @@ void writeDocument(const LauncherState &state, DocumentKind kind,
     writeImages(writer, state, config);
 
     writer.open(0, "servers");
-    if (state.servers.empty()) {
-        writer.endEmpty();
-    } else {
-        writer.endStart();
+    writer.endElement(0, "servers", !state.servers.empty(), [&] {
         for (const auto &[id, server] : state.servers)
             writeServer(writer, server, config);
-        writer.close(0, "servers");
-    }
+    });
     if (config && state.acceptedListSerial) {
         writer.open(0, "signedList");
         writer.attribute("serial", QByteArray::number(*state.acceptedListSerial));

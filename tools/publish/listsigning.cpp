@@ -1,6 +1,7 @@
 #include "listsigning.h"
 
 #include "listsignature.h"
+#include "updatelistcheck.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -67,6 +68,12 @@ bool signListFile(const QString &listPath, const QString &secretKeyPath, quint64
     const std::optional<QByteArray> secretKey = list ? readWhole(secretKeyPath, error) : std::nullopt;
     if (!secretKey)
         return false;
+    const QStringList findings = checkUpdateList(*list, QString(), ListUse::Signed);
+    if (!findings.isEmpty()) {
+        error =
+            QStringLiteral("a lista não foi assinada; corrija antes:\n") + findings.join(QLatin1Char('\n'));
+        return false;
+    }
 
     QFile existing(signaturePath(listPath));
     if (existing.open(QIODevice::ReadOnly)) {

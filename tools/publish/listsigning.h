@@ -13,8 +13,9 @@
 // alone, and the public key to publicKeyPath. Existing files are never replaced.
 bool writeListKeyPair(const QString &secretKeyPath, const QString &publicKeyPath, QString &error);
 
-// Writes listPath + ".sig". A serial below that of the signature already there is
-// refused, as launchers that took the newer one would refuse the list.
+// Writes listPath + ".sig". Refused: a list with findings for a signed list, and
+// a serial below that of the signature already there, as launchers that took the
+// newer one would refuse the list.
 bool signListFile(const QString &listPath, const QString &secretKeyPath, quint64 serial,
                   const QDateTime &expires, QString &error);
 

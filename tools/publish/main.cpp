@@ -140,18 +140,9 @@ int sign(const QStringList &arguments)
     if (!serialOk || !daysOk || validDays <= 0)
         return usageError(QStringLiteral("--serial e --valid-days pedem números inteiros positivos"));
 
-    const QString listPath = parser.positionalArguments().at(0);
-    QFile file(listPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("não foi possível ler %1: %2").arg(listPath, file.errorString()));
-    const QStringList findings = checkUpdateList(file.readAll(), QString(), ListUse::Signed);
-    if (!findings.isEmpty())
-        return fail(QStringLiteral("a lista não foi assinada; corrija antes:\n") +
-                    findings.join(QLatin1Char('\n')));
-
     QString error;
-    if (!signListFile(listPath, parser.value(QStringLiteral("secret-key")), serial, now.addDays(validDays),
-                      error))
+    if (!signListFile(parser.positionalArguments().at(0), parser.value(QStringLiteral("secret-key")), serial,
+                      now.addDays(validDays), error))
         return fail(error);
     return 0;
 }

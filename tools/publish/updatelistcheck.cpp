@@ -101,23 +101,28 @@ private:
             findings << QStringLiteral("launcher: sem lastVersion; todo launcher tentaria se atualizar");
         else if (!releaseFolder.isEmpty() || use == ListUse::Signed)
             checkName(QStringLiteral("launcher"), QByteArrayLiteral("launcher.exe"), "launcher", launcher);
-        std::set<QByteArray> seen;
-        for (const pugi::xml_node &file : launcher.children()) {
-            const QByteArray name = file.attribute("name").value();
-            if (!seen.insert(name).second)
-                findings << QStringLiteral("launcher: arquivo repetido %1").arg(quoted(name));
-            checkName(QStringLiteral("launcher"), name, "launcher", file);
-        }
+        checkFiles(QStringLiteral("launcher"), launcher, "launcher", "arquivo repetido");
     }
 
     void checkImages(const pugi::xml_node &images)
     {
+        checkFiles(QStringLiteral("images"), images, "imagens", "imagem repetida");
+    }
+
+    // The file children of parent: each name once and one the launcher takes,
+    // and whatever more says of a file.
+    template <typename MoreChecks = void (*)(const QByteArray &, const pugi::xml_node &)>
+    void checkFiles(
+        const QString &where, const pugi::xml_node &parent, const char *folder, const char *repeated,
+        const MoreChecks &more = [](const QByteArray &, const pugi::xml_node &) {})
+    {
         std::set<QByteArray> seen;
-        for (const pugi::xml_node &file : images.children()) {
+        for (const pugi::xml_node &file : parent.children()) {
             const QByteArray name = file.attribute("name").value();
             if (!seen.insert(name).second)
-                findings << QStringLiteral("images: imagem repetida %1").arg(quoted(name));
-            checkName(QStringLiteral("images"), name, "imagens", file);
+                findings << QStringLiteral("%1: %2 %3").arg(where, QLatin1String(repeated), quoted(name));
+            more(name, file);
+            checkName(where, name, folder, file);
         }
     }
 
@@ -144,21 +149,17 @@ private:
 
     void checkServerFiles(const QString &where, const pugi::xml_node &server)
     {
-        std::set<QByteArray> seen;
-        for (const pugi::xml_node &file : server.children()) {
-            const QByteArray name = file.attribute("name").value();
-            if (!seen.insert(name).second)
-                findings << QStringLiteral("%1: arquivo repetido %2").arg(where, quoted(name));
-            if (isSafeRelativeName(name) && wouldBeMangledInACommandLine(name))
-                findings << QStringLiteral("%1: o arquivo %2 tem espaço ou metacaractere de shell")
-                                .arg(where, quoted(name));
-            const QByteArray arguments = file.attribute("value").value();
-            if (QByteArray(file.attribute("function").value()) == "exec" &&
-                wouldBeMangledInACommandLine(QByteArray(arguments).replace(' ', "")))
-                findings << QStringLiteral("%1: os argumentos de %2 têm metacaractere de shell")
-                                .arg(where, quoted(name));
-            checkName(where, name, "clientes", file);
-        }
+        checkFiles(where, server, "clientes", "arquivo repetido",
+                   [&](const QByteArray &name, const pugi::xml_node &file) {
+                       if (isSafeRelativeName(name) && wouldBeMangledInACommandLine(name))
+                           findings << QStringLiteral("%1: o arquivo %2 tem espaço ou metacaractere de shell")
+                                           .arg(where, quoted(name));
+                       const QByteArray arguments = file.attribute("value").value();
+                       if (QByteArray(file.attribute("function").value()) == "exec" &&
+                           wouldBeMangledInACommandLine(QByteArray(arguments).replace(' ', "")))
+                           findings << QStringLiteral("%1: os argumentos de %2 têm metacaractere de shell")
+                                           .arg(where, quoted(name));
+                   });
     }
 
     QString releaseFolder;
