@@ -171,6 +171,8 @@ void writeServer(LayoutWriter &writer, const ServerEntry &server, bool config)
                 writer.attribute("installedVersion", file.installedVersion);
             writer.attribute("lastVersion", file.lastVersion);
             writeCheck(writer, file.check);
+            if (config && file.dropped)
+                writer.attribute("dropped", QByteArrayLiteral("1"));
             writer.endEmpty();
         }
     });

@@ -4,13 +4,28 @@
 #include "messages.h"
 #include "names.h"
 
+#include <QLabel>
+
+void showRefusedNameMessage(QWidget *parent, const QByteArray &name)
+{
+    consoleMessage(QByteArray("Nome recusado na lista de atualiza\xc3\xa7\xc3\xb5"
+                              "es: " +
+                              name.toPercentEncoding("/"))
+                       .constData());
+    showErrorMessage(parent, QString::fromLatin1("A lista de atualiza\xe7\xf5"
+                                                 "es traz um nome de arquivo que o launcher recusa: \"") +
+                                 QString::fromUtf8(name) +
+                                 QString::fromLatin1("\". Por favor contate o suporte"));
+}
+
 FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
                       const QByteArray &name, const QByteArray &localPath, const char *displayName,
                       const ContentCheck &expected)
 {
-    if (!isSafeRelativeName(name)) {
-        consoleMessage(
-            QByteArray("Nome recusado na lista de atualizações: " + name.toPercentEncoding("/")).constData());
+    // A file stored in the game folder itself must not be one of the launcher's own.
+    const bool refused = localPath == name ? !isLauncherFileName(name) : !isSafeRelativeName(name);
+    if (refused) {
+        showRefusedNameMessage(downloader.statusLabel, name);
         return FetchResult::Failed;
     }
     downloader.localPath = localPath;

@@ -3,14 +3,20 @@
 #include <QByteArray>
 
 class FileDownloader;
+class QWidget;
 struct ContentCheck;
 
 enum class FetchResult { Stored, Failed, Cancelled };
 
+// The box for a name from the update list that the launcher will not use, shown
+// where the downloader's box would be.
+void showRefusedNameMessage(QWidget *parent, const QByteArray &name);
+
 // Downloads the file name of a folder of the update server ("clientes/",
 // "imagens/", "launcher/") into localPath. A name that would reach outside its
-// folder fails like a failed download, before any request is made; so does a
-// body that differs from what the list says of it.
+// folder, or that a file stored in the game folder itself would share with the
+// launcher's own files, fails like a failed download, with its own box, before any
+// request is made; so does a body that differs from what the list says of it.
 FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
                       const QByteArray &name, const QByteArray &localPath, const char *displayName,
                       const ContentCheck &expected);

@@ -10,7 +10,8 @@
 #include <algorithm>
 #include <vector>
 
-long FileDownloader::stallTimeoutSeconds = 30;
+long FileDownloader::stallTimeoutSeconds = 60;
+long FileDownloader::memoryBodyTimeLimitSeconds = 60;
 
 namespace {
 
@@ -92,6 +93,9 @@ void FileDownloader::cancelRunningTransfers()
 
 bool FileDownloader::configure(CURL *transfer, const char *url, char *errorText)
 {
+    // No real connection stays below a kilobyte per second for a minute.
+    constexpr long stallBytesPerSecond = 1024;
+    const long timeLimitSeconds = localPath.isEmpty() ? memoryBodyTimeLimitSeconds : 0;
     // The progress callback is installed for every transfer, so that a cancel is
     // noticed and the window stays alive even while no data arrives.
     return curl_easy_setopt(transfer, CURLOPT_USERAGENT, "Updater") == CURLE_OK &&
@@ -103,8 +107,9 @@ bool FileDownloader::configure(CURL *transfer, const char *url, char *errorText)
            curl_easy_setopt(transfer, CURLOPT_XFERINFOFUNCTION, &FileDownloader::reportProgress) ==
                CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
-           curl_easy_setopt(transfer, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(transfer, CURLOPT_LOW_SPEED_LIMIT, stallBytesPerSecond) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_LOW_SPEED_TIME, stallTimeoutSeconds) == CURLE_OK &&
+           curl_easy_setopt(transfer, CURLOPT_TIMEOUT, timeLimitSeconds) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_SHARE, sharedConnections()) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK;
@@ -120,6 +125,7 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
     storeFailed = false;
     bodyGoesToFile = false;
     bodyTooLarge = false;
+    bodyTooLong = false;
     bytesStored = 0;
     bodyHash.reset();
     outputFile.reset();
@@ -139,40 +145,35 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
     handle = nullptr;
 
     // Whatever went wrong, the partial file goes and the target stays as it was.
+    long status = 0;
+    curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &status);
     bool stored = false;
     if (cancelled) {
         consoleMessage("Download cancelado");
     } else if (bodyTooLarge) {
         consoleMessage("Download interrompido: resposta maior que o limite");
+    } else if (bodyTooLong) {
+        showContentMismatch();
     } else if (storeFailed) {
         showStoreError();
     } else if (result != CURLE_OK) {
         if (errorText[0])
             consoleMessage(errorText);
         showTransferError(result);
+    } else if (status != 200) {
+        // Also for a body kept in memory: an error page of a CDN or a proxy may
+        // be well-formed XML, and is no update list.
+        showErrorMessage(statusLabel,
+                         QString::fromLatin1("O servidor retornou um erro ao solicitar um arquivo. errno: " +
+                                             QByteArray::number(qlonglong(status))));
     } else if (localPath.isEmpty()) {
         stored = true;
+    } else if (!bodyMatchesExpected()) {
+        showContentMismatch();
+    } else if (!finishStoring()) {
+        showStoreError();
     } else {
-        long status = 0;
-        curl_easy_getinfo(transfer.get(), CURLINFO_RESPONSE_CODE, &status);
-        if (status != 200) {
-            showErrorMessage(statusLabel, QString::fromLatin1(
-                                              "O servidor retornou um erro ao solicitar um arquivo. errno: " +
-                                              QByteArray::number(qlonglong(status))));
-        } else if (!bodyMatchesExpected()) {
-            consoleMessage(QByteArray("Conte\xc3\xba"
-                                      "do diferente do anunciado: " +
-                                      localPath)
-                               .constData());
-            showErrorMessage(statusLabel,
-                             QString::fromLatin1("O arquivo baixado n\xe3o confere com a lista de "
-                                                 "atualiza\xe7\xf5"
-                                                 "es"));
-        } else if (!finishStoring()) {
-            showStoreError();
-        } else {
-            stored = true;
-        }
+        stored = true;
     }
     outputFile.reset();
     return stored;
@@ -196,6 +197,12 @@ bool FileDownloader::storeChunk(const char *data, size_t size)
             return false;
     }
     if (bodyGoesToFile) {
+        // A body longer than the list says is refused at once, not written until
+        // the disk is full.
+        if (!expected.size.isEmpty() && bytesStored + qint64(size) > expected.size.toLongLong()) {
+            bodyTooLong = true;
+            return false;
+        }
         bytesStored += qint64(size);
         if (!expected.sha256.isEmpty())
             bodyHash.addData(data, size);
@@ -227,7 +234,7 @@ size_t FileDownloader::receiveData(char *data, size_t size, size_t count, void *
     if (self->cancelled)
         return 0;
     if (!self->storeChunk(data, bytes)) {
-        self->storeFailed = !self->bodyTooLarge;
+        self->storeFailed = !self->bodyTooLarge && !self->bodyTooLong;
         return 0; // libcurl stops the transfer
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -240,6 +247,17 @@ void FileDownloader::showTransferError(CURLcode result)
                                       "Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, "
                                       "verifique a sua internet. errno " +
                                       QByteArray::number(int(result))));
+}
+
+void FileDownloader::showContentMismatch()
+{
+    consoleMessage(QByteArray("Conte\xc3\xba"
+                              "do diferente do anunciado: " +
+                              localPath)
+                       .constData());
+    showErrorMessage(statusLabel, QString::fromLatin1("O arquivo baixado n\xe3o confere com a lista de "
+                                                      "atualiza\xe7\xf5"
+                                                      "es"));
 }
 
 void FileDownloader::showStoreError()

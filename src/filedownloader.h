@@ -53,9 +53,12 @@ public:
     // Stops every transfer in progress, for a window that is closing.
     static void cancelRunningTransfers();
 
-    // A transfer that receives less than a byte per second for this long fails
-    // with libcurl's time-out, rather than hanging.
+    // A transfer that receives less than a kilobyte per second for this long
+    // fails with libcurl's time-out, rather than hanging.
     static long stallTimeoutSeconds;
+    // A body kept in memory (the update list, its signature) must arrive whole
+    // within this time, so that a trickle cannot keep the buttons disabled.
+    static long memoryBodyTimeLimitSeconds;
 
     // libcurl's write and transfer-information callbacks.
     static size_t receiveData(char *data, size_t size, size_t count, void *downloader);
@@ -69,6 +72,7 @@ private:
     bool configure(CURL *handle, const char *url, char *errorText);
     void showTransferError(CURLcode result);
     void showStoreError();
+    void showContentMismatch();
 
     CURL *handle = nullptr;     // the transfer in progress
     qint64 transferStartMs = 0; // the first speed figure counts from here
@@ -76,6 +80,7 @@ private:
     bool storeFailed = false;    // the body could not be written to localPath
     bool bodyGoesToFile = false; // decided by the status of the answer
     bool bodyTooLarge = false;   // a body for memory grew past maximumBodySize
+    bool bodyTooLong = false;    // a body for localPath grew past its expected size
     qint64 bytesStored = 0;      // the body written to the partial file so far ...
     Sha256 bodyHash;             // ... and its hash, taken as it streams in
 };

@@ -9,8 +9,13 @@
 
 #include <QFile>
 
+#include <QFileInfo>
+
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <set>
+#include <thread>
 
 #include <pugixml.hpp>
 
@@ -66,9 +71,20 @@ void readImages(const pugi::xml_node &images, LauncherState &state)
 // The attributes of a file element, found in one pass over them; the first of
 // two equal attributes counts, as it does for pugixml's lookup by name. A list
 // of a hundred thousand files makes the lookups by name add up.
-enum FileAttribute { Name, Function, Value, Cmd, InstalledVersion, LastVersion, Size, Sha256, Count };
+enum FileAttribute {
+    Name,
+    Function,
+    Value,
+    Cmd,
+    InstalledVersion,
+    LastVersion,
+    Size,
+    Sha256,
+    Dropped,
+    Count
+};
 constexpr const char *fileAttributeNames[Count] = {
-    "name", "function", "value", "cmd", "installedVersion", "lastVersion", "size", "sha256"};
+    "name", "function", "value", "cmd", "installedVersion", "lastVersion", "size", "sha256", "dropped"};
 
 std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
 {
@@ -93,7 +109,7 @@ FileEntry &fileNamed(ServerEntry &server, const QByteArray &name)
     return server.files[name];
 }
 
-void readServerFile(const pugi::xml_node &element, ServerEntry &server)
+void readServerFile(const pugi::xml_node &element, ServerEntry &server, DocumentKind kind)
 {
     const std::array<pugi::xml_attribute, Count> attributes = fileAttributes(element);
     const auto bytes = [&attributes](FileAttribute which) { return QByteArray(attributes[which].value()); };
@@ -112,19 +128,28 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server)
                 ? file.lastVersion
                 : bytes(InstalledVersion);
     file.check = ContentCheck{bytes(Size), bytes(Sha256)};
+    // config.xml remembers what the last list dropped; a list names what it has.
+    file.dropped = kind == DocumentKind::Config && bytes(Dropped) == "1";
 }
 
-void readServers(const pugi::xml_node &servers, LauncherState &state)
+void readServers(const pugi::xml_node &servers, LauncherState &state, DocumentKind kind)
 {
+    std::set<quint16> namedByList;
     for (const pugi::xml_node &element : servers.children()) {
         // The id keeps its low 16 bits: "-1" is server 65535, "65537" is server 1.
         const auto id = static_cast<quint16>(element.attribute("id").as_int());
         ServerEntry &server = state.servers[id];
+        // Of a server the list names, only the files it names are current; two
+        // elements of one id name their files together.
+        if (kind == DocumentKind::UpdateList && namedByList.insert(id).second) {
+            for (auto &[name, file] : server.files)
+                file.dropped = true;
+        }
         server.id = id;
         server.name = attributeBytes(element, "name");
         server.executable = attributeBytes(element, "executable");
         for (const pugi::xml_node &file : element.children())
-            readServerFile(file, server);
+            readServerFile(file, server, kind);
     }
 }
 
@@ -136,12 +161,12 @@ bool parseDocument(const char *text, pugi::xml_document &document, QWidget *wind
     return false;
 }
 
-void mergeParsed(const pugi::xml_document &document, LauncherState &state)
+void mergeParsed(const pugi::xml_document &document, LauncherState &state, DocumentKind kind)
 {
     state.downloadPath = attributeBytes(document.child("download"), "path");
     readLauncher(document.child("launcher"), state);
     readImages(document.child("images"), state);
-    readServers(document.child("servers"), state);
+    readServers(document.child("servers"), state, kind);
 }
 
 // Unreadable digits count as no serial: the next signed list is then accepted on
@@ -171,7 +196,35 @@ bool fileHoldsDocument(const LauncherState &state, QFile &file)
     return same && file.atEnd();
 }
 
+// A config.xml that exists but cannot be opened is mostly held for a moment by
+// another program (an antivirus, a backup): it is tried again for about a second.
+bool openExistingConfig(QFile &file)
+{
+    constexpr int attempts = 20;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return true;
+        if (attempt < attempts)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+void showUnreadableConfigMessage(QWidget *parent)
+{
+    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel abrir o config.xml. O launcher "
+                                                 "continuar\xe1 sem salvar o progresso; feche os programas "
+                                                 "que possam estar usando o arquivo e reinicie o launcher"));
+}
+
 } // namespace
+
+void showUnsavedProgressMessage(QWidget *parent)
+{
+    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel salvar o progresso no config.xml. "
+                                                 "Verifique se h\xe1 espa\xe7o livre no disco e reinicie o "
+                                                 "launcher"));
+}
 
 void showUnreadableListMessage(QWidget *parent)
 {
@@ -184,8 +237,8 @@ bool LauncherState::mergeDocument(const char *text)
     pugi::xml_document document;
     if (!parseDocument(text, document, window))
         return false;
-    mergeParsed(document, *this);
-    saveConfig();
+    mergeParsed(document, *this, DocumentKind::UpdateList);
+    saveConfigOrTell();
     return true;
 }
 
@@ -198,6 +251,8 @@ QByteArray LauncherState::document(DocumentKind kind) const
 
 bool LauncherState::saveConfig() const
 {
+    if (configUnreadable)
+        return false;
     const std::unique_ptr<PartialFile> file = PartialFile::create(QFile::encodeName(configFileName));
     if (!file)
         return false;
@@ -207,23 +262,41 @@ bool LauncherState::saveConfig() const
     return file->commit(true);
 }
 
+bool LauncherState::saveConfigOrTell() const
+{
+    if (saveConfig())
+        return true;
+    if (!configUnreadable)
+        showUnsavedProgressMessage(window);
+    return false;
+}
+
 bool LauncherState::loadConfig()
 {
     // Binary: CR LF files load like any other. Unbuffered, as it is read in large
     // pieces only.
     QFile file(configFileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    const QFileInfo existing(configFileName);
+    if (!existing.exists() && !existing.isSymLink())
         return saveConfig();
+    if (!openExistingConfig(file)) {
+        // Every installed server is in it: it is never replaced by the defaults.
+        configUnreadable = true;
+        showUnreadableConfigMessage(window);
+        return false;
+    }
 
     const qint64 size = file.size();
     QByteArray contents = file.readAll();
     if (contents.size() != size)
         return false;
 
-    // Parsed in place, so that a large config.xml is not copied once more; the
-    // text ends at its first NUL byte, as for mergeDocument.
+    // Parsed in place, so that a large config.xml is not copied once more. The
+    // launcher writes no NUL byte: one means the file is damaged, and parsing up to
+    // it would silently drop what follows.
     pugi::xml_document document;
-    if (!document.load_buffer_inplace(contents.data(), std::strlen(contents.constData()), pugi::parse_default,
+    if (contents.contains('\0') ||
+        !document.load_buffer_inplace(contents.data(), std::size_t(contents.size()), pugi::parse_default,
                                       pugi::encoding_utf8)) {
         showUnreadableListMessage(window);
         // Kept for support before the next save replaces the broken file.
@@ -231,7 +304,7 @@ bool LauncherState::loadConfig()
             replaceFileContents(badConfigFileName, file.readAll());
         return false;
     }
-    mergeParsed(document, *this);
+    mergeParsed(document, *this, DocumentKind::Config);
     acceptedListSerial = readAcceptedSerial(document);
     // Most starts find config.xml exactly as the launcher wrote it; rewriting the
     // same bytes would only cost time and wear.

@@ -2,6 +2,8 @@
 
 #include "buildconfig.h"
 
+#include <algorithm>
+
 LauncherState::LauncherState(QWidget *window)
     : launcherInstalledVersion(buildSettings().launcherVersion), window(window)
 {
@@ -11,7 +13,7 @@ std::map<QByteArray, FileEntry *> LauncherState::pendingFiles(ServerEntry &serve
 {
     std::map<QByteArray, FileEntry *> pending;
     for (auto &[name, file] : server.files) {
-        if (file.installedVersion != file.lastVersion)
+        if (!file.dropped && file.installedVersion != file.lastVersion)
             pending.emplace(file.name, &file);
     }
     return pending;
@@ -20,7 +22,9 @@ std::map<QByteArray, FileEntry *> LauncherState::pendingFiles(ServerEntry &serve
 ServerStatus LauncherState::serverStatus(ServerEntry &server)
 {
     const std::size_t pendingCount = pendingFiles(server).size();
-    if (pendingCount == server.files.size())
+    const auto listedCount = std::size_t(std::count_if(
+        server.files.begin(), server.files.end(), [](const auto &file) { return !file.second.dropped; }));
+    if (pendingCount == listedCount)
         return ServerStatus::Install;
     if (pendingCount > 0)
         return ServerStatus::Update;

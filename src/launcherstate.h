@@ -27,6 +27,9 @@ struct FileEntry {
     QByteArray cmd;      // operator's command line run after the download
     QByteArray name;     // path below "clientes/", also the key in ServerEntry::files
     ContentCheck check;
+    // The last update list merged for its server no longer names the file: it is
+    // kept, but neither fetched nor counted, as the release can no longer serve it.
+    bool dropped = false;
 };
 
 struct ServerEntry {
@@ -46,6 +49,8 @@ enum class ServerStatus { Install, Update, Play };
 
 // The box for an update list or config.xml that cannot be read.
 void showUnreadableListMessage(QWidget *parent);
+// The box for config.xml that could not be saved: the progress is not kept.
+void showUnsavedProgressMessage(QWidget *parent);
 
 // The two documents written from the state: config.xml carries the installed
 // versions; an update list must not, or it would override the players' own.
@@ -71,28 +76,39 @@ public:
     // The highest serial of a signed update list this launcher accepted; kept in
     // config.xml only, never taken from an update list.
     std::optional<quint64> acceptedListSerial;
-    QWidget *window;                         // parent of the reader's box; not owned
+    QWidget *window; // parent of the reader's box; not owned
 
     // The files of the server that are due, by name; the pointers lead into
-    // server.files so that the caller can commit versions through them.
+    // server.files so that the caller can commit versions through them. Files
+    // dropped from the release are never due.
     static std::map<QByteArray, FileEntry *> pendingFiles(ServerEntry &server);
     static ServerStatus serverStatus(ServerEntry &server);
 
-    // Merges an XML document (the update list or config.xml) into the state and
-    // saves config.xml. False, with the reader's box shown, when it is not
-    // well-formed; the state is then unchanged and nothing is written. The text
-    // ends at its first NUL byte.
+    // Merges the update list into the state and saves config.xml. False, with the
+    // reader's box shown, when it is not well-formed; the state is then unchanged
+    // and nothing is written. The text ends at its first NUL byte. A file that a
+    // server of the list no longer names is marked as dropped.
     bool mergeDocument(const char *text);
 
     // The state as a document of that kind, in config.xml's layout.
     QByteArray document(DocumentKind kind) const;
 
     // Writes config.xml atomically; false when it could not be replaced, in which
-    // case the old file is left as it was.
+    // case the old file is left as it was. Never replaces a config.xml that exists
+    // but could not be read at load.
     bool saveConfig() const;
 
+    // saveConfig, and the box when it fails, unless the player already knows that
+    // nothing is saved because config.xml could not be read.
+    bool saveConfigOrTell() const;
+
     // Reads config.xml into the state, or writes it from the state when there is
-    // none. False when a config.xml exists but could not be used: unreadable, or
-    // not well-formed (a copy is then kept as config.xml.bad).
+    // none. False, with a box, when a config.xml exists but could not be used: not
+    // opened after a few tries (it is then never written over in this run), or
+    // damaged (not well-formed or holding a NUL byte; a copy is then kept as
+    // config.xml.bad).
     bool loadConfig();
+
+private:
+    bool configUnreadable = false;
 };

@@ -49,9 +49,12 @@ ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
         signatureDownloader.downloadFile((buildSettings().updateListUrl + ".sig").constData(), nullptr);
     if (!fetched && signatureDownloader.wasCancelled())
         return ListAcceptance::Cancelled;
+    // A signature too large to be one is a bad one; one that could not be fetched
+    // leaves the list as unfetched as a list that could not be.
+    if (!fetched && !signatureDownloader.exceededMaximumBodySize())
+        return ListAcceptance::NotFetched;
 
     quint64 serial = 0;
-    // A signature that could not be fetched is a missing one.
     const ListVerdict verdict =
         verifyUpdateList(publicKey, list, fetched ? signatureDownloader.buffer : QByteArray(),
                          launcherState->acceptedListSerial, QDateTime::currentDateTimeUtc(), &serial);

@@ -17,6 +17,8 @@ int main(int argc, char **argv)
     useFontSubstitutes();
 
     MainWindow window;
+    if (hasOption(argc, argv, selfUpdateFailedOption))
+        window.noteFailedSelfUpdate();
     // Claimed only once the window is built: a second start builds its window too,
     // then leaves without showing it.
     SingleInstanceGuard guard(buildSettings().guardKey);

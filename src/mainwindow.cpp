@@ -53,6 +53,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A transfer in progress would keep the process alive after the window has
     // gone; it is dropped, and nothing is recorded for it.
+    closing = true;
     FileDownloader::cancelRunningTransfers();
     QMainWindow::closeEvent(event);
 }

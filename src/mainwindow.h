@@ -11,7 +11,7 @@
 
 class LauncherState;
 
-enum class ListAcceptance { Merged, Refused, Cancelled };
+enum class ListAcceptance { Merged, NotFetched, Refused, Cancelled };
 
 namespace Ui {
 class MainWindow;
@@ -32,6 +32,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Update mode could not put the new build in place: the start-up tells the
+    // player and offers no launcher update in this run.
+    void noteFailedSelfUpdate() { selfUpdateFailed = true; }
 
 signals:
     void window_loaded();
@@ -58,8 +62,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Merges the update list if it may be trusted; Refused has shown its box.
+    // Merges the update list if it may be trusted; Refused has shown its box,
+    // NotFetched the downloader's box for the signature.
     ListAcceptance acceptUpdateList(const QByteArray &list);
+    // The update list fetched and, where it may be, merged.
+    ListAcceptance fetchUpdateList();
     FetchResult updateImages();
     FetchResult updateLauncher();
     void refreshServerButtons();
@@ -70,4 +77,6 @@ private:
     quint8 carouselIndex = 0;
     Ui::MainWindow *form;
     std::unique_ptr<LauncherState> launcherState;
+    bool selfUpdateFailed = false;
+    bool closing = false; // the player closed the window: nothing more starts
 };

@@ -2,11 +2,11 @@
 
 #include "partialfile.h"
 
-#include <QUrl>
+#include <QByteArrayList>
 
 bool isSafeRelativeName(const QByteArray &name)
 {
-    if (name.isEmpty() || name.startsWith('/') || name.startsWith('\\') || name.endsWith(partialFileSuffix))
+    if (name.isEmpty() || name.startsWith('/') || name.startsWith('\\') || name.contains(partialFileSuffix))
         return false;
     if (name.size() >= 2 && name.at(1) == ':')
         return false;
@@ -25,7 +25,35 @@ bool isSafeRelativeName(const QByteArray &name)
     return true;
 }
 
+bool isLauncherFileName(const QByteArray &name)
+{
+    // A colon names a stream of another file on Windows.
+    if (!isSafeRelativeName(name) || name.contains(':'))
+        return false;
+    QByteArray path = name.toLower();
+    path.replace('\\', '/');
+    QByteArrayList segments;
+    for (QByteArray segment : path.split('/')) {
+        while (segment.endsWith('.') || segment.endsWith(' '))
+            segment.chop(1);
+        if (!segment.isEmpty())
+            segments << segment;
+    }
+    static const QByteArrayList launcherOwn = {"config.xml", "config.xml.bad", "launcher.exe",
+                                               "newlauncher.exe"};
+    return !(segments.size() == 1 && launcherOwn.contains(segments.front()));
+}
+
 QByteArray downloadUrl(const QByteArray &base, const char *folder, const QByteArray &name)
 {
-    return base + folder + QUrl::toPercentEncoding(QString::fromUtf8(name), "/");
+    QByteArray encoded;
+    encoded.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7f || QByteArray("\"#<>?\\^`{|}").contains(c))
+            encoded += '%' + QByteArray::number(byte, 16).toUpper().rightJustified(2, '0');
+        else
+            encoded += c;
+    }
+    return base + folder + encoded;
 }

@@ -78,6 +78,19 @@ std::FILE *openPartial(const QByteArray &path)
 
 #endif
 
+// Windows replaces no read-only file; neither does the launcher elsewhere, so that
+// a file the player protected is kept on every system.
+bool isReadOnly(const QByteArray &targetPath)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(targetPath);
+    return false;
+#else
+    struct stat target;
+    return ::stat(targetPath.constData(), &target) == 0 && !(target.st_mode & S_IWUSR);
+#endif
+}
+
 } // namespace
 
 PartialFile::PartialFile(QByteArray targetPath, QByteArray partialPath, std::FILE *stream)
@@ -107,6 +120,8 @@ void PartialFile::discard()
 
 std::unique_ptr<PartialFile> PartialFile::create(const QByteArray &targetPath)
 {
+    if (isReadOnly(targetPath))
+        return nullptr;
     QByteArray partialPath = targetPath + partialFileSuffix;
     std::FILE *stream = openPartial(partialPath);
     if (!stream)

@@ -51,7 +51,7 @@ void MainWindow::serverAction(quint16 id)
         if (isSafeRelativeName(working.executable))
             platform().startProgram("clientes", working.executable, std::nullopt);
         else
-            consoleMessage("Nome de executável recusado: cliente não iniciado");
+            showRefusedNameMessage(this, working.executable);
         return;
     }
 
@@ -78,7 +78,7 @@ void MainWindow::serverAction(quint16 id)
     }
 
     launcherState->servers[id] = working;
-    launcherState->saveConfig();
+    launcherState->saveConfigOrTell();
     refreshServerButtons();
     form->frame_buttons->setEnabled(true);
 }

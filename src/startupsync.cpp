@@ -29,21 +29,40 @@ constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::Wri
 
 } // namespace
 
-void MainWindow::onLoad()
+ListAcceptance MainWindow::fetchUpdateList()
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     FileDownloader listDownloader;
     listDownloader.maximumBodySize = maximumUpdateListSize;
+    if (listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr))
+        return acceptUpdateList(listDownloader.buffer);
+    if (listDownloader.wasCancelled())
+        return ListAcceptance::Cancelled;
+    if (!listDownloader.exceededMaximumBodySize())
+        return ListAcceptance::NotFetched;
+    // A list too large to hold is as unreadable as a malformed one.
+    showUnreadableListMessage(this);
+    return ListAcceptance::Refused;
+}
+
+void MainWindow::onLoad()
+{
+    // Closing the window while the event loop turns here means stop: nothing
+    // more is fetched, shown or started.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
+    if (closing)
+        return;
     form->frame_buttons->setEnabled(false);
     form->label_status->setText(QString::fromLatin1("Baixando lista de atualiza\xe7\xf5"
                                                     "es"));
     form->action_progressBar->setValue(0);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
-
-    const bool fetched = listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr);
-    if (!fetched && listDownloader.wasCancelled())
+    if (closing)
         return;
-    if (!fetched && !listDownloader.exceededMaximumBodySize()) {
+
+    switch (fetchUpdateList()) {
+    case ListAcceptance::Cancelled:
+        return;
+    case ListAcceptance::NotFetched:
         showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar a lista de atualiza\xe7\xf5"
                                                    "es\n"
                                                    "Neste caso o recomendado seria verificar a internet e "
@@ -51,26 +70,30 @@ void MainWindow::onLoad()
         form->label_status->setText(
             QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
                                 "es"));
-    } else if (const ListAcceptance acceptance =
-                   fetched ? acceptUpdateList(listDownloader.buffer) : ListAcceptance::Refused;
-               acceptance != ListAcceptance::Merged) {
-        if (acceptance == ListAcceptance::Cancelled)
-            return;
-        // A list too large to hold is as unreadable as a malformed one.
-        if (!fetched)
-            showUnreadableListMessage(this);
+        break;
+    case ListAcceptance::Refused:
         form->label_status->setText(
             QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
                                 "es"));
-    } else {
-        listDownloader.buffer.clear();
+        break;
+    case ListAcceptance::Merged:
         if (updateImages() == FetchResult::Cancelled)
             return;
         if (launcherState->launcherInstalledVersion == launcherState->launcherLastVersion) {
             form->label_status->setText(QStringLiteral("Launcher foi carregado com sucesso"));
+        } else if (selfUpdateFailed) {
+            // Offering the update again would only fail again, in a loop.
+            showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher: o "
+                                                       "launcher.exe n\xe3o p\xf4"
+                                                       "de ser substitu\xed"
+                                                       "do. Feche "
+                                                       "os programas que possam estar usando o arquivo e "
+                                                       "reinicie o launcher"));
+            form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
         } else if (updateLauncher() != FetchResult::Failed) {
             return; // handed over to the new build, or the window is closing
         }
+        break;
     }
 
     refreshServerButtons();
@@ -99,7 +122,7 @@ FetchResult MainWindow::updateImages()
         }
     }
     launcherState->imagesInstalledVersion = launcherState->imagesLastVersion;
-    launcherState->saveConfig();
+    launcherState->saveConfigOrTell();
     return FetchResult::Stored;
 }
 

@@ -1,35 +1,66 @@
 #include "updatemode.h"
 
+#include "buildconfig.h"
 #include "clock.h"
 #include "launcherstate.h"
 #include "messages.h"
 #include "platform/platform.h"
 #include "processend.h"
+#include "singleinstanceguard.h"
 
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+const char selfUpdateFailedOption[] = "-update-failed";
+
 namespace {
 
+void sleepMs(int milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 // The old launcher quits right after starting this process; its file can be
-// replaced only once it has gone.
+// replaced only once it has gone. It holds the one-launcher guard until it ends,
+// so after the usual pause this waits for the guard to be free, for a while.
 void waitForOldLauncherToQuit()
 {
     const qint64 start = currentTimeMs();
     while (currentTimeMs() - start <= 2000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        sleepMs(10);
+    SingleInstanceGuard guard(buildSettings().guardKey);
+    while (guard.otherInstanceRunning() && currentTimeMs() - start <= 10000)
+        sleepMs(100);
+}
+
+// A launcher.exe held for a moment (by the old process's last steps, an antivirus)
+// is tried again for a few seconds.
+bool copyNewBuildIntoPlace()
+{
+    const qint64 start = currentTimeMs();
+    while (!platform().copyFile("newLauncher.exe", "launcher.exe")) {
+        if (currentTimeMs() - start > 4000)
+            return false;
+        sleepMs(250);
+    }
+    return true;
 }
 
 } // namespace
 
-bool hasUpdateOption(int argc, char **argv)
+bool hasOption(int argc, char **argv, const char *option)
 {
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-update") == 0)
+        if (std::strcmp(argv[i], option) == 0)
             return true;
     }
     return false;
+}
+
+bool hasUpdateOption(int argc, char **argv)
+{
+    return hasOption(argc, argv, "-update");
 }
 
 int runUpdateMode()
@@ -37,23 +68,25 @@ int runUpdateMode()
     waitForOldLauncherToQuit();
     consoleMessage("Atualizando");
 
-    const bool copied = platform().copyFile("newLauncher.exe", "launcher.exe");
+    const bool copied = copyNewBuildIntoPlace();
+    if (!copied)
+        consoleMessage("Falha ao copiar newLauncher.exe sobre launcher.exe");
 
     // Without a window, a config.xml that cannot be read is reported on the debug
     // output and left as it is.
     LauncherState state(nullptr);
     const bool configUsable = state.loadConfig();
 
-    // The version is recorded only when the new build is really in place, so that
-    // a failed copy is offered again at the next start.
+    // The version is recorded only when the new build is really in place. When it
+    // is not, the launcher started next offers no update in its run, so that a
+    // copy that keeps failing cannot loop; its next start tries again.
+    bool committed = false;
     if (copied && configUsable) {
         state.launcherInstalledVersion = state.launcherLastVersion;
-        state.saveConfig();
-    } else if (!copied) {
-        consoleMessage("Falha ao copiar newLauncher.exe sobre launcher.exe");
+        committed = state.saveConfig();
     }
 
-    platform().startLauncher("launcher.exe");
+    platform().startLauncher("launcher.exe", committed ? QByteArray() : QByteArray(selfUpdateFailedOption));
     endProcess(1);
     return 1;
 }

@@ -3,7 +3,13 @@
 // Update mode: a freshly downloaded launcher build, started as "newLauncher.exe
 // -update", installs itself over "launcher.exe" and starts it again.
 
-// True when one of the arguments, the program name included, is exactly "-update".
+// The option update mode passes to the launcher it starts when the new build could
+// not be put in place: that run tells the player and offers no update again.
+extern const char selfUpdateFailedOption[];
+
+// True when one of the arguments, the program name included, is exactly option.
+bool hasOption(int argc, char **argv, const char *option);
+// True when one of the arguments is exactly "-update".
 bool hasUpdateOption(int argc, char **argv);
 
 // Waits for the old launcher to quit, copies the new build over it, records the

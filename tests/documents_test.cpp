@@ -124,7 +124,8 @@ private slots:
         ServerEntry &server = state.servers[65535];
         server.id = 65535;
         server.name = everyByte;
-        server.files[everyByte] = FileEntry{everyByte, everyByte, "exec", everyByte, everyByte, everyByte, {}};
+        server.files[everyByte] =
+            FileEntry{everyByte, everyByte, "exec", everyByte, everyByte, everyByte, {}};
         server.files["\t"] = FileEntry{"\r\n", "", "", "", "", "\t", ContentCheck{everyByte, ""}};
         state.servers[7].id = 7;
         state.acceptedListSerial = 18446744073709551615ULL;
@@ -279,11 +280,13 @@ private slots:
         QVERIFY(state.loadConfig());
         QCOMPARE(configBytes(), defaultsConfig);
 
-        // What follows a NUL byte is no part of the document, also when the rest
-        // is exactly what the launcher writes.
-        writeFileBytes(QStringLiteral("config.xml"), defaultsConfig + QByteArray("\0<servers>", 10));
-        QVERIFY(LauncherState(nullptr).loadConfig());
-        QCOMPARE(configBytes(), defaultsConfig);
+        // The launcher writes no NUL byte: a file with one is damaged, kept aside
+        // and never cut short at it.
+        const QByteArray damaged = defaultsConfig + QByteArray("\0<servers>", 10);
+        writeFileBytes(QStringLiteral("config.xml"), damaged);
+        QVERIFY(!LauncherState(nullptr).loadConfig());
+        QCOMPARE(configBytes(), damaged);
+        QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), damaged);
     }
 
     void listInstalledVersionsOverrideLocalOnes()
@@ -320,9 +323,17 @@ private slots:
         ServerEntry &server = state.servers.at(1);
         QCOMPARE(server.files.at("dropped").installedVersion, QByteArray("1"));
         QCOMPARE(server.files.at("dropped").lastVersion, QByteArray("2"));
-        // Still due, so the server can never reach play again.
-        QCOMPARE(LauncherState::pendingFiles(server).count("dropped"), std::size_t(1));
+        // Kept, but not due or counted while the release does not name it, also
+        // after a restart; named again, it is due again.
+        QCOMPARE(LauncherState::pendingFiles(server).count("dropped"), std::size_t(0));
+        QCOMPARE(LauncherState::serverStatus(server), ServerStatus::Install);
+        LauncherState reloaded(nullptr);
+        QVERIFY(reloaded.loadConfig());
+        QCOMPARE(LauncherState::serverStatus(reloaded.servers.at(1)), ServerStatus::Install);
         QVERIFY(configBytes().contains("name=\"dropped\""));
+        reloaded.mergeDocument("<servers><server id=\"1\"><file name=\"dropped\" lastVersion=\"2\"/>"
+                               "<file name=\"kept\" lastVersion=\"1\"/></server></servers>");
+        QCOMPARE(LauncherState::pendingFiles(reloaded.servers.at(1)).size(), std::size_t(2));
     }
 
     void configWithCrLfLineEndsLoads()

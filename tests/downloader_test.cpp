@@ -125,13 +125,13 @@ private slots:
         QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), QByteArray("old"));
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("alvo.dat")});
 
-        // In memory every answer counts, its body kept as it came.
+        // In memory too only a 200 answer counts; the error page stays for inspection.
         downloader.localPath.clear();
-        QVERIFY(downloader.downloadFile(server.url("/missing").constData(), nullptr));
+        QVERIFY(!downloader.downloadFile(server.url("/missing").constData(), nullptr));
         QVERIFY(downloader.buffer.contains("404 Not Found"));
-        QVERIFY(downloader.downloadFile(server.url("/moved").constData(), nullptr));
-        QCOMPARE(downloader.buffer, QByteArray("moved"));
-        QCOMPARE(boxes.boxes.size(), std::size_t(2));
+        QVERIFY(!downloader.downloadFile(server.url("/moved").constData(), nullptr));
+        QCOMPARE(boxes.texts().mid(2), QStringList({serverErrorText + QStringLiteral("404"),
+                                                    serverErrorText + QStringLiteral("301")}));
         for (const TestHttpServer::Request &request : server.requests())
             QVERIFY(request.path != "/elsewhere");
     }

@@ -89,7 +89,7 @@ private slots:
     {
         TemporaryGameFolder folder;
         writeExecutable(QStringLiteral("launcher.exe"), argumentEchoScript);
-        QVERIFY(platform().startLauncher("launcher.exe"));
+        QVERIFY(platform().startLauncher("launcher.exe", QByteArray()));
         QCOMPARE(waitForSeenLines(QStringLiteral("seen.txt")),
                  QByteArrayList{QFile::encodeName(folder.path())});
 

@@ -132,7 +132,16 @@ private slots:
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
         const QString failed =
             QString::fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor");
-        QCOMPARE(scene.boxes.texts(), QStringList({failed, failed, failed, failed}));
+        // Each refused name has its box where the downloader's would be.
+        const auto refused = [](const char *name) {
+            return QStringLiteral("A lista de atualizações traz um nome de arquivo que o launcher recusa: "
+                                  "\"%1\". Por favor contate o suporte")
+                .arg(QLatin1String(name));
+        };
+        QCOMPARE(scene.boxes.texts(),
+                 QStringList({refused("../../fora.png"), refused("../evil"), failed, refused("/tmp/x"),
+                              failed, refused("C:\\x"), failed, refused("a\\..\\..\\b"), failed,
+                              refused("../../bin/sh")}));
         QVERIFY(scene.platform.calls.isEmpty());
         QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
         QVERIFY(QDir(QStringLiteral("clientes")).isEmpty());

@@ -93,20 +93,16 @@ private slots:
 
     void anUnreadableListIsReportedOnce()
     {
-        for (const QByteArray &list : {QByteArray(), QByteArray("<servers><server id=\"1\">")}) {
-            LauncherScene scene;
-            if (!list.isEmpty())
-                scene.publishList(list); // otherwise the server answers 404 with its error page
-            scene.startLauncher();
-            QCOMPARE(
-                scene.boxes.texts(),
-                QStringList{fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
-                                     "es, por favor contate o suporte")});
-            QCOMPARE(scene.status(),
-                     fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
-                              "es"));
-            QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
-        }
+        LauncherScene scene;
+        scene.publishList("<servers><server id=\"1\">");
+        scene.startLauncher();
+        QCOMPARE(scene.boxes.texts(),
+                 QStringList{fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
+                                      "es, por favor contate o suporte")});
+        QCOMPARE(scene.status(),
+                 fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel ler a lista de atualiza\xc3\xa7\xc3\xb5"
+                          "es"));
+        QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
     }
 
     void aFailedPictureStopsThePicturesButNotTheLauncher()

@@ -22,8 +22,9 @@ public:
     virtual bool startProgram(const QByteArray &folder, const QByteArray &program,
                               const std::optional<QByteArray> &argumentText) = 0;
 
-    // Starts the installed launcher in the working directory, without arguments.
-    virtual bool startLauncher(const QByteArray &program) = 0;
+    // Starts the installed launcher in the working directory, with the one option
+    // given or, when it is empty, without arguments.
+    virtual bool startLauncher(const QByteArray &program, const QByteArray &option) = 0;
 
     // Runs an operator's command line through the command shell and waits for it.
     virtual void runCommandLine(const QByteArray &commandLine) = 0;

@@ -80,7 +80,7 @@ bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &pr
                                    folderPath(folder));
 }
 
-bool SystemPlatform::startLauncher(const QByteArray &program)
+bool SystemPlatform::startLauncher(const QByteArray &program, const QByteArray &option)
 {
-    return startProgram(QByteArray(), program, std::nullopt);
+    return startProgram(QByteArray(), program, option.isEmpty() ? std::nullopt : std::optional(option));
 }

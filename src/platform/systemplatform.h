@@ -10,6 +10,6 @@ public:
     bool copyFile(const QByteArray &source, const QByteArray &target) override;
     bool startProgram(const QByteArray &folder, const QByteArray &program,
                       const std::optional<QByteArray> &argumentText) override;
-    bool startLauncher(const QByteArray &program) override;
+    bool startLauncher(const QByteArray &program, const QByteArray &option) override;
     void runCommandLine(const QByteArray &commandLine) override;
 };

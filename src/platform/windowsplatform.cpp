@@ -38,7 +38,8 @@ bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &pr
     return std::system(command->constData()) == 0;
 }
 
-bool SystemPlatform::startLauncher(const QByteArray &program)
+bool SystemPlatform::startLauncher(const QByteArray &program, const QByteArray &option)
 {
-    return WinExec(program.constData(), SW_SHOW) > 31;
+    const QByteArray commandLine = option.isEmpty() ? program : program + ' ' + option;
+    return WinExec(commandLine.constData(), SW_SHOW) > 31;
 }

@@ -23,9 +23,9 @@ bool PlatformRecorder::startProgram(const QByteArray &folder, const QByteArray &
     return true;
 }
 
-bool PlatformRecorder::startLauncher(const QByteArray &program)
+bool PlatformRecorder::startLauncher(const QByteArray &program, const QByteArray &option)
 {
-    calls << "launcher " + program;
+    calls << "launcher " + program + (option.isEmpty() ? QByteArray() : ' ' + option);
     return true;
 }
 

@@ -7,7 +7,7 @@
 // Records what the launcher asks of the operating system instead of doing it, for
 // as long as the object lives. Each call is kept as one readable line:
 // "copy SOURCE TARGET", "start FOLDER|PROGRAM" with "|ARGUMENTS" when there are
-// any, "launcher PROGRAM", "run COMMANDLINE".
+// any, "launcher PROGRAM" with " OPTION" when there is one, "run COMMANDLINE".
 class PlatformRecorder : public Platform
 {
 public:
@@ -19,7 +19,7 @@ public:
     bool copyFile(const QByteArray &source, const QByteArray &target) override;
     bool startProgram(const QByteArray &folder, const QByteArray &program,
                       const std::optional<QByteArray> &argumentText) override;
-    bool startLauncher(const QByteArray &program) override;
+    bool startLauncher(const QByteArray &program, const QByteArray &option) override;
     void runCommandLine(const QByteArray &commandLine) override;
 
     QByteArrayList calls;
