@@ -182,8 +182,7 @@ private slots:
 
         scene.startLauncher();
         if (phase == ClientFiles) {
-            QTest::mouseClick(scene.widget<QPushButton>("button_server_1"), Qt::LeftButton);
-            QTRY_VERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
+            scene.clickServer(1);
         }
 
         const QString unreadable =

@@ -1,7 +1,10 @@
 // Update lists written to harm: names that try to leave their folder or reach a
-// shell, and lists built to exhaust time or memory.
+// shell, lists built to exhaust time or memory; servers and game folders that
+// misbehave.
 
+#include "filedownloader.h"
 #include "launcherscene.h"
+#include "launcherstate.h"
 #include "names.h"
 #include "processmemory.h"
 #include "reliability.h"
@@ -11,7 +14,230 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace {
+
+// Root opens any file; without these two capabilities this thread is refused a
+// file like any other user, as a player's locked or protected config.xml is.
+void overrideFileAccess(bool allowed)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    QVERIFY(syscall(SYS_capget, &header, data) == 0);
+    const unsigned overrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    data[0].effective =
+        allowed ? data[0].effective | (overrides & data[0].permitted) : data[0].effective & ~overrides;
+    QVERIFY(syscall(SYS_capset, &header, data) == 0);
+}
+
+QString box(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+const QString failedListBox =
+    box("N\xc3\xa3o foi poss\xc3\xadvel baixar a lista de atualiza\xc3\xa7\xc3\xb5"
+        "es\nNeste caso o recomendado seria verificar a internet e reiniciar o launcher");
+const QString failedClientBox = box("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor");
+const QString timedOutBox =
+    box("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a "
+        "sua internet. errno 28");
+
+QString statusBox(int status)
+{
+    return QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: %1").arg(status);
+}
+
+// The update list of every trial: server 1 with its installed client, and more.
+QByteArray listWith(const QByteArray &moreFiles,
+                    const QByteArray &launcher = "<launcher lastVersion=\"1.2\"/>")
+{
+    return "<download path=\"BASE/\"/>" + launcher +
+           "<servers><server id=\"1\" name=\"Um\" executable=\"jogo.exe\">"
+           "<file name=\"jogo.dat\" lastVersion=\"1\"/>" +
+           moreFiles + "</server></servers>";
+}
+
+TestHttpServer::Reply trickle(const QByteArray &body, int bytes, int everyMs)
+{
+    TestHttpServer::Reply reply;
+    reply.body = body;
+    reply.chunkBytes = bytes;
+    reply.chunkDelayMs = everyMs;
+    return reply;
+}
+
+struct Misbehaviour {
+    QByteArray what;
+    QByteArray installedFiles; // of server 1 in config.xml, besides jogo.dat
+    std::function<void(LauncherScene &)> arrange;
+    bool clickServer;
+    QStringList boxes;
+    QByteArrayList requested;
+    const char *caption;
+    qint64 withinMs;  // 0: no bound
+    bool keepsConfig; // config.xml keeps its bytes
+};
+
+std::vector<Misbehaviour> misbehaviours()
+{
+    std::vector<Misbehaviour> trials;
+    // Error documents of clouds, CDNs and proxies are often well-formed XML.
+    for (const int status : {101, 403, 404, 500}) {
+        trials.push_back({"the list answered " + QByteArray::number(status) + " with XML",
+                          {},
+                          [status](LauncherScene &scene) {
+                              TestHttpServer::Reply reply;
+                              reply.status = status;
+                              reply.body = "<?xml version=\"1.0\"?><Error><Code>AccessDenied</Code></Error>";
+                              scene.server.setReply("/launcher.xml", reply);
+                          },
+                          false,
+                          {statusBox(status), failedListBox},
+                          {"/launcher.xml"},
+                          "Um (Jogar)",
+                          0,
+                          true});
+    }
+    trials.push_back({"the list trickled above the stall limit",
+                      {},
+                      [](LauncherScene &scene) {
+                          scene.server.setReply(
+                              "/launcher.xml",
+                              trickle(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100));
+                      },
+                      false,
+                      {timedOutBox, failedListBox},
+                      {"/launcher.xml"},
+                      "Um (Jogar)",
+                      0,
+                      true});
+    trials.push_back({"a client file trickled below a kilobyte per second",
+                      {},
+                      [](LauncherScene &scene) {
+                          scene.publishList(listWith("<file name=\"lento.dat\" lastVersion=\"1\"/>"));
+                          scene.server.setReply("/clientes/lento.dat",
+                                                trickle(QByteArray(3000, 'x'), 20, 100));
+                      },
+                      true,
+                      {timedOutBox, failedClientBox},
+                      {"/launcher.xml", "/clientes/lento.dat"},
+                      "Um (Atualizar)",
+                      0,
+                      false});
+    trials.push_back(
+        {"a client body far longer than the list says",
+         {},
+         [](LauncherScene &scene) {
+             scene.publishList(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>"));
+             scene.server.setReply("/clientes/grande.dat", trickle(QByteArray(8 << 20, 'x'), 64 << 10, 50));
+         },
+         true,
+         {box("O arquivo baixado n\xc3\xa3o confere com a lista de atualiza\xc3\xa7\xc3\xb5"
+              "es"),
+          failedClientBox},
+         {"/launcher.xml", "/clientes/grande.dat"},
+         "Um (Atualizar)",
+         3000,
+         false});
+    // A launcher file lands beside config.xml and the launcher itself.
+    for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe",
+                             "newLauncher.exe", "x.dll.~part.etag"}) {
+        trials.push_back({"a launcher file named \"" + QByteArray(name) + '"',
+                          {},
+                          [name](LauncherScene &scene) {
+                              scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
+                              scene.publishList(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
+                                                                 QByteArray(name) + "\"/></launcher>"));
+                          },
+                          false,
+                          {box("Seu Launcher ser\xc3\xa1 atualizado, clique em Ok para continuar"),
+                           box("A lista de atualiza\xc3\xa7\xc3\xb5"
+                               "es traz um nome de arquivo que o launcher recusa: \"") +
+                               QLatin1String(name) + QLatin1String("\". Por favor contate o suporte")},
+                          {"/launcher.xml", "/launcher/launcher.exe"},
+                          "Um (Jogar)",
+                          0,
+                          false});
+    }
+    trials.push_back({"names the operator encoded, and one with a space",
+                      {},
+                      [](LauncherScene &scene) {
+                          scene.publishList(listWith("<file name=\"a%20b.pak\" lastVersion=\"1\"/>"
+                                                     "<file name=\"c d.pak\" lastVersion=\"1\"/>"));
+                          scene.publish(QStringLiteral("clientes/a%20b.pak"), "a");
+                          scene.publish(QStringLiteral("clientes/c%20d.pak"), "c");
+                      },
+                      true,
+                      {},
+                      {"/launcher.xml", "/clientes/a%20b.pak", "/clientes/c%20d.pak"},
+                      "Um (Jogar)",
+                      0,
+                      false});
+    trials.push_back({"a due file dropped from the release",
+                      "<file name=\"velho.dat\" installedVersion=\"1\" lastVersion=\"2\"/>",
+                      [](LauncherScene &scene) { scene.publishList(listWith({})); },
+                      true,
+                      {},
+                      {"/launcher.xml"},
+                      "Um (Jogar)",
+                      0,
+                      false});
+    trials.push_back(
+        {"a config.xml that cannot be opened",
+         {},
+         [](LauncherScene &scene) {
+             scene.publishList(listWith({}));
+             QFile::setPermissions(QStringLiteral("config.xml"), {});
+             overrideFileAccess(false);
+         },
+         false,
+         {box("N\xc3\xa3o foi poss\xc3\xadvel abrir o config.xml. O launcher continuar\xc3\xa1 sem "
+              "salvar o progresso; feche os programas que possam estar usando o arquivo e reinicie "
+              "o launcher")},
+         {"/launcher.xml"},
+         "Um (Instalar)",
+         0,
+         true});
+    const QString unsaved =
+        box("N\xc3\xa3o foi poss\xc3\xadvel salvar o progresso no config.xml. Verifique se "
+            "h\xc3\xa1 espa\xc3\xa7o livre no disco e reinicie o launcher");
+    trials.push_back({"a read-only config.xml",
+                      {},
+                      [](LauncherScene &scene) {
+                          scene.publishList(listWith({}));
+                          QFile::setPermissions(QStringLiteral("config.xml"),
+                                                QFile::ReadOwner | QFile::ReadOther);
+                      },
+                      false,
+                      {unsaved},
+                      {"/launcher.xml"},
+                      "Um (Jogar)",
+                      0,
+                      true});
+    trials.push_back(
+        {"a read-only client file",
+         {},
+         [](LauncherScene &scene) {
+             scene.publishList(listWith({}).replace("lastVersion=\"1\"", "lastVersion=\"2\""));
+             scene.publish(QStringLiteral("clientes/jogo.dat"), "new client");
+             QFile::setPermissions(QStringLiteral("clientes/jogo.dat"), QFile::ReadOwner);
+         },
+         true,
+         {box("N\xc3\xa3o foi poss\xc3\xadvel salvar o download, aparentemente o arquivo est\xc3\xa1 "
+              "em uso"),
+          failedClientBox},
+         {"/launcher.xml", "/clientes/jogo.dat"},
+         "Um (Instalar)",
+         0,
+         false});
+    return trials;
+}
 
 QByteArray serverWithFiles(int count)
 {
@@ -29,6 +255,12 @@ class HostileTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        FileDownloader::stallTimeoutSeconds = 1;
+        FileDownloader::memoryBodyTimeLimitSeconds = 1;
+    }
+
     void namesThatWouldLeaveTheirFolderAreRefused()
     {
         const QByteArrayList hostile = {"..",
@@ -71,8 +303,7 @@ private slots:
             "</server></servers>");
         scene.publish(QStringLiteral("launcher/launcher.exe"), "build");
         scene.startLauncher();
-        QTest::mouseClick(scene.widget<QPushButton>("button_server_1"), Qt::LeftButton);
-        QTRY_VERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
+        scene.clickServer(1);
         QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher/launcher.exe"}));
         QVERIFY(scene.processEnds.empty());
         QVERIFY(!QFile::exists(QStringLiteral("../fora.dll")));
@@ -111,6 +342,59 @@ private slots:
             QStringLiteral("hostile names"),
             QStringLiteral("shell syntax in an executable and an \"exec\" value"), 9,
             QStringLiteral("no marker file appeared; the arguments reached the program as data"));
+    }
+
+    void misbehavingServersAndFoldersLoseNothing_data()
+    {
+        QTest::addColumn<int>("trial");
+        const std::vector<Misbehaviour> trials = misbehaviours();
+        for (std::size_t i = 0; i < trials.size(); ++i)
+            QTest::newRow(trials[i].what.constData()) << int(i);
+    }
+
+    void misbehavingServersAndFoldersLoseNothing()
+    {
+        QFETCH(int, trial);
+        const Misbehaviour misbehaviour = misbehaviours().at(std::size_t(trial));
+        {
+            LauncherScene scene;
+            {
+                LauncherState installed(nullptr);
+                installed.mergeDocument(
+                    QByteArray("<servers><server id=\"1\" name=\"Um\" executable=\"jogo.exe\">"
+                               "<file name=\"jogo.dat\" installedVersion=\"1\" lastVersion=\"1\"/>" +
+                               misbehaviour.installedFiles + "</server></servers>")
+                        .constData());
+            }
+            writeFileBytes(QStringLiteral("clientes/jogo.dat"), "old client");
+            const QByteArray configBefore = readFileBytes(QStringLiteral("config.xml"));
+            misbehaviour.arrange(scene);
+            QElapsedTimer clock;
+            clock.start();
+            scene.startLauncher();
+            if (misbehaviour.clickServer)
+                scene.clickServer(1);
+            const qint64 elapsed = clock.elapsed();
+            overrideFileAccess(true);
+
+            QCOMPARE(scene.boxes.texts(), misbehaviour.boxes);
+            QCOMPARE(scene.requestedPaths(), misbehaviour.requested);
+            QCOMPARE(scene.widget<QPushButton>("button_server_1")->text(),
+                     QLatin1String(misbehaviour.caption));
+            QVERIFY2(misbehaviour.withinMs == 0 || elapsed < misbehaviour.withinMs,
+                     qPrintable(QString::number(elapsed)));
+            QVERIFY(scene.processEnds.empty());
+            // What was installed stays installed, on disk and in config.xml.
+            QVERIFY(QDir(QStringLiteral("clientes")).entryList({QStringLiteral("*.~part*")}).isEmpty());
+            QCOMPARE(readFileBytes(QStringLiteral("clientes/jogo.dat")), QByteArray("old client"));
+            const QByteArray config = readFileBytes(QStringLiteral("config.xml"));
+            QVERIFY(config.contains("<file name=\"jogo.dat\" function=\"\" value=\"\" cmd=\"\" "
+                                    "installedVersion=\"1\""));
+            QVERIFY(!misbehaviour.keepsConfig || config == configBefore);
+            reportReliability(
+                QStringLiteral("misbehaving servers and folders"), QString::fromLatin1(misbehaviour.what), 1,
+                QStringLiteral("%1 box(es); nothing installed lost").arg(misbehaviour.boxes.size()));
+        }
     }
 
     void hugeAndDeepListsNeitherHangNorCrash()

@@ -168,6 +168,44 @@ private slots:
         QVERIFY(!scene.widget<QWidget>("frame_buttons")->isEnabled());
     }
 
+    void afterAFailedSelfUpdateTheRunOffersNoUpdate()
+    {
+        LauncherScene scene;
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.3\"/>"
+                          "<servers><server id=\"1\" name=\"Um\"/></servers>");
+        scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
+        scene.window = std::make_unique<MainWindow>();
+        scene.window->noteFailedSelfUpdate();
+        scene.startLauncher();
+
+        QCOMPARE(scene.boxes.texts(),
+                 QStringList{fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel atualizar o launcher: o launcher.exe "
+                                      "n\xc3\xa3o p\xc3\xb4"
+                                      "de ser substitu\xc3\xad"
+                                      "do. Feche os programas que "
+                                      "possam estar usando o arquivo e reinicie o launcher")});
+        QCOMPARE(scene.status(), fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel atualizar o launcher"));
+        QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
+        QVERIFY(scene.processEnds.empty());
+        QCOMPARE(captions(scene).at(0), QStringLiteral("+Um (Instalar)"));
+    }
+
+    void closingTheWindowAtOnceStopsTheStartUp()
+    {
+        LauncherScene scene;
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.3\"/>");
+        scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
+        scene.window = std::make_unique<MainWindow>();
+        scene.window->show();
+        QTimer::singleShot(0, scene.window.get(), &QWidget::close);
+        // Nothing may follow; the time is what a start-up takes here many times over.
+        QTest::qWait(500);
+        QVERIFY(!scene.window->isVisible());
+        QCOMPARE(scene.requestedPaths(), QByteArrayList());
+        QVERIFY(scene.boxes.boxes.empty());
+        QVERIFY(scene.processEnds.empty());
+    }
+
     void aFailedLauncherDownloadKeepsTheRunningLauncher()
     {
         const std::pair<const char *, const char *> cases[] = {

@@ -1,6 +1,8 @@
 // Update mode with the real launcher binary in a temporary game folder.
 
+#include "buildconfig.h"
 #include "gamefolder.h"
+#include "singleinstanceguard.h"
 #include "updatemode.h"
 
 #include <QElapsedTimer>
@@ -8,10 +10,13 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <thread>
+
 namespace {
 
-// Stands in for a launcher build: it leaves a marker when it is started.
-const QByteArray markerScript = "#!/bin/sh\necho started > started.marker\n";
+// Stands in for a launcher build: it leaves a marker with its arguments when it
+// is started.
+const QByteArray markerScript = "#!/bin/sh\necho \"started$*\" > started.marker\n";
 
 const QByteArray oldConfig = "<?xml version=\"1.0\"?>\n"
                              "<tsqp version=\"1.0\" />\n"
@@ -51,9 +56,15 @@ void writeExecutable(const QString &path, const QByteArray &contents)
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-bool waitForMarker()
+// The arguments the launcher was started with, once it has been.
+QByteArray startedLauncher()
 {
-    return QTest::qWaitFor([] { return QFile::exists(QStringLiteral("started.marker")); }, 10000);
+    QByteArray arguments;
+    if (!QTest::qWaitFor(
+            [&arguments] { return !(arguments = readFileBytes(QStringLiteral("started.marker"))).isEmpty(); },
+            10000))
+        return "not started";
+    return arguments;
 }
 
 QByteArray configBytes()
@@ -87,10 +98,19 @@ private slots:
         writeExecutable(QStringLiteral("newLauncher.exe"), markerScript);
         writeFileBytes(QStringLiteral("config.xml"), oldConfig);
 
+        // The old launcher is still running for a while: its file is replaced
+        // only once it has gone.
+        SingleInstanceGuard oldLauncher(buildSettings().guardKey);
+        QVERIFY(oldLauncher.claim());
+        std::thread quitting([&oldLauncher] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+            oldLauncher.relinquish();
+        });
         const Run run = runLauncher({QStringLiteral("-update")});
+        quitting.join();
         QVERIFY(run.finished);
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.elapsedMs > 2000, qPrintable(QString::number(run.elapsedMs)));
+        QVERIFY2(run.elapsedMs > 3500, qPrintable(QString::number(run.elapsedMs)));
 
         QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), markerScript);
         QVERIFY(QFile::permissions(QStringLiteral("launcher.exe")) & QFile::ExeOwner);
@@ -98,20 +118,25 @@ private slots:
         committed.replace("installedVersion=\"1.2\" lastVersion=\"1.3\"",
                           "installedVersion=\"1.3\" lastVersion=\"1.3\"");
         QCOMPARE(configBytes(), committed);
-        QVERIFY(waitForMarker());
+        QCOMPARE(startedLauncher(), QByteArray("started\n"));
     }
 
-    void failedCopyKeepsTheOldVersionAndStillStartsTheLauncher()
+    void aCopyThatKeepsFailingStartsTheLauncherToldSo()
     {
         TemporaryGameFolder folder;
         writeExecutable(QStringLiteral("launcher.exe"), markerScript);
+        writeExecutable(QStringLiteral("newLauncher.exe"), "new build");
         writeFileBytes(QStringLiteral("config.xml"), oldConfig);
+        // No file can be written beside launcher.exe, however often it is tried.
+        QVERIFY(QDir().mkpath(QStringLiteral("launcher.exe.~part/held")));
 
         const Run run = runLauncher({QStringLiteral("-update")});
         QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.elapsedMs > 6000, qPrintable(QString::number(run.elapsedMs)));
         QCOMPARE(configBytes(), oldConfig);
         QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), markerScript);
-        QVERIFY(waitForMarker());
+        // That launcher tells the player and offers no update in its run.
+        QCOMPARE(startedLauncher(), QByteArray("started-update-failed\n"));
     }
 
     void emptyFolderGetsExactlyTheDefaults()
@@ -142,7 +167,9 @@ private slots:
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(configBytes(), broken);
         QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), broken);
-        QVERIFY(waitForMarker()); // the new build is in place and started all the same
+        // The new build is in place and started all the same, without the
+        // version recorded: it offers no update in its run.
+        QCOMPARE(startedLauncher(), QByteArray("started-update-failed\n"));
     }
 
     void lookalikeOptionsDoNotUpdate()

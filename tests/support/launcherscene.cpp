@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QtTest>
 
 #include <stdexcept>
@@ -57,7 +58,8 @@ void LauncherScene::publishList(QByteArray list)
 
 MainWindow &LauncherScene::startLauncher()
 {
-    window = std::make_unique<MainWindow>();
+    if (!window)
+        window = std::make_unique<MainWindow>();
     window->show();
     const bool finished = QTest::qWaitFor(
         [this] { return widget<QProgressBar>("action_progressBar")->value() == 100 || !processEnds.empty(); },
@@ -65,6 +67,14 @@ MainWindow &LauncherScene::startLauncher()
     if (!finished)
         throw std::runtime_error("the start-up synchronisation did not finish");
     return *window;
+}
+
+void LauncherScene::clickServer(int id) const
+{
+    QTest::mouseClick(widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData()),
+                      Qt::LeftButton);
+    if (!QTest::qWaitFor([this] { return widget<QWidget>("frame_buttons")->isEnabled(); }, 20000))
+        throw std::runtime_error("the server action did not finish");
 }
 
 QString LauncherScene::status() const

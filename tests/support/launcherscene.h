@@ -41,9 +41,12 @@ public:
     void publishList(QByteArray list);
     QByteArray base() const { return server.url("/"); }
 
-    // Builds and shows the window and waits until the start-up synchronisation
-    // has finished.
+    // Builds (unless the test did) and shows the window and waits until the
+    // start-up synchronisation has finished.
     MainWindow &startLauncher();
+
+    // Clicks server button id and waits until the buttons are handed back.
+    void clickServer(int id) const;
 
     template <typename Widget> Widget *widget(const char *name) const
     {
