@@ -19,7 +19,7 @@ public:
     PartialFile &operator=(const PartialFile &) = delete;
 
     // Null when the partial file cannot be created (a missing folder, no rights,
-    // another process writing the same target).
+    // another process writing the same target) or the target is read-only.
     static std::unique_ptr<PartialFile> create(const QByteArray &targetPath);
 
     bool write(const char *data, std::size_t size);

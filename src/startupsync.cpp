@@ -49,8 +49,6 @@ void MainWindow::onLoad()
     // Closing the window while the event loop turns here means stop: nothing
     // more is fetched, shown or started.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
-    if (closing)
-        return;
     form->frame_buttons->setEnabled(false);
     form->label_status->setText(QString::fromLatin1("Baixando lista de atualiza\xe7\xf5"
                                                     "es"));

@@ -329,7 +329,7 @@ private slots:
         QCOMPARE(LauncherState::serverStatus(server), ServerStatus::Install);
         LauncherState reloaded(nullptr);
         QVERIFY(reloaded.loadConfig());
-        QCOMPARE(LauncherState::serverStatus(reloaded.servers.at(1)), ServerStatus::Install);
+        QCOMPARE(LauncherState::pendingFiles(reloaded.servers.at(1)).size(), std::size_t(1));
         QVERIFY(configBytes().contains("name=\"dropped\""));
         reloaded.mergeDocument("<servers><server id=\"1\"><file name=\"dropped\" lastVersion=\"2\"/>"
                                "<file name=\"kept\" lastVersion=\"1\"/></server></servers>");

@@ -189,7 +189,9 @@ private slots:
 
         const QByteArray bad =
             "<download path=\"http://127.0.0.1\"/><launcher lastVersion=\"1\">"
-            "<file name=\"../fora.dll\"/><file name=\"a.dll\"/><file name=\"a.dll\"/></launcher>"
+            "<file name=\"../fora.dll\"/><file name=\"a.dll\"/><file name=\"a.dll\"/><file "
+            "name=\"Config.xml\"/>"
+            "</launcher>"
             "<images><file name=\"x.png\"/><file name=\"x.png\"/></images><servers>"
             "<server id=\"1\" executable=\"um.exe\"><file name=\"um.exe\"/>"
             "<file name=\"um.exe\"/><file name=\"meu jogo.exe\"/>"
@@ -202,6 +204,7 @@ private slots:
             "não termina em \"/\"",
             "launcher: o launcher recusa o nome \"../fora.dll\"",
             "launcher: arquivo repetido \"a.dll\"",
+            "launcher: o launcher recusa o nome \"Config.xml\", que é de um arquivo dele mesmo",
             "launcher: launcher/a.dll não está na pasta da versão",
             "images: imagem repetida \"x.png\"",
             "servidor 1: arquivo repetido \"um.exe\"",

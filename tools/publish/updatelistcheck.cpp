@@ -101,7 +101,15 @@ private:
             findings << QStringLiteral("launcher: sem lastVersion; todo launcher tentaria se atualizar");
         else if (!releaseFolder.isEmpty() || use == ListUse::Signed)
             checkName(QStringLiteral("launcher"), QByteArrayLiteral("launcher.exe"), "launcher", launcher);
-        checkFiles(QStringLiteral("launcher"), launcher, "launcher", "arquivo repetido");
+        // Launcher files land beside the launcher's own files.
+        checkFiles(QStringLiteral("launcher"), launcher, "launcher", "arquivo repetido",
+                   [&](const QByteArray &name, const pugi::xml_node &) {
+                       if (isSafeRelativeName(name) && !isLauncherFileName(name))
+                           findings << QStringLiteral(
+                                           "launcher: o launcher recusa o nome %1, que é de um arquivo "
+                                           "dele mesmo")
+                                           .arg(quoted(name));
+                   });
     }
 
     void checkImages(const pugi::xml_node &images)
