@@ -30,6 +30,16 @@ public:
         int chunkDelayMs = 0;            // ... with this pause between them
     };
 
+    // A body sent in pieces of chunkBytes with a pause of delayMs between them.
+    static Reply slowReply(const QByteArray &body, int chunkBytes, int delayMs)
+    {
+        Reply reply;
+        reply.body = body;
+        reply.chunkBytes = chunkBytes;
+        reply.chunkDelayMs = delayMs;
+        return reply;
+    }
+
     struct Request {
         QByteArray path;
         QByteArray userAgent;
