@@ -8,7 +8,6 @@
 #include "partialfile.h"
 
 #include <QFile>
-
 #include <QFileInfo>
 
 #include <array>
@@ -279,17 +278,13 @@ bool LauncherState::loadConfig()
     const QFileInfo existing(configFileName);
     if (!existing.exists() && !existing.isSymLink())
         return saveConfig();
-    if (!openExistingConfig(file)) {
+    QByteArray contents;
+    if (!openExistingConfig(file) || (contents = file.readAll()).size() != file.size()) {
         // Every installed server is in it: it is never replaced by the defaults.
         configUnreadable = true;
         showUnreadableConfigMessage(window);
         return false;
     }
-
-    const qint64 size = file.size();
-    QByteArray contents = file.readAll();
-    if (contents.size() != size)
-        return false;
 
     // Parsed in place, so that a large config.xml is not copied once more. The
     // launcher writes no NUL byte: one means the file is damaged, and parsing up to

@@ -104,7 +104,7 @@ public:
 
     // Reads config.xml into the state, or writes it from the state when there is
     // none. False, with a box, when a config.xml exists but could not be used: not
-    // opened after a few tries (it is then never written over in this run), or
+    // read whole after a few tries (it is then never written over in this run), or
     // damaged (not well-formed or holding a NUL byte; a copy is then kept as
     // config.xml.bad).
     bool loadConfig();
