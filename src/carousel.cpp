@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 
 #include "launcherstate.h"
+#include "messages.h"
 #include "names.h"
 #include "ui_mainwindow.h"
 
@@ -16,22 +17,44 @@ namespace {
 // The position on show is eight bits wide.
 constexpr int maximumCarouselImages = 255;
 
+// The carousel shows 500 x 375 pixels. A larger picture makes no sense there, and
+// a small file may decode to a huge one; the pictures kept together stay within
+// a budget too.
+constexpr int maximumPictureSide = 2048;
+constexpr qint64 maximumCarouselBytes = 256LL * 1024 * 1024;
+
+// The picture, or a null one when it cannot be read or is too large; its size
+// is read before anything is decoded.
+QImage readPicture(const QByteArray &name, qint64 budgetLeft)
+{
+    QImageReader reader(QString::fromUtf8("imagens/" + name));
+    reader.setDecideFormatFromContent(true);
+    const QSize size = reader.size();
+    const qint64 bytes = qint64(size.width()) * size.height() * 4;
+    if (!size.isValid() || size.width() > maximumPictureSide || size.height() > maximumPictureSide ||
+        bytes > budgetLeft) {
+        consoleMessage(QByteArray("Imagem recusada, grande demais ou ileg\xc3\xadvel: " + name).constData());
+        return QImage();
+    }
+    return reader.read();
+}
+
 } // namespace
 
 void MainWindow::nextImage()
 {
     if (carouselImages.isEmpty()) {
         carouselIndex = 0;
+        qint64 budgetLeft = maximumCarouselBytes;
         for (const auto &[name, image] : launcherState->images) {
             if (carouselImages.size() == maximumCarouselImages)
                 break;
             if (!isSafeRelativeName(image.name))
                 continue;
-            QImageReader reader(QString::fromUtf8("imagens/" + image.name));
-            reader.setDecideFormatFromContent(true);
-            const QImage picture = reader.read();
+            const QImage picture = readPicture(image.name, budgetLeft);
             if (picture.isNull())
                 continue;
+            budgetLeft -= picture.sizeInBytes();
             carouselImages.append(
                 {QPixmap::fromImage(picture), QUrl(QString::fromUtf8(image.href), QUrl::TolerantMode)});
             ++carouselIndex;
@@ -57,6 +80,11 @@ void MainWindow::onTimedImageChange()
 
 void MainWindow::onImgClick()
 {
-    if (carouselIndex < carouselImages.size())
-        QDesktopServices::openUrl(carouselImages.at(carouselIndex).link);
+    // A picture's link is a web page: any other scheme could open a file or run
+    // a program the list put on the player's disk.
+    if (carouselIndex >= carouselImages.size())
+        return;
+    const QUrl &link = carouselImages.at(carouselIndex).link;
+    if (link.scheme() == QLatin1String("http") || link.scheme() == QLatin1String("https"))
+        QDesktopServices::openUrl(link);
 }

@@ -100,6 +100,7 @@ bool FileDownloader::configure(CURL *transfer, const char *url, char *errorText)
     // noticed and the window stays alive even while no data arrives.
     return curl_easy_setopt(transfer, CURLOPT_USERAGENT, "Updater") == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_URL, url) == CURLE_OK &&
+           curl_easy_setopt(transfer, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_WRITEFUNCTION, &FileDownloader::receiveData) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_WRITEDATA, this) == CURLE_OK &&
            curl_easy_setopt(transfer, CURLOPT_CONNECTTIMEOUT, 5L) == CURLE_OK &&

@@ -18,6 +18,11 @@
 
 #include <pugixml.hpp>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QString configFileName = QStringLiteral("config.xml");
@@ -195,13 +200,33 @@ bool fileHoldsDocument(const LauncherState &state, QFile &file)
     return same && file.atEnd();
 }
 
+// A config.xml that is a link is not read: through it, any file of the machine
+// could be copied into config.xml.bad. Unbuffered, as it is read in large
+// pieces only.
+bool openWithoutFollowingLinks(QFile &file)
+{
+    constexpr QIODevice::OpenMode mode = QIODevice::ReadOnly | QIODevice::Unbuffered;
+#ifdef Q_OS_WIN
+    return !QFileInfo(file.fileName()).isSymLink() && file.open(mode);
+#else
+    const int descriptor =
+        ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    if (file.open(descriptor, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(descriptor);
+    return false;
+#endif
+}
+
 // A config.xml that exists but cannot be opened is mostly held for a moment by
 // another program (an antivirus, a backup): it is tried again for about a second.
 bool openExistingConfig(QFile &file)
 {
     constexpr int attempts = 20;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        if (file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        if (openWithoutFollowingLinks(file))
             return true;
         if (attempt < attempts)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -272,8 +297,7 @@ bool LauncherState::saveConfigOrTell() const
 
 bool LauncherState::loadConfig()
 {
-    // Binary: CR LF files load like any other. Unbuffered, as it is read in large
-    // pieces only.
+    // Binary: CR LF files load like any other.
     QFile file(configFileName);
     const QFileInfo existing(configFileName);
     if (!existing.exists() && !existing.isSymLink())
@@ -296,7 +320,7 @@ bool LauncherState::loadConfig()
         showUnreadableListMessage(window);
         // Kept for support before the next save replaces the broken file.
         if (file.seek(0))
-            replaceFileContents(badConfigFileName, file.readAll());
+            replaceFileContents(badConfigFileName, file.readAll(), true);
         return false;
     }
     mergeParsed(document, *this, DocumentKind::Config);

@@ -1,11 +1,13 @@
 #include "partialfile.h"
 
+#include <QDir>
 #include <QFile>
 
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -38,45 +40,90 @@ bool renameOver(const QByteArray &from, const QByteArray &to)
 
 #ifdef Q_OS_WIN
 
-std::FILE *openPartial(const QByteArray &path)
+bool isLinkOrJunction(const QByteArray &path)
 {
-    return std::fopen(path.constData(), "wb"); // truncates a crash's leftover
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(QFile::decodeName(path).utf16()));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Created afresh: a leftover, or a link planted in its place, is removed first
+// (the link itself, never its target), then the file is made exclusively.
+std::FILE *openPartial(const QByteArray &path, bool ownerOnly)
+{
+    Q_UNUSED(ownerOnly); // the folder's permissions hold on Windows
+    DeleteFileW(reinterpret_cast<LPCWSTR>(QFile::decodeName(path).utf16()));
+    return std::fopen(path.constData(), "wbx");
 }
 
 #else
 
-// Two launchers in one game folder may write the same file at once; the one
-// that holds the partial file's lock writes it, the other fails as if the file
-// were in use. A leftover from a killed process has no lock and is truncated.
-std::FILE *openPartial(const QByteArray &path)
+bool isLinkOrJunction(const QByteArray &path)
+{
+    struct stat named;
+    return ::lstat(path.constData(), &named) == 0 && S_ISLNK(named.st_mode);
+}
+
+// Whatever stands at the partial file's path before it is created: a leftover
+// of a killed launcher (no lock) or a link is removed, the link itself and never
+// its target. A file another launcher is writing holds its lock and is kept:
+// false, as if it were in use.
+bool removeLeftover(const QByteArray &path)
+{
+    struct stat named;
+    if (::lstat(path.constData(), &named) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(named.st_mode))
+        return ::unlink(path.constData()) == 0;
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno == ENOENT;
+    bool removable = ::flock(descriptor, LOCK_EX | LOCK_NB) == 0;
+    // The writer may have renamed it into place just before the lock was ours:
+    // then the path names the target, or nothing, and only a new try is due.
+    struct stat opened;
+    if (removable && ::fstat(descriptor, &opened) == 0 && ::lstat(path.constData(), &named) == 0 &&
+        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+        removable = ::unlink(path.constData()) == 0;
+    ::close(descriptor);
+    return removable;
+}
+
+// Two launchers in one game folder may write the same file at once; the one that
+// created and locked the partial file writes it, the other fails as if the file
+// were in use. The file is always created anew, never opened through a link.
+std::FILE *openPartial(const QByteArray &path, bool ownerOnly)
 {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (descriptor < 0)
-            return nullptr;
-        if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-            ::close(descriptor);
-            return nullptr;
-        }
-        // The holder may have renamed the file into place just before the lock
-        // was ours: then this is the target itself, not a partial file.
-        struct stat opened, named;
-        if (::fstat(descriptor, &opened) == 0 && ::stat(path.constData(), &named) == 0 &&
-            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
-            // A new file needs no truncation, and on ext4 a truncation makes the
-            // close wait for the data to be written out.
-            const bool empty = opened.st_size == 0 || ::ftruncate(descriptor, 0) == 0;
-            std::FILE *stream = empty ? ::fdopen(descriptor, "wb") : nullptr;
+        const int descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                      ownerOnly ? 0600 : 0666);
+        if (descriptor >= 0) {
+            std::FILE *stream =
+                ::flock(descriptor, LOCK_EX | LOCK_NB) == 0 ? ::fdopen(descriptor, "wb") : nullptr;
             if (!stream)
                 ::close(descriptor);
             return stream;
         }
-        ::close(descriptor);
+        if (errno != EEXIST || !removeLeftover(path))
+            return nullptr;
     }
     return nullptr;
 }
 
 #endif
+
+// A folder on the way to the target that is a link or a junction would lead the
+// write out of the game folder. The launcher's paths are relative to the game
+// folder, which itself may lie anywhere.
+bool passesThroughLink(const QByteArray &targetPath)
+{
+    if (QDir::isAbsolutePath(QFile::decodeName(targetPath)))
+        return false;
+    for (int at = 1; at < targetPath.size(); ++at) {
+        if ((targetPath.at(at) == '/' || targetPath.at(at) == '\\') && isLinkOrJunction(targetPath.left(at)))
+            return true;
+    }
+    return false;
+}
 
 // Windows replaces no read-only file; neither does the launcher elsewhere, so that
 // a file the player protected is kept on every system.
@@ -118,12 +165,12 @@ void PartialFile::discard()
     stream = nullptr;
 }
 
-std::unique_ptr<PartialFile> PartialFile::create(const QByteArray &targetPath)
+std::unique_ptr<PartialFile> PartialFile::create(const QByteArray &targetPath, bool ownerOnly)
 {
-    if (isReadOnly(targetPath))
+    if (isReadOnly(targetPath) || passesThroughLink(targetPath))
         return nullptr;
     QByteArray partialPath = targetPath + partialFileSuffix;
-    std::FILE *stream = openPartial(partialPath);
+    std::FILE *stream = openPartial(partialPath, ownerOnly);
     if (!stream)
         return nullptr;
     return std::unique_ptr<PartialFile>(new PartialFile(targetPath, std::move(partialPath), stream));
@@ -165,8 +212,8 @@ bool PartialFile::commit(bool syncToDisk)
 #endif
 }
 
-bool replaceFileContents(const QString &path, const QByteArray &contents)
+bool replaceFileContents(const QString &path, const QByteArray &contents, bool ownerOnly)
 {
-    const std::unique_ptr<PartialFile> file = PartialFile::create(QFile::encodeName(path));
+    const std::unique_ptr<PartialFile> file = PartialFile::create(QFile::encodeName(path), ownerOnly);
     return file && file->write(contents.constData(), std::size_t(contents.size())) && file->commit(true);
 }

@@ -19,8 +19,11 @@ public:
     PartialFile &operator=(const PartialFile &) = delete;
 
     // Null when the partial file cannot be created (a missing folder, no rights,
-    // another process writing the same target) or the target is read-only.
-    static std::unique_ptr<PartialFile> create(const QByteArray &targetPath);
+    // another process writing the same target), the target is read-only, or a
+    // folder on its way is a link. Whatever stood at the partial file's path, a
+    // link included, is replaced, never written through. With ownerOnly the file
+    // is readable by its owner alone from the moment it exists.
+    static std::unique_ptr<PartialFile> create(const QByteArray &targetPath, bool ownerOnly = false);
 
     bool write(const char *data, std::size_t size);
 
@@ -46,4 +49,4 @@ extern const char partialFileSuffix[];
 // Replaces the file at path with contents, durably and all at once: a crash or a
 // full disk never leaves a partial file behind. False when the file could not be
 // replaced; the old one is then untouched.
-bool replaceFileContents(const QString &path, const QByteArray &contents);
+bool replaceFileContents(const QString &path, const QByteArray &contents, bool ownerOnly = false);

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -45,12 +46,21 @@ void GuardLock::release()
 
 #else
 
+QString guardLockPath(const QString &key)
+{
+    // In the user's own runtime folder, which no other user may enter: a lock file
+    // that others could open would let any of them take the lock and keep every
+    // launcher from starting. Launchers of other users still meet at the marker.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+        .filePath(key + QLatin1String(".lock"));
+}
+
 GuardLock::GuardLock(const QString &key)
 {
     // The file stays; the system lets go of the lock when its holder ends, also
     // when it is killed.
-    const QByteArray path = QFile::encodeName(QDir::temp().filePath(key + QLatin1String(".lock")));
-    file = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const QByteArray path = QFile::encodeName(guardLockPath(key));
+    file = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
 GuardLock::~GuardLock()

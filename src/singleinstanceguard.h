@@ -30,6 +30,11 @@ private:
 #endif
 };
 
+#ifndef Q_OS_WIN
+// Where the lock of the guard with this key lives: readable by its user alone.
+QString guardLockPath(const QString &key);
+#endif
+
 // 40 lower-case hex digits of the SHA-1 of key followed by salt: the names of the
 // guard's cross-process objects.
 QString deriveKey(const QString &key, const QString &salt);

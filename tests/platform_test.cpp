@@ -40,28 +40,40 @@ class PlatformTest : public QObject
 private slots:
     void windowsCommandLines()
     {
+        using Line = std::optional<QByteArray>;
         QCOMPARE(windowsCopyCommand("newLauncher.exe", "launcher.exe"),
-                 std::optional<QByteArray>("copy /Y newLauncher.exe launcher.exe"));
+                 Line("copy /Y \"newLauncher.exe\" \"launcher.exe\""));
         QCOMPARE(windowsStartCommand("", "newLauncher.exe", QByteArray("-update")),
-                 std::optional<QByteArray>("start newLauncher.exe -update"));
+                 Line("start \"\" \"newLauncher.exe\" -update"));
         QCOMPARE(windowsStartCommand("clientes", "ZEV1.exe", std::nullopt),
-                 std::optional<QByteArray>("cd clientes && start ZEV1.exe"));
+                 Line("cd \"clientes\" && start \"\" \"ZEV1.exe\""));
         QCOMPARE(windowsStartCommand("clientes", "patch.exe", QByteArray("/quiet")),
-                 std::optional<QByteArray>("cd clientes && start patch.exe /quiet"));
+                 Line("cd \"clientes\" && start \"\" \"patch.exe\" /quiet"));
         // An "exec" file with an empty value keeps the separating space.
         QCOMPARE(windowsStartCommand("clientes", "patch.exe", QByteArray()),
-                 std::optional<QByteArray>("cd clientes && start patch.exe "));
+                 Line("cd \"clientes\" && start \"\" \"patch.exe\" "));
+        // A name with spaces or the interpreter's syntax is one program, never a
+        // command with arguments of its own.
+        QCOMPARE(windowsStartCommand("clientes", "cmd /c calc.exe & x", std::nullopt),
+                 Line("cd \"clientes\" && start \"\" \"cmd /c calc.exe & x\""));
+        QCOMPARE(windowsLauncherCommand("launcher.exe", ""), Line("\"launcher.exe\""));
+        QCOMPARE(windowsLauncherCommand("launcher.exe", "-update-failed"),
+                 Line("\"launcher.exe\" -update-failed"));
     }
 
     void windowsInterpreterSyntaxIsRefused()
     {
+        // Names: what no quoting keeps a name.
         for (const QByteArray &unsafe :
-             QByteArrayList{"a&b.exe", "a|b", "a<b", "a>b", "a^b", "a\"b", "%PATH%", "a\nb",
-                            QByteArray("a\tb"), QByteArray("a\x7f")}) {
+             QByteArrayList{"a\"b", "%PATH%", "a\nb", QByteArray("a\tb"), QByteArray("a\x7f")}) {
             QVERIFY2(!windowsStartCommand("clientes", unsafe, std::nullopt), unsafe.constData());
-            QVERIFY2(!windowsStartCommand("clientes", "ok.exe", unsafe), unsafe.constData());
             QVERIFY2(!windowsCopyCommand(unsafe, "launcher.exe"), unsafe.constData());
+            QVERIFY2(!windowsLauncherCommand(unsafe, ""), unsafe.constData());
         }
+        // Argument text, passed as written: what the interpreter would read as syntax.
+        for (const QByteArray &unsafe :
+             QByteArrayList{"a&b", "a|b", "a<b", "a>b", "a^b", "a\"b", "%PATH%", "a\nb"})
+            QVERIFY2(!windowsStartCommand("clientes", "ok.exe", unsafe), unsafe.constData());
         QVERIFY(windowsStartCommand("clientes", "jogo (novo).exe", QByteArray("-a /b c:\\x")));
     }
 

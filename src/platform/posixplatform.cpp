@@ -5,7 +5,9 @@
 
 #include "partialfile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 
@@ -23,9 +25,13 @@ QString folderPath(const QByteArray &folder)
 }
 
 // Files arrive from the update server without the right to run; on Windows any
-// file can be started, so here starting one is what makes it a program.
-void makeRunnable(const QString &path)
+// file can be started, so here starting one is what makes it a program. Only a
+// file of the game folder: a link planted there may lead anywhere.
+void makeRunnable(const QString &linkedPath)
 {
+    const QString path = QFileInfo(linkedPath).canonicalFilePath();
+    if (path.isEmpty() || !path.startsWith(QDir::current().canonicalPath() + QLatin1Char('/')))
+        return;
     const QFile::Permissions permissions = QFile::permissions(path);
     if (permissions & QFile::ExeOwner)
         return;

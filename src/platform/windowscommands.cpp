@@ -1,12 +1,29 @@
 #include "windowscommands.h"
 
+namespace {
+
+bool isControl(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
+// Inside quotes only a quote ends the name and only % still expands.
+std::optional<QByteArray> quoted(const QByteArray &name)
+{
+    for (const char c : name) {
+        if (isControl(c) || c == '"' || c == '%')
+            return std::nullopt;
+    }
+    return '"' + name + '"';
+}
+
+} // namespace
+
 bool isSafeForWindowsShell(const QByteArray &text)
 {
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            return false;
-        if (QByteArray("&|<>^\"%").contains(c))
+        if (isControl(c) || QByteArray("&|<>^\"%").contains(c))
             return false;
     }
     return true;
@@ -14,24 +31,35 @@ bool isSafeForWindowsShell(const QByteArray &text)
 
 std::optional<QByteArray> windowsCopyCommand(const QByteArray &source, const QByteArray &target)
 {
-    if (!isSafeForWindowsShell(source) || !isSafeForWindowsShell(target))
+    const std::optional<QByteArray> from = quoted(source);
+    const std::optional<QByteArray> to = quoted(target);
+    if (!from || !to)
         return std::nullopt;
-    return QByteArray("copy /Y ") + source + ' ' + target;
+    return "copy /Y " + *from + ' ' + *to;
 }
 
 std::optional<QByteArray> windowsStartCommand(const QByteArray &folder, const QByteArray &program,
                                               const std::optional<QByteArray> &argumentText)
 {
-    if (!isSafeForWindowsShell(folder) || !isSafeForWindowsShell(program))
-        return std::nullopt;
-    if (argumentText && !isSafeForWindowsShell(*argumentText))
+    const std::optional<QByteArray> quotedFolder = quoted(folder);
+    const std::optional<QByteArray> quotedProgram = quoted(program);
+    if (!quotedFolder || !quotedProgram || (argumentText && !isSafeForWindowsShell(*argumentText)))
         return std::nullopt;
 
     QByteArray command;
     if (!folder.isEmpty())
-        command = "cd " + folder + " && ";
-    command += "start " + program;
+        command = "cd " + *quotedFolder + " && ";
+    // The empty title keeps start from taking the quoted name for one.
+    command += "start \"\" " + *quotedProgram;
     if (argumentText)
         command += ' ' + *argumentText;
     return command;
+}
+
+std::optional<QByteArray> windowsLauncherCommand(const QByteArray &program, const QByteArray &option)
+{
+    const std::optional<QByteArray> quotedProgram = quoted(program);
+    if (!quotedProgram || !isSafeForWindowsShell(option))
+        return std::nullopt;
+    return option.isEmpty() ? *quotedProgram : *quotedProgram + ' ' + option;
 }

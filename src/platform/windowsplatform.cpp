@@ -1,5 +1,5 @@
 // The Windows command interpreter and WinExec, as the launcher has always used
-// them. Names that the interpreter would read as syntax are refused.
+// them, with every name quoted. Names that cannot be quoted are refused.
 
 #include "systemplatform.h"
 
@@ -40,6 +40,8 @@ bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &pr
 
 bool SystemPlatform::startLauncher(const QByteArray &program, const QByteArray &option)
 {
-    const QByteArray commandLine = option.isEmpty() ? program : program + ' ' + option;
-    return WinExec(commandLine.constData(), SW_SHOW) > 31;
+    const std::optional<QByteArray> command = windowsLauncherCommand(program, option);
+    if (!command)
+        return refuseUnsafeName(program + ' ' + option);
+    return WinExec(command->constData(), SW_SHOW) > 31;
 }

@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QSaveFile>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::optional<QByteArray> readWhole(const QString &path, QString &error)
@@ -18,13 +24,35 @@ std::optional<QByteArray> readWhole(const QString &path, QString &error)
     return file.readAll();
 }
 
-// The secret key is owner-only from the moment the file exists.
+// A new file, never one already there, that has its permissions from the moment
+// it exists: the secret key is never readable by others, not even for an instant.
+bool openNewFile(QFile &file, QFile::Permissions permissions)
+{
+#ifdef Q_OS_WIN
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.setPermissions(permissions);
+#else
+    mode_t mode = 0;
+    for (const auto &[permission, bit] : {std::pair{QFile::ReadOwner, S_IRUSR},
+                                          {QFile::WriteOwner, S_IWUSR},
+                                          {QFile::ReadGroup, S_IRGRP},
+                                          {QFile::ReadOther, S_IROTH}})
+        mode |= permissions & permission ? bit : 0;
+    const int descriptor =
+        ::open(QFile::encodeName(file.fileName()).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (descriptor < 0)
+        return false;
+    if (file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(descriptor);
+    return false;
+#endif
+}
+
 bool writeNewFile(const QString &path, const QByteArray &contents, QFile::Permissions permissions,
                   QString &error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || !file.setPermissions(permissions) ||
-        file.write(contents) != contents.size() || !file.flush()) {
+    if (!openNewFile(file, permissions) || file.write(contents) != contents.size() || !file.flush()) {
         error = QStringLiteral("não foi possível criar %1: %2").arg(path, file.errorString());
         return false;
     }
