@@ -363,6 +363,9 @@ private slots:
         QCOMPARE(state.launcherInstalledVersion, QByteArray("1.2"));
         QCOMPARE(configBytes(), broken);
         QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), broken);
+        // What config.xml held is the player's business alone.
+        QCOMPARE(QFile::permissions(QStringLiteral("config.xml.bad")) & ~QFile::Permissions(0x0f00),
+                 QFile::ReadOwner | QFile::WriteOwner);
 
         // A later merge may then replace it; the copy stays for support.
         QVERIFY(state.mergeDocument("<launcher lastVersion=\"1.3\"/>"));

@@ -74,6 +74,10 @@ private slots:
             SingleInstanceGuard second(key);
             QVERIFY(second.otherInstanceRunning());
             QVERIFY(!second.claim());
+            // Another user who could take the lock could keep every launcher from starting.
+            QCOMPARE(QFile::permissions(guardLockPath(deriveKey(key, QStringLiteral("_memLockKey")))) &
+                         ~QFile::Permissions(0x0f00),
+                     QFile::ReadOwner | QFile::WriteOwner);
         }
         SingleInstanceGuard afterwards(key);
         QVERIFY(afterwards.claim());

@@ -9,31 +9,16 @@
 #include "processmemory.h"
 #include "reliability.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QtTest>
 
 #include <functional>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 namespace {
-
-// Root opens any file; without these two capabilities this thread is refused a
-// file like any other user, as a player's locked or protected config.xml is.
-void overrideFileAccess(bool allowed)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    QVERIFY(syscall(SYS_capget, &header, data) == 0);
-    const unsigned overrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-    data[0].effective =
-        allowed ? data[0].effective | (overrides & data[0].permitted) : data[0].effective & ~overrides;
-    QVERIFY(syscall(SYS_capset, &header, data) == 0);
-}
 
 QString box(const char *utf8)
 {
@@ -47,6 +32,25 @@ const QString failedClientBox = box("N\xc3\xa3o foi poss\xc3\xadvel baixar um ar
 const QString timedOutBox =
     box("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a "
         "sua internet. errno 28");
+
+const QString inUseBox =
+    box("N\xc3\xa3o foi poss\xc3\xadvel salvar o download, aparentemente o arquivo est\xc3\xa1 "
+        "em uso");
+const QString unreadableConfigBox = box(
+    "N\xc3\xa3o foi poss\xc3\xadvel abrir o config.xml. O launcher continuar\xc3\xa1 sem salvar o progresso; "
+    "feche os programas que possam estar usando o arquivo e reinicie o launcher");
+
+// A PNG file of the given size, of one colour.
+QByteArray pictureFile(int width, int height)
+{
+    QImage image(width, height, QImage::Format_Mono);
+    image.fill(0);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
 
 QString statusBox(int status)
 {
@@ -66,13 +70,15 @@ QByteArray listWith(const QByteArray &moreFiles,
 struct Misbehaviour {
     QByteArray what;
     QByteArray installedFiles; // of server 1 in config.xml, besides jogo.dat
-    std::function<void(LauncherScene &)> arrange;
+    std::function<void(LauncherScene &, const QString &outside)> arrange;
     bool clickServer;
     QStringList boxes;
     QByteArrayList requested;
     const char *caption;
     qint64 withinMs;  // 0: no bound
     bool keepsConfig; // config.xml keeps its bytes
+    // What more the trial shows, given the folder outside the game folder.
+    std::function<void(LauncherScene &, const QString &)> afterwards;
 };
 
 std::vector<Misbehaviour> misbehaviours()
@@ -82,7 +88,7 @@ std::vector<Misbehaviour> misbehaviours()
     for (const int status : {101, 403, 404, 500}) {
         trials.push_back({"the list answered " + QByteArray::number(status) + " with XML",
                           {},
-                          [status](LauncherScene &scene) {
+                          [status](LauncherScene &scene, const QString &) {
                               TestHttpServer::Reply reply;
                               reply.status = status;
                               reply.body = "<?xml version=\"1.0\"?><Error><Code>AccessDenied</Code></Error>";
@@ -93,12 +99,13 @@ std::vector<Misbehaviour> misbehaviours()
                           {"/launcher.xml"},
                           "Um (Jogar)",
                           0,
-                          true});
+                          true,
+                          {}});
     }
     trials.push_back(
         {"the list trickled above the stall limit",
          {},
-         [](LauncherScene &scene) {
+         [](LauncherScene &scene, const QString &) {
              scene.server.setReply(
                  "/launcher.xml",
                  TestHttpServer::slowReply(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100));
@@ -108,10 +115,11 @@ std::vector<Misbehaviour> misbehaviours()
          {"/launcher.xml"},
          "Um (Jogar)",
          0,
-         true});
+         true,
+         {}});
     trials.push_back({"a client file trickled below a kilobyte per second",
                       {},
-                      [](LauncherScene &scene) {
+                      [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith("<file name=\"lento.dat\" lastVersion=\"1\"/>"));
                           scene.server.setReply("/clientes/lento.dat",
                                                 TestHttpServer::slowReply(QByteArray(3000, 'x'), 20, 100));
@@ -121,11 +129,12 @@ std::vector<Misbehaviour> misbehaviours()
                       {"/launcher.xml", "/clientes/lento.dat"},
                       "Um (Atualizar)",
                       0,
-                      false});
+                      false,
+                      {}});
     trials.push_back(
         {"a client body far longer than the list says",
          {},
-         [](LauncherScene &scene) {
+         [](LauncherScene &scene, const QString &) {
              scene.publishList(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>"));
              scene.server.setReply("/clientes/grande.dat",
                                    TestHttpServer::slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50));
@@ -137,13 +146,14 @@ std::vector<Misbehaviour> misbehaviours()
          {"/launcher.xml", "/clientes/grande.dat"},
          "Um (Atualizar)",
          3000,
-         false});
+         false,
+         {}});
     // A launcher file lands beside config.xml and the launcher itself.
     for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe",
                              "newLauncher.exe", "x.dll.~part.etag"}) {
         trials.push_back({"a launcher file named \"" + QByteArray(name) + '"',
                           {},
-                          [name](LauncherScene &scene) {
+                          [name](LauncherScene &scene, const QString &) {
                               scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
                               scene.publishList(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
                                                                  QByteArray(name) + "\"/></launcher>"));
@@ -156,11 +166,12 @@ std::vector<Misbehaviour> misbehaviours()
                           {"/launcher.xml", "/launcher/launcher.exe"},
                           "Um (Jogar)",
                           0,
-                          false});
+                          false,
+                          {}});
     }
     trials.push_back({"names the operator encoded, and one with a space",
                       {},
-                      [](LauncherScene &scene) {
+                      [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith("<file name=\"a%20b.pak\" lastVersion=\"1\"/>"
                                                      "<file name=\"c d.pak\" lastVersion=\"1\"/>"));
                           scene.publish(QStringLiteral("clientes/a%20b.pak"), "a");
@@ -171,38 +182,38 @@ std::vector<Misbehaviour> misbehaviours()
                       {"/launcher.xml", "/clientes/a%20b.pak", "/clientes/c%20d.pak"},
                       "Um (Jogar)",
                       0,
-                      false});
+                      false,
+                      {}});
     trials.push_back({"a due file dropped from the release",
                       "<file name=\"velho.dat\" installedVersion=\"1\" lastVersion=\"2\"/>",
-                      [](LauncherScene &scene) { scene.publishList(listWith({})); },
+                      [](LauncherScene &scene, const QString &) { scene.publishList(listWith({})); },
                       true,
                       {},
                       {"/launcher.xml"},
                       "Um (Jogar)",
                       0,
-                      false});
-    trials.push_back(
-        {"a config.xml that cannot be opened",
-         {},
-         [](LauncherScene &scene) {
-             scene.publishList(listWith({}));
-             QFile::setPermissions(QStringLiteral("config.xml"), {});
-             overrideFileAccess(false);
-         },
-         false,
-         {box("N\xc3\xa3o foi poss\xc3\xadvel abrir o config.xml. O launcher continuar\xc3\xa1 sem "
-              "salvar o progresso; feche os programas que possam estar usando o arquivo e reinicie "
-              "o launcher")},
-         {"/launcher.xml"},
-         "Um (Instalar)",
-         0,
-         true});
+                      false,
+                      {}});
+    trials.push_back({"a config.xml that cannot be opened",
+                      {},
+                      [](LauncherScene &scene, const QString &) {
+                          scene.publishList(listWith({}));
+                          QFile::setPermissions(QStringLiteral("config.xml"), {});
+                          QVERIFY(overrideFileAccess(false));
+                      },
+                      false,
+                      {unreadableConfigBox},
+                      {"/launcher.xml"},
+                      "Um (Instalar)",
+                      0,
+                      true,
+                      {}});
     const QString unsaved =
         box("N\xc3\xa3o foi poss\xc3\xadvel salvar o progresso no config.xml. Verifique se "
             "h\xc3\xa1 espa\xc3\xa7o livre no disco e reinicie o launcher");
     trials.push_back({"a read-only config.xml",
                       {},
-                      [](LauncherScene &scene) {
+                      [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith({}));
                           QFile::setPermissions(QStringLiteral("config.xml"),
                                                 QFile::ReadOwner | QFile::ReadOther);
@@ -212,23 +223,168 @@ std::vector<Misbehaviour> misbehaviours()
                       {"/launcher.xml"},
                       "Um (Jogar)",
                       0,
-                      true});
+                      true,
+                      {}});
+    trials.push_back({"a read-only client file",
+                      {},
+                      [](LauncherScene &scene, const QString &) {
+                          scene.publishList(listWith({}).replace("lastVersion=\"1\"", "lastVersion=\"2\""));
+                          scene.publish(QStringLiteral("clientes/jogo.dat"), "new client");
+                          QFile::setPermissions(QStringLiteral("clientes/jogo.dat"), QFile::ReadOwner);
+                      },
+                      true,
+                      {inUseBox, failedClientBox},
+                      {"/launcher.xml", "/clientes/jogo.dat"},
+                      "Um (Instalar)",
+                      0,
+                      false,
+                      {}});
+    // Links planted by a local user who may write in the game folder.
+    const auto link = [](const QString &target, const QString &at) {
+        QFile::remove(at);
+        QVERIFY(QFile::link(target, at));
+    };
+    const QByteArray newClientFile = "<file name=\"novo.dat\" lastVersion=\"1\"/>";
+    for (const char *partial : {"clientes/novo.dat.~part", "config.xml.~part"}) {
+        trials.push_back({"a link planted at " + QByteArray(partial),
+                          {},
+                          [=](LauncherScene &scene, const QString &outside) {
+                              scene.publishList(listWith(newClientFile));
+                              scene.publish(QStringLiteral("clientes/novo.dat"), "novo");
+                              link(outside + QLatin1String("/segredo.txt"), QLatin1String(partial));
+                          },
+                          true,
+                          {},
+                          {"/launcher.xml", "/clientes/novo.dat"},
+                          "Um (Jogar)",
+                          0,
+                          false,
+                          [](LauncherScene &, const QString &) {
+                              QCOMPARE(readFileBytes(QStringLiteral("clientes/novo.dat")),
+                                       QByteArray("novo"));
+                          }});
+    }
+    const QByteArray picture = "<images lastVersion=\"2\"><file name=\"a.png\" href=\"https://x\"/></images>";
+    trials.push_back({"imagens/ a link to another folder",
+                      {},
+                      [=](LauncherScene &scene, const QString &outside) {
+                          scene.publishList(listWith({}) + picture);
+                          scene.publish(QStringLiteral("imagens/a.png"), "png");
+                          QDir(QStringLiteral("imagens")).removeRecursively();
+                          link(outside + QLatin1String("/pasta"), QStringLiteral("imagens"));
+                      },
+                      false,
+                      {inUseBox},
+                      {"/launcher.xml", "/imagens/a.png"},
+                      "Um (Jogar)",
+                      0,
+                      false,
+                      {}});
+    trials.push_back({"config.xml a link to another file",
+                      {},
+                      [=](LauncherScene &scene, const QString &outside) {
+                          scene.publishList(listWith({}));
+                          link(outside + QLatin1String("/segredo.txt"), QStringLiteral("config.xml"));
+                      },
+                      false,
+                      {unreadableConfigBox},
+                      {"/launcher.xml"},
+                      "Um (Instalar)",
+                      0,
+                      false,
+                      [](LauncherScene &, const QString &) {
+                          QVERIFY(!QFile::exists(QStringLiteral("config.xml.bad")));
+                      }});
+    trials.push_back({"the client a link out of the game folder",
+                      {},
+                      [=](LauncherScene &scene, const QString &outside) {
+                          scene.publishList(listWith({}));
+                          link(outside + QLatin1String("/segredo.txt"), QStringLiteral("clientes/jogo.exe"));
+                          setPlatform(nullptr); // the operating system's own start
+                      },
+                      true,
+                      {},
+                      {"/launcher.xml"},
+                      "Um (Jogar)",
+                      0,
+                      false,
+                      {}});
+    // Values of the list that reach the desktop, the labels and libcurl.
+    for (const char *href : {"file:///etc/passwd", "javascript:alert(1)", "file:clientes/jogo.exe"}) {
+        trials.push_back({"a picture linked to " + QByteArray(href),
+                          {},
+                          [=](LauncherScene &scene, const QString &) {
+                              scene.publishList(listWith({}) +
+                                                QByteArray(picture).replace("https://x", href));
+                              scene.publish(QStringLiteral("imagens/a.png"), pictureFile(10, 10));
+                          },
+                          false,
+                          {},
+                          {"/launcher.xml", "/imagens/a.png"},
+                          "Um (Jogar)",
+                          0,
+                          false,
+                          [](LauncherScene &scene, const QString &) {
+                              QTest::mouseClick(scene.widget<QLabel>("img_background"), Qt::LeftButton);
+                              QVERIFY(scene.opened.links.isEmpty());
+                          }});
+    }
+    trials.push_back({"a picture of 10000 x 10000 pixels",
+                      {},
+                      [=](LauncherScene &scene, const QString &) {
+                          scene.publishList(
+                              listWith({}) +
+                              QByteArray(picture).replace("</images>", "<file name=\"b.png\"/></images>"));
+                          scene.publish(QStringLiteral("imagens/a.png"), pictureFile(10000, 10000));
+                          scene.publish(QStringLiteral("imagens/b.png"), pictureFile(10, 10));
+                      },
+                      false,
+                      {},
+                      {"/launcher.xml", "/imagens/a.png", "/imagens/b.png"},
+                      "Um (Jogar)",
+                      0,
+                      false,
+                      [](LauncherScene &scene, const QString &) {
+                          // Never decoded: the carousel shows the other one.
+                          QCOMPARE(scene.widget<QLabel>("img_background")->pixmap(Qt::ReturnByValue).size(),
+                                   QSize(10, 10));
+                      }});
     trials.push_back(
-        {"a read-only client file",
+        {"a server name in HTML",
          {},
-         [](LauncherScene &scene) {
-             scene.publishList(listWith({}).replace("lastVersion=\"1\"", "lastVersion=\"2\""));
-             scene.publish(QStringLiteral("clientes/jogo.dat"), "new client");
-             QFile::setPermissions(QStringLiteral("clientes/jogo.dat"), QFile::ReadOwner);
+         [=](LauncherScene &scene, const QString &) {
+             scene.publishList(
+                 listWith(newClientFile)
+                     .replace("name=\"Um\"", "name=\"&lt;img src=&quot;imagens/a.png&quot;&gt;Um\""));
+             scene.publish(QStringLiteral("clientes/novo.dat"), QByteArray(300000, 'n'));
          },
          true,
-         {box("N\xc3\xa3o foi poss\xc3\xadvel salvar o download, aparentemente o arquivo est\xc3\xa1 "
-              "em uso"),
-          failedClientBox},
-         {"/launcher.xml", "/clientes/jogo.dat"},
-         "Um (Instalar)",
+         {},
+         {"/launcher.xml", "/clientes/novo.dat"},
+         "<img src=\"imagens/a.png\">Um (Jogar)",
          0,
-         false});
+         false,
+         [](LauncherScene &scene, const QString &) {
+             QCOMPARE(scene.widget<QLabel>("label_status")->textFormat(), Qt::PlainText);
+         }});
+    trials.push_back(
+        {"a download address of another protocol",
+         {},
+         [=](LauncherScene &scene, const QString &outside) {
+             scene.publishList(
+                 listWith(newClientFile).replace("BASE/", "file://" + QFile::encodeName(outside) + '/'));
+             QDir(outside).mkdir(QStringLiteral("clientes"));
+             writeFileBytes(outside + QLatin1String("/clientes/novo.dat"), "de fora");
+         },
+         true,
+         {box("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a "
+              "sua internet. errno 1"),
+          failedClientBox},
+         {"/launcher.xml"},
+         "Um (Atualizar)",
+         0,
+         false,
+         {}});
     return trials;
 }
 
@@ -346,14 +502,20 @@ private slots:
             }
             writeFileBytes(QStringLiteral("clientes/jogo.dat"), "old client");
             const QByteArray configBefore = readFileBytes(QStringLiteral("config.xml"));
-            misbehaviour.arrange(scene);
+            // What lies outside the game folder, where planted links lead.
+            QTemporaryDir outside;
+            writeFileBytes(outside.filePath(QStringLiteral("segredo.txt")), "segredo");
+            QVERIFY(QDir(outside.path()).mkdir(QStringLiteral("pasta")));
+            const QFile::Permissions secretPermissions =
+                QFile::permissions(outside.filePath(QStringLiteral("segredo.txt")));
+            misbehaviour.arrange(scene, outside.path());
             QElapsedTimer clock;
             clock.start();
             scene.startLauncher();
             if (misbehaviour.clickServer)
                 scene.clickServer(1);
             const qint64 elapsed = clock.elapsed();
-            overrideFileAccess(true);
+            QVERIFY(overrideFileAccess(true));
 
             QCOMPARE(scene.boxes.texts(), misbehaviour.boxes);
             QCOMPARE(scene.requestedPaths(), misbehaviour.requested);
@@ -366,9 +528,16 @@ private slots:
             QVERIFY(QDir(QStringLiteral("clientes")).entryList({QStringLiteral("*.~part*")}).isEmpty());
             QCOMPARE(readFileBytes(QStringLiteral("clientes/jogo.dat")), QByteArray("old client"));
             const QByteArray config = readFileBytes(QStringLiteral("config.xml"));
-            QVERIFY(config.contains("<file name=\"jogo.dat\" function=\"\" value=\"\" cmd=\"\" "
+            QVERIFY(QFileInfo(QStringLiteral("config.xml")).isSymLink() ||
+                    config.contains("<file name=\"jogo.dat\" function=\"\" value=\"\" cmd=\"\" "
                                     "installedVersion=\"1\""));
             QVERIFY(!misbehaviour.keepsConfig || config == configBefore);
+            // Nothing outside the game folder was written, changed or made runnable.
+            QCOMPARE(readFileBytes(outside.filePath(QStringLiteral("segredo.txt"))), QByteArray("segredo"));
+            QCOMPARE(QFile::permissions(outside.filePath(QStringLiteral("segredo.txt"))), secretPermissions);
+            QVERIFY(QDir(outside.filePath(QStringLiteral("pasta"))).isEmpty());
+            if (misbehaviour.afterwards)
+                misbehaviour.afterwards(scene, outside.path());
             reportReliability(
                 QStringLiteral("misbehaving servers and folders"), QString::fromLatin1(misbehaviour.what), 1,
                 QStringLiteral("%1 box(es); nothing installed lost").arg(misbehaviour.boxes.size()));

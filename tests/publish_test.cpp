@@ -3,6 +3,7 @@
 #include "launcherscene.h"
 
 #include "buildconfig.h"
+#include "listsigning.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
@@ -10,6 +11,14 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,14 +71,6 @@ QString caption(const LauncherScene &scene, int id)
         ->text();
 }
 
-void install(const LauncherScene &scene, int id)
-{
-    QTest::mouseClick(
-        scene.widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData()),
-        Qt::LeftButton);
-    QTRY_VERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
-}
-
 int runPublish(const QStringList &arguments, QByteArray *output = nullptr)
 {
     QProcess tool;
@@ -85,6 +86,67 @@ QStringList buildArguments(const QTemporaryDir &release, const char *baseUrl)
     return {QStringLiteral("build"),      release.path(),          QStringLiteral("--base-url"),
             QString::fromLatin1(baseUrl), QStringLiteral("--out"), release.filePath(QStringLiteral("l.xml"))};
 }
+
+// A release folder that a careless or hostile hand prepared, and what the tool
+// must say of it.
+struct ReleaseTrial {
+    const char *what;
+    std::function<void(const QDir &release, const QString &outside)> arrange;
+    QStringList signOptions; // signing follows a clean build and check
+    const char *said;
+};
+
+void replaceInConf(const QDir &release, const QByteArray &from, const QByteArray &to)
+{
+    const QString conf = release.filePath(QStringLiteral("release.conf"));
+    writeFileBytes(conf, readFileBytes(conf).replace(from, to));
+}
+
+const ReleaseTrial releaseTrials[] = {
+    {"a link in clientes/ to a file outside",
+     [](const QDir &release, const QString &outside) {
+         QFile::link(outside + QLatin1String("/op.key"),
+                     release.filePath(QStringLiteral("clientes/um-3.dat")));
+     },
+     {},
+     "clientes/um-3.dat é um link para fora da pasta da versão"},
+    {"a link in launcher/ to a file outside",
+     [](const QDir &release, const QString &outside) {
+         QFile::remove(release.filePath(QStringLiteral("launcher/leia-me.txt")));
+         QFile::link(outside + QLatin1String("/op.key"),
+                     release.filePath(QStringLiteral("launcher/leia-me.txt")));
+     },
+     {},
+     "launcher/leia-me.txt é um link para fora da pasta da versão"},
+    {"an executable in no file list",
+     [](const QDir &release, const QString &) {
+         replaceInConf(release, "executable = dois.exe", "executable = d.exe");
+     },
+     {},
+     "servidor 2: o executável \"d.exe\" não está entre os arquivos do servidor"},
+    {"a file in a subfolder players lack",
+     [](const QDir &release, const QString &) {
+         release.mkpath(QStringLiteral("clientes/mapas"));
+         writeFileBytes(release.filePath(QStringLiteral("clientes/mapas/a.map")), "mapa");
+         replaceInConf(release, "files = dois.exe", "files = dois.exe mapas/");
+     },
+     {},
+     "clientes/mapas/a.map fica numa subpasta"},
+    {"a name that is not UTF-8",
+     [](const QDir &release, const QString &) {
+         writeFileBytes(QFile::decodeName(QFile::encodeName(release.path()) + "/clientes/um-\xff.dat"), "x");
+     },
+     {},
+     "o nome não é UTF-8"},
+    {"a validity no launcher could read",
+     [](const QDir &, const QString &) {},
+     {QStringLiteral("--valid-days"), QStringLiteral("100000000")},
+     "--valid-days vai no máximo até 3650"},
+    {"the highest serial there is",
+     [](const QDir &, const QString &) {},
+     {QStringLiteral("--serial"), QStringLiteral("18446744073709551615")},
+     "--serial vai no máximo até"},
+};
 
 } // namespace
 
@@ -102,7 +164,7 @@ private slots:
         QVERIFY(scene.boxes.boxes.empty());
         QCOMPARE(readFileBytes(QStringLiteral("imagens/x.png")), QByteArray("png"));
         for (const int id : {1, 2}) {
-            install(scene, id);
+            scene.clickServer(id);
             QCOMPARE(caption(scene, id).right(8), QStringLiteral(" (Jogar)"));
         }
         QCOMPARE(scene.platform.calls, QByteArrayList({"start clientes|um.exe|--instalar", "run echo dois"}));
@@ -116,7 +178,7 @@ private slots:
         scene.startLauncher();
         QCOMPARE(caption(scene, 1), QStringLiteral("Um (Atualizar)"));
         QCOMPARE(caption(scene, 2), QStringLiteral("Dois (Jogar)"));
-        install(scene, 1);
+        scene.clickServer(1);
         QCOMPARE(scene.requestedPaths().mid(before), QByteArrayList({"/launcher.xml", "/clientes/um-2.dat"}));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/um-2.dat")), QByteArray("2, corrigido"));
         QCOMPARE(caption(scene, 1), QStringLiteral("Um (Jogar)"));
@@ -158,7 +220,7 @@ private slots:
         scene.startLauncher();
         buildSettings().updateListPublicKey.clear();
         QCOMPARE(scene.boxes.texts(), QStringList());
-        install(scene, 1);
+        scene.clickServer(1);
         QCOMPARE(caption(scene, 1).right(8), QStringLiteral(" (Jogar)"));
 
         scene.publish(QStringLiteral("launcher.xml"), buildList(scene) + ' ');
@@ -224,6 +286,71 @@ private slots:
                                 findings.join(QLatin1Char('\n'))));
         QCOMPARE(checkUpdateList("<servers><server id=\"1\">").size(), 1);
         QVERIFY(checkUpdateList("<launcher lastVersion=\"1\"/>").front().contains(QLatin1String("vazio")));
+    }
+
+    void untrustedReleaseInputsAreRefusedWithWhatToChange_data()
+    {
+        QTest::addColumn<int>("trial");
+        for (std::size_t i = 0; i < std::size(releaseTrials); ++i)
+            QTest::newRow(releaseTrials[i].what) << int(i);
+    }
+
+    void untrustedReleaseInputsAreRefusedWithWhatToChange()
+    {
+        QFETCH(int, trial);
+        const ReleaseTrial &release = releaseTrials[trial];
+        QTemporaryDir folder, outside;
+        makeRelease(QDir(folder.path()));
+        const QString list = folder.filePath(QStringLiteral("l.xml"));
+        const QString key = outside.filePath(QStringLiteral("op.key"));
+        QCOMPARE(runPublish({QStringLiteral("keygen"), QStringLiteral("--secret-key"), key,
+                             QStringLiteral("--public-key"), outside.filePath(QStringLiteral("op.pub"))}),
+                 0);
+        release.arrange(QDir(folder.path()), outside.path());
+
+        QByteArray output;
+        int status = runPublish(buildArguments(folder, "http://x/"), &output);
+        if (status == 0)
+            status = runPublish({QStringLiteral("check"), list, folder.path()}, &output);
+        if (status == 0 && !release.signOptions.isEmpty())
+            status =
+                runPublish(QStringList{QStringLiteral("sign"), list, QStringLiteral("--secret-key"), key} +
+                               release.signOptions,
+                           &output);
+        QCOMPARE(status, 1);
+        QVERIFY2(output.contains(release.said), output.constData());
+        QVERIFY(!QFile::exists(list + QLatin1String(".sig")));
+    }
+
+    void theSecretKeyIsNeverReadableByAnotherUser()
+    {
+        // Another user polls for each new key file and tries to read it.
+        TemporaryGameFolder folder;
+        QFile::setPermissions(folder.path(), QFile::Permissions(0x7755));
+        std::atomic<bool> done{false}, racing{false};
+        std::atomic<int> read{0};
+        std::thread racer([&] {
+            // This thread alone becomes "nobody".
+            racing = syscall(SYS_setresuid, 65534, 65534, 65534) == 0;
+            while (racing && !done) {
+                for (int i = 0; i < 40; ++i) {
+                    const int descriptor =
+                        ::open(QByteArray("k" + QByteArray::number(i) + ".key").constData(), O_RDONLY);
+                    if (descriptor >= 0 && ::close(descriptor) == 0)
+                        ++read;
+                }
+            }
+        });
+        QTest::qWait(50);
+        QString error;
+        for (int i = 0; i < 40; ++i)
+            QVERIFY(
+                writeListKeyPair(QStringLiteral("k%1.key").arg(i), QStringLiteral("k%1.pub").arg(i), error));
+        done = true;
+        racer.join();
+        if (!racing)
+            QSKIP("only root can act as another user here");
+        QCOMPARE(read.load(), 0);
     }
 
     void theCommandLineToolRefusesBadInputPlainly()

@@ -5,6 +5,10 @@
 
 #include <stdexcept>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 TemporaryGameFolder::TemporaryGameFolder() : previousWorkingDirectory(QDir::currentPath())
 {
     if (!folder.isValid() || !QDir::setCurrent(folder.path()))
@@ -14,6 +18,18 @@ TemporaryGameFolder::TemporaryGameFolder() : previousWorkingDirectory(QDir::curr
 TemporaryGameFolder::~TemporaryGameFolder()
 {
     QDir::setCurrent(previousWorkingDirectory);
+}
+
+bool overrideFileAccess(bool allowed)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned overrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    data[0].effective =
+        allowed ? data[0].effective | (overrides & data[0].permitted) : data[0].effective & ~overrides;
+    return syscall(SYS_capset, &header, data) == 0;
 }
 
 QByteArray readFileBytes(const QString &path)

@@ -12,16 +12,20 @@
 
 #include <stdexcept>
 
+// Links of other schemes are recorded too, so that a test sees any that the
+// launcher should never have opened.
+const char *const recordedSchemes[] = {"http", "https", "file", "javascript"};
+
 LinkRecorder::LinkRecorder()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    for (const char *scheme : recordedSchemes)
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
 }
 
 LinkRecorder::~LinkRecorder()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    for (const char *scheme : recordedSchemes)
+        QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
 }
 
 void LinkRecorder::open(const QUrl &url)

@@ -21,6 +21,8 @@ const char usage[] = "uso:\n"
 
 // A list signed today stays valid this long unless the operator says otherwise.
 constexpr int defaultValidDays = 30;
+constexpr int maximumValidDays = 3650;
+constexpr quint64 maximumSerial = quint64(1) << 53;
 
 int fail(const QString &message)
 {
@@ -139,6 +141,15 @@ int sign(const QStringList &arguments)
                               : defaultValidDays;
     if (!serialOk || !daysOk || validDays <= 0)
         return usageError(QStringLiteral("--serial e --valid-days pedem números inteiros positivos"));
+    // A list valid for centuries is never re-signed, and a serial near the top
+    // leaves no higher one for the lists that follow.
+    if (validDays > maximumValidDays)
+        return usageError(QStringLiteral("--valid-days vai no máximo até %1; assine de novo antes de vencer")
+                              .arg(maximumValidDays));
+    if (serial > maximumSerial)
+        return usageError(QStringLiteral("--serial vai no máximo até %1, para que as próximas listas ainda "
+                                         "possam ter um número maior")
+                              .arg(maximumSerial));
 
     QString error;
     if (!signListFile(parser.positionalArguments().at(0), parser.value(QStringLiteral("secret-key")), serial,

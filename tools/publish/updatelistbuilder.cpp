@@ -94,8 +94,18 @@ private:
     {
         if (!isSafeRelativeName(name))
             return fail(QStringLiteral("nome que o launcher recusa: %1").arg(QString::fromUtf8(name)));
-        if (!QFileInfo(release.filePath(folder + QLatin1Char('/') + QString::fromUtf8(name))).isFile())
-            return fail(QStringLiteral("arquivo ausente: %1/%2").arg(folder, QString::fromUtf8(name)));
+        const QString path = folder + QLatin1Char('/') + QString::fromUtf8(name);
+        if (!QFileInfo(release.filePath(path)).isFile())
+            return fail(QStringLiteral("arquivo ausente: %1").arg(path));
+        return insideRelease(path);
+    }
+
+    bool insideRelease(const QString &path)
+    {
+        if (leadsOutsideRelease(release.path(), release.filePath(path)))
+            return fail(QStringLiteral("%1 é um link para fora da pasta da versão; copie o próprio arquivo "
+                                       "para a pasta")
+                            .arg(path));
         return true;
     }
 
@@ -142,6 +152,12 @@ private:
         server.executable = description.executable;
 
         const QStringList available = filesBelow(release.filePath(QStringLiteral("clientes")));
+        // A name the file system does not hold as UTF-8 would be published under
+        // other bytes than the players' request, or not at all.
+        for (const QString &path : available) {
+            if (path.contains(QChar::ReplacementCharacter))
+                return fail(QStringLiteral("clientes/%1: o nome não é UTF-8; renomeie o arquivo").arg(path));
+        }
         for (const QString &pattern : description.filePatterns) {
             const QStringList matching = matchingFiles(available, pattern);
             if (matching.isEmpty())
@@ -156,6 +172,8 @@ private:
                     contentCheck(release.filePath(QStringLiteral("clientes/") + path));
                 if (!isSafeRelativeName(name) || !check)
                     return fail(QStringLiteral("não foi possível publicar clientes/%1").arg(path));
+                if (!insideRelease(QStringLiteral("clientes/") + path))
+                    return false;
                 file.lastVersion = check->sha256.left(versionDigits);
                 file.check = *check;
             }
@@ -190,6 +208,12 @@ std::optional<ContentCheck> contentCheck(const QString &path)
     if (!addFileContent(hash, path))
         return std::nullopt;
     return ContentCheck{QByteArray::number(QFileInfo(path).size()), hash.hexResult()};
+}
+
+bool leadsOutsideRelease(const QString &releaseFolder, const QString &file)
+{
+    const QString folder = QDir(releaseFolder).canonicalPath() + QLatin1Char('/');
+    return !QFileInfo(file).canonicalFilePath().startsWith(folder);
 }
 
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,

@@ -16,3 +16,7 @@ std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QB
 
 // The size and SHA-256 of a file, as the update list states them.
 std::optional<ContentCheck> contentCheck(const QString &path);
+
+// True when the file, through a link on its way, is not in the release folder:
+// publishing it would hand players a file of the operator's machine (a key).
+bool leadsOutsideRelease(const QString &releaseFolder, const QString &file);

@@ -88,6 +88,10 @@ private:
             findings << QStringLiteral("%1: %2 não está na pasta da versão").arg(where, path);
             return;
         }
+        if (leadsOutsideRelease(releaseFolder, file)) {
+            findings << QStringLiteral("%1: %2 é um link para fora da pasta da versão").arg(where, path);
+            return;
+        }
         const std::optional<ContentCheck> actual = contentCheck(file);
         if (actual &&
             ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
@@ -114,7 +118,21 @@ private:
 
     void checkImages(const pugi::xml_node &images)
     {
-        checkFiles(QStringLiteral("images"), images, "imagens", "imagem repetida");
+        checkFiles(QStringLiteral("images"), images, "imagens", "imagem repetida",
+                   [&](const QByteArray &name, const pugi::xml_node &) {
+                       checkNoSubfolder(QStringLiteral("images"), "imagens", name);
+                   });
+    }
+
+    // The launcher creates no folder: a file in a subfolder could not be stored by
+    // players who do not have it.
+    void checkNoSubfolder(const QString &where, const char *folder, const QByteArray &name)
+    {
+        if (isSafeRelativeName(name) && (name.contains('/') || name.contains('\\')))
+            findings << QStringLiteral(
+                            "%1: %2/%3 fica numa subpasta, que o launcher não cria; ponha o arquivo "
+                            "direto em %2/")
+                            .arg(where, QLatin1String(folder), QString::fromUtf8(name));
     }
 
     // The file children of parent: each name once and one the launcher takes,
@@ -152,6 +170,14 @@ private:
                 findings << QStringLiteral("%1: o executável %2 tem espaço ou metacaractere de shell")
                                 .arg(where, quoted(executable));
             checkServerFiles(where, server);
+            bool listed = false;
+            for (const pugi::xml_node &file : server.children())
+                listed = listed || executable == file.attribute("name").value();
+            if (!listed && isSafeRelativeName(executable))
+                findings << QStringLiteral(
+                                "%1: o executável %2 não está entre os arquivos do servidor; inclua-o "
+                                "em files")
+                                .arg(where, quoted(executable));
         }
     }
 
@@ -159,6 +185,7 @@ private:
     {
         checkFiles(where, server, "clientes", "arquivo repetido",
                    [&](const QByteArray &name, const pugi::xml_node &file) {
+                       checkNoSubfolder(where, "clientes", name);
                        if (isSafeRelativeName(name) && wouldBeMangledInACommandLine(name))
                            findings << QStringLiteral("%1: o arquivo %2 tem espaço ou metacaractere de shell")
                                            .arg(where, quoted(name));
