@@ -5,6 +5,7 @@
 #include "clock.h"
 #include "filedownloader.h"
 #include "gamefolder.h"
+#include "playertexts.h"
 #include "partialfile.h"
 #include "testhttpserver.h"
 
@@ -20,9 +21,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-const QString inUseText =
-    QString::fromLatin1("N\xe3o foi poss\xedvel salvar o download, aparentemente o arquivo est\xe1 em uso");
 
 QStringList folderEntries()
 {
@@ -91,7 +89,7 @@ private slots:
             downloader.localPath = target;
             QVERIFY2(!downloader.downloadFile(server.url("/f").constData(), "Jogo"), target);
         }
-        QCOMPARE(boxes.texts(), QStringList({inUseText, inUseText}));
+        QCOMPARE(boxes.texts(), QStringList({PlayerText::inUse, PlayerText::inUse}));
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("pasta")});
         QVERIFY(QDir(QStringLiteral("pasta")).isEmpty());
     }
@@ -132,10 +130,7 @@ private slots:
                                QCryptographicHash::hash(right, QCryptographicHash::Sha256).toHex()};
         QVERIFY(!downloader.downloadFile(server.url("/flipped").constData(), "Jogo"));
         QVERIFY(!downloader.downloadFile(server.url("/longer").constData(), "Jogo"));
-        const QString mismatch =
-            QString::fromUtf8("O arquivo baixado n\xc3\xa3o confere com a lista de atualiza\xc3\xa7\xc3\xb5"
-                              "es");
-        QCOMPARE(boxes.texts(), QStringList({mismatch, mismatch}));
+        QCOMPARE(boxes.texts(), QStringList({PlayerText::contentMismatch, PlayerText::contentMismatch}));
         QCOMPARE(readFileBytes(QStringLiteral("alvo.dat")), QByteArray("old"));
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("alvo.dat")});
 

@@ -5,6 +5,7 @@
 #include "filedownloader.h"
 #include "launcherscene.h"
 #include "launcherstate.h"
+#include "playertexts.h"
 #include "reliability.h"
 
 #include <QCryptographicHash>
@@ -25,18 +26,7 @@ const char *const faultNames[] = {"refused",         "404", "500", "302", "body 
 const char *const faultPaths[] = {"/launcher.xml", "/imagens/a.png", "/launcher/launcher.exe",
                                   "/launcher/x.dll", "/clientes/jogo.dat"};
 
-QString transferError(int code)
-{
-    return QStringLiteral(
-               "Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a sua "
-               "internet. errno %1")
-        .arg(code);
-}
-
-QString serverError(int status)
-{
-    return QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: %1").arg(status);
-}
+using namespace PlayerText;
 
 QString utf8(const char *text)
 {
@@ -194,19 +184,13 @@ private slots:
                                 : fault == Redirect    ? serverError(302)
                                 : fault == CutOff      ? transferError(18)
                                 : fault == Stall       ? transferError(28)
-                                                 : utf8("O arquivo baixado n\xc3\xa3o confere com a lista de "
-                                                        "atualiza\xc3\xa7\xc3\xb5"
-                                                        "es");
-        const QString info = utf8("Seu Launcher ser\xc3\xa1 atualizado, clique em Ok para continuar");
+                                                       : contentMismatch;
         QStringList boxes;
         QString status = QStringLiteral("Launcher foi carregado com sucesso");
         switch (phase) {
         case UpdateList:
             if (fault != Garbage) { // only a status-200 answer is a list
-                boxes
-                    << failure
-                    << utf8("N\xc3\xa3o foi poss\xc3\xadvel baixar a lista de atualiza\xc3\xa7\xc3\xb5"
-                            "es\nNeste caso o recomendado seria verificar a internet e reiniciar o launcher");
+                boxes << failure << listNotFetched;
                 status = utf8("Launcher foi carregado sem a lista de atualiza\xc3\xa7\xc3\xb5"
                               "es");
             } else {
@@ -220,13 +204,13 @@ private slots:
             break;
         case LauncherBuild:
         case LauncherFiles:
-            boxes << info << failure;
+            boxes << launcherUpdate << failure;
             status = phase == LauncherBuild
                          ? utf8("N\xc3\xa3o foi poss\xc3\xadvel atualizar o launcher")
                          : QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher");
             break;
         case ClientFiles:
-            boxes << failure << utf8("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor");
+            boxes << failure << clientFileFailed;
             break;
         }
         QCOMPARE(scene.boxes.texts(), boxes);

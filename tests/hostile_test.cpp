@@ -6,6 +6,7 @@
 #include "launcherscene.h"
 #include "launcherstate.h"
 #include "names.h"
+#include "playertexts.h"
 #include "processmemory.h"
 #include "reliability.h"
 
@@ -25,17 +26,8 @@ QString box(const char *utf8)
     return QString::fromUtf8(utf8);
 }
 
-const QString failedListBox =
-    box("N\xc3\xa3o foi poss\xc3\xadvel baixar a lista de atualiza\xc3\xa7\xc3\xb5"
-        "es\nNeste caso o recomendado seria verificar a internet e reiniciar o launcher");
-const QString failedClientBox = box("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor");
-const QString timedOutBox =
-    box("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a "
-        "sua internet. errno 28");
+using namespace PlayerText;
 
-const QString inUseBox =
-    box("N\xc3\xa3o foi poss\xc3\xadvel salvar o download, aparentemente o arquivo est\xc3\xa1 "
-        "em uso");
 const QString unreadableConfigBox = box(
     "N\xc3\xa3o foi poss\xc3\xadvel abrir o config.xml. O launcher continuar\xc3\xa1 sem salvar o progresso; "
     "feche os programas que possam estar usando o arquivo e reinicie o launcher");
@@ -52,11 +44,6 @@ QByteArray pictureFile(int width, int height)
     return bytes;
 }
 
-QString statusBox(int status)
-{
-    return QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: %1").arg(status);
-}
-
 // The update list of every trial: server 1 with its installed client, and more.
 QByteArray listWith(const QByteArray &moreFiles,
                     const QByteArray &launcher = "<launcher lastVersion=\"1.2\"/>")
@@ -67,27 +54,40 @@ QByteArray listWith(const QByteArray &moreFiles,
            moreFiles + "</server></servers>";
 }
 
+using Arrangement = std::function<void(LauncherScene &, const QString &outside)>;
+
+// One trial: how the server, the list or the folder misbehave, and what the player
+// then sees. Every trial starts with server 1 installed, jogo.dat at version 1.
 struct Misbehaviour {
     QByteArray what;
-    QByteArray installedFiles; // of server 1 in config.xml, besides jogo.dat
-    std::function<void(LauncherScene &, const QString &outside)> arrange;
+    Arrangement arrange;
     bool clickServer;
     QStringList boxes;
     QByteArrayList requested;
-    const char *caption;
-    qint64 withinMs;  // 0: no bound
-    bool keepsConfig; // config.xml keeps its bytes
-    // What more the trial shows, given the folder outside the game folder.
-    std::function<void(LauncherScene &, const QString &)> afterwards;
+    const char *caption = "Um (Jogar)";
+    bool keepsConfig = false;       // config.xml keeps its bytes
+    Arrangement afterwards = {};    // what more the trial shows
+    qint64 withinMs = 0;            // 0: no bound
+    QByteArray installedFiles = {}; // of server 1 in config.xml, besides jogo.dat
 };
+
+void link(const QString &target, const QString &at)
+{
+    QFile::remove(at);
+    QVERIFY(QFile::link(target, at));
+}
 
 std::vector<Misbehaviour> misbehaviours()
 {
+    const QByteArray newFile = "<file name=\"novo.dat\" lastVersion=\"1\"/>";
+    const QByteArray picture = "<images lastVersion=\"2\"><file name=\"a.png\" href=\"https://x\"/></images>";
+    const auto publishList = [](const QByteArray &list) {
+        return [list](LauncherScene &scene, const QString &) { scene.publishList(list); };
+    };
     std::vector<Misbehaviour> trials;
     // Error documents of clouds, CDNs and proxies are often well-formed XML.
     for (const int status : {101, 403, 404, 500}) {
         trials.push_back({"the list answered " + QByteArray::number(status) + " with XML",
-                          {},
                           [status](LauncherScene &scene, const QString &) {
                               TestHttpServer::Reply reply;
                               reply.status = status;
@@ -95,82 +95,62 @@ std::vector<Misbehaviour> misbehaviours()
                               scene.server.setReply("/launcher.xml", reply);
                           },
                           false,
-                          {statusBox(status), failedListBox},
+                          {serverError(status), listNotFetched},
                           {"/launcher.xml"},
                           "Um (Jogar)",
-                          0,
-                          true,
-                          {}});
+                          true});
     }
-    trials.push_back(
-        {"the list trickled above the stall limit",
-         {},
-         [](LauncherScene &scene, const QString &) {
-             scene.server.setReply(
-                 "/launcher.xml",
-                 TestHttpServer::slowReply(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100));
-         },
-         false,
-         {timedOutBox, failedListBox},
-         {"/launcher.xml"},
-         "Um (Jogar)",
-         0,
-         true,
-         {}});
+    trials.push_back({"the list trickled above the stall limit",
+                      [](LauncherScene &scene, const QString &) {
+                          const QByteArray list = listWith("<!--" + QByteArray(30000, '-') + "-->");
+                          scene.server.setReply("/launcher.xml", TestHttpServer::slowReply(list, 400, 100));
+                      },
+                      false,
+                      {transferError(28), listNotFetched},
+                      {"/launcher.xml"},
+                      "Um (Jogar)",
+                      true});
     trials.push_back({"a client file trickled below a kilobyte per second",
-                      {},
                       [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith("<file name=\"lento.dat\" lastVersion=\"1\"/>"));
                           scene.server.setReply("/clientes/lento.dat",
                                                 TestHttpServer::slowReply(QByteArray(3000, 'x'), 20, 100));
                       },
                       true,
-                      {timedOutBox, failedClientBox},
+                      {transferError(28), clientFileFailed},
                       {"/launcher.xml", "/clientes/lento.dat"},
-                      "Um (Atualizar)",
-                      0,
-                      false,
-                      {}});
+                      "Um (Atualizar)"});
     trials.push_back(
         {"a client body far longer than the list says",
-         {},
          [](LauncherScene &scene, const QString &) {
              scene.publishList(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>"));
              scene.server.setReply("/clientes/grande.dat",
                                    TestHttpServer::slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50));
          },
          true,
-         {box("O arquivo baixado n\xc3\xa3o confere com a lista de atualiza\xc3\xa7\xc3\xb5"
-              "es"),
-          failedClientBox},
+         {contentMismatch, clientFileFailed},
          {"/launcher.xml", "/clientes/grande.dat"},
          "Um (Atualizar)",
-         3000,
          false,
-         {}});
+         {},
+         3000});
     // A launcher file lands beside config.xml and the launcher itself.
     for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe",
                              "newLauncher.exe", "x.dll.~part.etag"}) {
-        trials.push_back({"a launcher file named \"" + QByteArray(name) + '"',
-                          {},
-                          [name](LauncherScene &scene, const QString &) {
-                              scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
-                              scene.publishList(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
-                                                                 QByteArray(name) + "\"/></launcher>"));
-                          },
-                          false,
-                          {box("Seu Launcher ser\xc3\xa1 atualizado, clique em Ok para continuar"),
-                           box("A lista de atualiza\xc3\xa7\xc3\xb5"
-                               "es traz um nome de arquivo que o launcher recusa: \"") +
-                               QLatin1String(name) + QLatin1String("\". Por favor contate o suporte")},
-                          {"/launcher.xml", "/launcher/launcher.exe"},
-                          "Um (Jogar)",
-                          0,
-                          false,
-                          {}});
+        trials.push_back(
+            {"a launcher file named \"" + QByteArray(name) + '"',
+             [name](LauncherScene &scene, const QString &) {
+                 scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
+                 scene.publishList(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
+                                                    QByteArray(name) + "\"/></launcher>"));
+             },
+             false,
+             {launcherUpdate, box("A lista de atualiza\xc3\xa7\xc3\xb5"
+                                  "es traz um nome de arquivo que o launcher recusa: \"") +
+                                  QLatin1String(name) + QLatin1String("\". Por favor contate o suporte")},
+             {"/launcher.xml", "/launcher/launcher.exe"}});
     }
     trials.push_back({"names the operator encoded, and one with a space",
-                      {},
                       [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith("<file name=\"a%20b.pak\" lastVersion=\"1\"/>"
                                                      "<file name=\"c d.pak\" lastVersion=\"1\"/>"));
@@ -179,23 +159,18 @@ std::vector<Misbehaviour> misbehaviours()
                       },
                       true,
                       {},
-                      {"/launcher.xml", "/clientes/a%20b.pak", "/clientes/c%20d.pak"},
-                      "Um (Jogar)",
-                      0,
-                      false,
-                      {}});
+                      {"/launcher.xml", "/clientes/a%20b.pak", "/clientes/c%20d.pak"}});
     trials.push_back({"a due file dropped from the release",
-                      "<file name=\"velho.dat\" installedVersion=\"1\" lastVersion=\"2\"/>",
-                      [](LauncherScene &scene, const QString &) { scene.publishList(listWith({})); },
+                      publishList(listWith({})),
                       true,
                       {},
                       {"/launcher.xml"},
                       "Um (Jogar)",
-                      0,
                       false,
-                      {}});
-    trials.push_back({"a config.xml that cannot be opened",
                       {},
+                      0,
+                      "<file name=\"velho.dat\" installedVersion=\"1\" lastVersion=\"2\"/>"});
+    trials.push_back({"a config.xml that cannot be opened",
                       [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith({}));
                           QFile::setPermissions(QStringLiteral("config.xml"), {});
@@ -205,51 +180,34 @@ std::vector<Misbehaviour> misbehaviours()
                       {unreadableConfigBox},
                       {"/launcher.xml"},
                       "Um (Instalar)",
-                      0,
-                      true,
-                      {}});
-    const QString unsaved =
-        box("N\xc3\xa3o foi poss\xc3\xadvel salvar o progresso no config.xml. Verifique se "
-            "h\xc3\xa1 espa\xc3\xa7o livre no disco e reinicie o launcher");
+                      true});
     trials.push_back({"a read-only config.xml",
-                      {},
                       [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith({}));
                           QFile::setPermissions(QStringLiteral("config.xml"),
                                                 QFile::ReadOwner | QFile::ReadOther);
                       },
                       false,
-                      {unsaved},
+                      {box("N\xc3\xa3o foi poss\xc3\xadvel salvar o progresso no config.xml. Verifique se "
+                           "h\xc3\xa1 espa\xc3\xa7o livre no disco e reinicie o launcher")},
                       {"/launcher.xml"},
                       "Um (Jogar)",
-                      0,
-                      true,
-                      {}});
+                      true});
     trials.push_back({"a read-only client file",
-                      {},
                       [](LauncherScene &scene, const QString &) {
                           scene.publishList(listWith({}).replace("lastVersion=\"1\"", "lastVersion=\"2\""));
                           scene.publish(QStringLiteral("clientes/jogo.dat"), "new client");
                           QFile::setPermissions(QStringLiteral("clientes/jogo.dat"), QFile::ReadOwner);
                       },
                       true,
-                      {inUseBox, failedClientBox},
+                      {inUse, clientFileFailed},
                       {"/launcher.xml", "/clientes/jogo.dat"},
-                      "Um (Instalar)",
-                      0,
-                      false,
-                      {}});
+                      "Um (Instalar)"});
     // Links planted by a local user who may write in the game folder.
-    const auto link = [](const QString &target, const QString &at) {
-        QFile::remove(at);
-        QVERIFY(QFile::link(target, at));
-    };
-    const QByteArray newClientFile = "<file name=\"novo.dat\" lastVersion=\"1\"/>";
     for (const char *partial : {"clientes/novo.dat.~part", "config.xml.~part"}) {
         trials.push_back({"a link planted at " + QByteArray(partial),
-                          {},
                           [=](LauncherScene &scene, const QString &outside) {
-                              scene.publishList(listWith(newClientFile));
+                              scene.publishList(listWith(newFile));
                               scene.publish(QStringLiteral("clientes/novo.dat"), "novo");
                               link(outside + QLatin1String("/segredo.txt"), QLatin1String(partial));
                           },
@@ -257,16 +215,13 @@ std::vector<Misbehaviour> misbehaviours()
                           {},
                           {"/launcher.xml", "/clientes/novo.dat"},
                           "Um (Jogar)",
-                          0,
                           false,
                           [](LauncherScene &, const QString &) {
                               QCOMPARE(readFileBytes(QStringLiteral("clientes/novo.dat")),
                                        QByteArray("novo"));
                           }});
     }
-    const QByteArray picture = "<images lastVersion=\"2\"><file name=\"a.png\" href=\"https://x\"/></images>";
     trials.push_back({"imagens/ a link to another folder",
-                      {},
                       [=](LauncherScene &scene, const QString &outside) {
                           scene.publishList(listWith({}) + picture);
                           scene.publish(QStringLiteral("imagens/a.png"), "png");
@@ -274,14 +229,9 @@ std::vector<Misbehaviour> misbehaviours()
                           link(outside + QLatin1String("/pasta"), QStringLiteral("imagens"));
                       },
                       false,
-                      {inUseBox},
-                      {"/launcher.xml", "/imagens/a.png"},
-                      "Um (Jogar)",
-                      0,
-                      false,
-                      {}});
+                      {inUse},
+                      {"/launcher.xml", "/imagens/a.png"}});
     trials.push_back({"config.xml a link to another file",
-                      {},
                       [=](LauncherScene &scene, const QString &outside) {
                           scene.publishList(listWith({}));
                           link(outside + QLatin1String("/segredo.txt"), QStringLiteral("config.xml"));
@@ -290,13 +240,11 @@ std::vector<Misbehaviour> misbehaviours()
                       {unreadableConfigBox},
                       {"/launcher.xml"},
                       "Um (Instalar)",
-                      0,
                       false,
                       [](LauncherScene &, const QString &) {
                           QVERIFY(!QFile::exists(QStringLiteral("config.xml.bad")));
                       }});
     trials.push_back({"the client a link out of the game folder",
-                      {},
                       [=](LauncherScene &scene, const QString &outside) {
                           scene.publishList(listWith({}));
                           link(outside + QLatin1String("/segredo.txt"), QStringLiteral("clientes/jogo.exe"));
@@ -304,15 +252,10 @@ std::vector<Misbehaviour> misbehaviours()
                       },
                       true,
                       {},
-                      {"/launcher.xml"},
-                      "Um (Jogar)",
-                      0,
-                      false,
-                      {}});
+                      {"/launcher.xml"}});
     // Values of the list that reach the desktop, the labels and libcurl.
     for (const char *href : {"file:///etc/passwd", "javascript:alert(1)", "file:clientes/jogo.exe"}) {
         trials.push_back({"a picture linked to " + QByteArray(href),
-                          {},
                           [=](LauncherScene &scene, const QString &) {
                               scene.publishList(listWith({}) +
                                                 QByteArray(picture).replace("https://x", href));
@@ -322,7 +265,6 @@ std::vector<Misbehaviour> misbehaviours()
                           {},
                           {"/launcher.xml", "/imagens/a.png"},
                           "Um (Jogar)",
-                          0,
                           false,
                           [](LauncherScene &scene, const QString &) {
                               QTest::mouseClick(scene.widget<QLabel>("img_background"), Qt::LeftButton);
@@ -330,7 +272,6 @@ std::vector<Misbehaviour> misbehaviours()
                           }});
     }
     trials.push_back({"a picture of 10000 x 10000 pixels",
-                      {},
                       [=](LauncherScene &scene, const QString &) {
                           scene.publishList(
                               listWith({}) +
@@ -342,49 +283,37 @@ std::vector<Misbehaviour> misbehaviours()
                       {},
                       {"/launcher.xml", "/imagens/a.png", "/imagens/b.png"},
                       "Um (Jogar)",
-                      0,
                       false,
                       [](LauncherScene &scene, const QString &) {
                           // Never decoded: the carousel shows the other one.
                           QCOMPARE(scene.widget<QLabel>("img_background")->pixmap(Qt::ReturnByValue).size(),
                                    QSize(10, 10));
                       }});
-    trials.push_back(
-        {"a server name in HTML",
-         {},
-         [=](LauncherScene &scene, const QString &) {
-             scene.publishList(
-                 listWith(newClientFile)
-                     .replace("name=\"Um\"", "name=\"&lt;img src=&quot;imagens/a.png&quot;&gt;Um\""));
-             scene.publish(QStringLiteral("clientes/novo.dat"), QByteArray(300000, 'n'));
-         },
-         true,
-         {},
-         {"/launcher.xml", "/clientes/novo.dat"},
-         "<img src=\"imagens/a.png\">Um (Jogar)",
-         0,
-         false,
-         [](LauncherScene &scene, const QString &) {
-             QCOMPARE(scene.widget<QLabel>("label_status")->textFormat(), Qt::PlainText);
-         }});
-    trials.push_back(
-        {"a download address of another protocol",
-         {},
-         [=](LauncherScene &scene, const QString &outside) {
-             scene.publishList(
-                 listWith(newClientFile).replace("BASE/", "file://" + QFile::encodeName(outside) + '/'));
-             QDir(outside).mkdir(QStringLiteral("clientes"));
-             writeFileBytes(outside + QLatin1String("/clientes/novo.dat"), "de fora");
-         },
-         true,
-         {box("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, verifique a "
-              "sua internet. errno 1"),
-          failedClientBox},
-         {"/launcher.xml"},
-         "Um (Atualizar)",
-         0,
-         false,
-         {}});
+    trials.push_back({"a server name in HTML",
+                      [=](LauncherScene &scene, const QString &) {
+                          scene.publishList(listWith(newFile).replace(
+                              "name=\"Um\"", "name=\"&lt;img src=&quot;imagens/a.png&quot;&gt;Um\""));
+                          scene.publish(QStringLiteral("clientes/novo.dat"), QByteArray(300000, 'n'));
+                      },
+                      true,
+                      {},
+                      {"/launcher.xml", "/clientes/novo.dat"},
+                      "<img src=\"imagens/a.png\">Um (Jogar)",
+                      false,
+                      [](LauncherScene &scene, const QString &) {
+                          QCOMPARE(scene.widget<QLabel>("label_status")->textFormat(), Qt::PlainText);
+                      }});
+    trials.push_back({"a download address of another protocol",
+                      [=](LauncherScene &scene, const QString &outside) {
+                          scene.publishList(listWith(newFile).replace(
+                              "BASE/", "file://" + QFile::encodeName(outside) + '/'));
+                          QDir(outside).mkdir(QStringLiteral("clientes"));
+                          writeFileBytes(outside + QLatin1String("/clientes/novo.dat"), "de fora");
+                      },
+                      true,
+                      {transferError(1), clientFileFailed},
+                      {"/launcher.xml"},
+                      "Um (Atualizar)"});
     return trials;
 }
 
@@ -412,28 +341,13 @@ private slots:
 
     void namesThatWouldLeaveTheirFolderAreRefused()
     {
-        const QByteArrayList hostile = {"..",
-                                        "../x",
-                                        "../../x",
-                                        "a/../../x",
-                                        "a/..",
-                                        "./../x",
-                                        "..\\x",
-                                        "a\\..\\..\\x",
-                                        "/etc/passwd",
-                                        "\\windows\\x",
-                                        "//servidor/x",
-                                        "\\\\servidor\\x",
-                                        "C:\\x",
-                                        "C:x",
-                                        "c:/x",
-                                        "a\nb",
-                                        "a\tb",
-                                        QByteArray("a\x01"
-                                                   "b"),
-                                        QByteArray("a\x7f"),
-                                        "",
-                                        QByteArray("x.exe.~part")};
+        // Separated by spaces here, but for the last few.
+        QByteArrayList hostile =
+            QByteArray(".. ../x ../../x a/../../x a/.. ./../x ..\\x a\\..\\..\\x /etc/passwd "
+                       "\\windows\\x //servidor/x \\\\servidor\\x C:\\x C:x c:/x x.exe.~part")
+                .split(' ');
+        for (const char *control : {"a\nb", "a\tb", "a\x01", "a\x7f", ""})
+            hostile << control;
         for (const QByteArray &name : hostile)
             QVERIFY2(!isSafeRelativeName(name), name.toPercentEncoding().constData());
         for (const QByteArray &name :

@@ -1,6 +1,7 @@
 // Installing, updating and playing a server, against a real update server.
 
 #include "launcherscene.h"
+#include "playertexts.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -67,10 +68,8 @@ private slots:
         const QByteArray before = config();
 
         scene.clickServer(2);
-        QCOMPARE(
-            scene.boxes.texts(),
-            QStringList({QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: 404"),
-                         QString::fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor")}));
+        QCOMPARE(scene.boxes.texts(),
+                 QStringList({PlayerText::serverError(404), PlayerText::clientFileFailed}));
         QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
         QCOMPARE(scene.requestedPaths().size(), 4); // the list and f1 to f3
         QCOMPARE(config(), before);
@@ -123,8 +122,7 @@ private slots:
             scene.clickServer(id);
 
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
-        const QString failed =
-            QString::fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar um arquivo do servidor");
+        const QString failed = PlayerText::clientFileFailed;
         // Each refused name has its box where the downloader's would be.
         const auto refused = [](const char *name) {
             return QStringLiteral("A lista de atualizações traz um nome de arquivo que o launcher recusa: "

@@ -2,6 +2,7 @@
 // sees, what is recorded and what is fetched, on each road it can take.
 
 #include "launcherscene.h"
+#include "playertexts.h"
 
 #include "buildconfig.h"
 
@@ -73,13 +74,8 @@ private slots:
         picture.save(QStringLiteral("imagens/x.png"));
         scene.startLauncher();
 
-        QCOMPARE(
-            scene.boxes.texts(),
-            QStringList({fromUtf8("Ocorreu um erro ao tentar acessar um arquivo na internet, por favor, "
-                                  "verifique a sua internet. errno 7"),
-                         fromUtf8("N\xc3\xa3o foi poss\xc3\xadvel baixar a lista de atualiza\xc3\xa7\xc3\xb5"
-                                  "es\nNeste caso o recomendado seria verificar a internet e reiniciar o "
-                                  "launcher")}));
+        QCOMPARE(scene.boxes.texts(),
+                 QStringList({PlayerText::transferError(7), PlayerText::listNotFetched}));
         QCOMPARE(scene.boxes.boxes.front().parent, nullptr);
         QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
         QCOMPARE(scene.status(), fromUtf8("Launcher foi carregado sem a lista de atualiza\xc3\xa7\xc3\xb5"
@@ -115,8 +111,7 @@ private slots:
         scene.publish(QStringLiteral("imagens/c.png"), "c");
         scene.startLauncher();
 
-        QCOMPARE(scene.boxes.texts(),
-                 QStringList{fromUtf8("O servidor retornou um erro ao solicitar um arquivo. errno: 404")});
+        QCOMPARE(scene.boxes.texts(), QStringList{PlayerText::serverError(404)});
         QCOMPARE(scene.requestedPaths(),
                  QByteArrayList({"/launcher.xml", "/imagens/a.png", "/imagens/b.png"}));
         QCOMPARE(readFileBytes(QStringLiteral("imagens/a.png")), QByteArray("a"));
@@ -220,8 +215,7 @@ private slots:
             scene.publish(QString::fromLatin1(published), "only this one");
             scene.startLauncher();
             QCOMPARE(scene.boxes.boxes.size(), std::size_t(2));
-            QCOMPARE(scene.boxes.boxes.at(1).text,
-                     fromUtf8("O servidor retornou um erro ao solicitar um arquivo. errno: 404"));
+            QCOMPARE(scene.boxes.boxes.at(1).text, PlayerText::serverError(404));
             QCOMPARE(scene.status(), fromUtf8(status));
             QVERIFY(scene.platform.calls.isEmpty());
             QVERIFY(scene.processEnds.empty());

@@ -171,20 +171,6 @@ private slots:
         // version recorded: it offers no update in its run.
         QCOMPARE(startedLauncher(), QByteArray("started-update-failed\n"));
     }
-
-    void lookalikeOptionsDoNotUpdate()
-    {
-        TemporaryGameFolder folder;
-        writeExecutable(QStringLiteral("newLauncher.exe"), markerScript);
-        writeFileBytes(QStringLiteral("config.xml"), oldConfig);
-        for (const QString &option :
-             {QStringLiteral("-Update"), QStringLiteral("--update"), QStringLiteral("-update ")}) {
-            const Run run = runLauncher({option}, 2500);
-            QVERIFY2(!run.finished || run.exitCode != 1, qPrintable(option));
-            QVERIFY2(!QFile::exists(QStringLiteral("launcher.exe")), qPrintable(option));
-            QVERIFY(configBytes().contains("installedVersion=\"1.2\" lastVersion=\"1.3\""));
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(UpdateModeTest)
