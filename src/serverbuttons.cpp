@@ -10,6 +10,8 @@
 #include "platform/platform.h"
 #include "ui_mainwindow.h"
 
+#include <QElapsedTimer>
+
 namespace {
 
 const char *statusSuffix(ServerStatus status)
@@ -24,6 +26,38 @@ const char *statusSuffix(ServerStatus status)
     }
     return " (Jogar)";
 }
+
+// Saves the versions an install records, without a save of config.xml per file
+// of a large client: at once when it matters (an action ran), else at most once a
+// second. After a save that failed, the player has been told once and no more
+// saves are tried in this install.
+class ConfigRecorder
+{
+public:
+    explicit ConfigRecorder(const LauncherState &state) : state(state) { sinceSave.start(); }
+
+    void changed(bool mustSave)
+    {
+        unsaved = true;
+        if (mustSave || sinceSave.elapsed() >= 1000)
+            save();
+    }
+
+    void save()
+    {
+        if (!unsaved || failed)
+            return;
+        failed = !state.saveConfigOrTell();
+        unsaved = false;
+        sinceSave.restart();
+    }
+
+private:
+    const LauncherState &state;
+    QElapsedTimer sinceSave;
+    bool unsaved = false;
+    bool failed = false;
+};
 
 } // namespace
 
@@ -56,6 +90,19 @@ void MainWindow::serverAction(quint16 id)
     }
 
     form->frame_buttons->setEnabled(false);
+    qint64 neededBytes = 0;
+    for (const auto &[name, file] : pending)
+        neededBytes += file->check.size.toLongLong();
+    if (!enoughDiskSpace(this, "clientes", neededBytes)) {
+        form->frame_buttons->setEnabled(true);
+        return;
+    }
+
+    // Each file is recorded as it commits, so that a failure or a kill later in the
+    // install neither fetches it nor runs its action again. config.xml is saved
+    // at once after an action, else at most once a second and at the end.
+    ConfigRecorder recorder(*launcherState);
+    ServerEntry &recorded = launcherState->servers[id];
     for (const auto &[name, file] : pending) {
         FileDownloader downloader;
         downloader.progressBar = form->action_progressBar;
@@ -63,22 +110,26 @@ void MainWindow::serverAction(quint16 id)
         const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "clientes/", file->name,
                                              "clientes/" + file->name, working.name.constData(), file->check);
         if (result != FetchResult::Stored) {
-            // A cancel comes from a closing window: no box, nothing recorded.
+            // A cancel comes from a closing window: no box.
             if (result == FetchResult::Failed)
                 showErrorMessage(this,
                                  QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
+            recorder.save();
             form->frame_buttons->setEnabled(true);
             return;
         }
+        const bool actionRan = file->function == "exec" || !file->cmd.isEmpty();
         if (file->function == "exec")
             platform().startProgram("clientes", file->name, file->value);
         if (!file->cmd.isEmpty())
             platform().runCommandLine(file->cmd);
         file->installedVersion = file->lastVersion;
+        recorded.files[name].installedVersion = file->lastVersion;
+        recorder.changed(actionRan);
     }
 
     launcherState->servers[id] = working;
-    launcherState->saveConfigOrTell();
+    recorder.save();
     refreshServerButtons();
     form->frame_buttons->setEnabled(true);
 }

@@ -105,6 +105,13 @@ FetchResult MainWindow::updateImages()
     if (launcherState->imagesInstalledVersion == launcherState->imagesLastVersion)
         return FetchResult::Stored;
 
+    qint64 neededBytes = 0;
+    for (const auto &[name, image] : launcherState->images)
+        neededBytes += image.check.size.toLongLong();
+    if (!enoughDiskSpace(this, "imagens", neededBytes)) {
+        form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
+        return FetchResult::Failed;
+    }
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
@@ -129,6 +136,13 @@ FetchResult MainWindow::updateLauncher()
     presentMessageBox({this, MessageBoxRequest::Icon::Information, QStringLiteral("Atualizar Launcher"),
                        QString::fromLatin1("Seu Launcher ser\xe1 atualizado, clique em Ok para continuar")});
 
+    qint64 neededBytes = launcherState->launcherBuildCheck.size.toLongLong();
+    for (const auto &[name, check] : launcherState->launcherFileChecks)
+        neededBytes += check.size.toLongLong();
+    if (!enoughDiskSpace(this, ".", neededBytes)) {
+        form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
+        return FetchResult::Failed;
+    }
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;

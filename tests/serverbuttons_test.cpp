@@ -3,6 +3,7 @@
 #include "launcherscene.h"
 #include "playertexts.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QPushButton>
 #include <QtTest>
@@ -54,34 +55,48 @@ private slots:
         QVERIFY(scene.boxes.boxes.empty());
     }
 
-    void aFailedFileLeavesEveryFileDue()
+    void aFailedFileKeepsTheFilesCommittedBeforeIt()
     {
         LauncherScene scene;
-        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
-                          "<servers><server id=\"2\" name=\"Dois\"><file name=\"f1\" lastVersion=\"1\"/>"
-                          "<file name=\"f2\" lastVersion=\"1\"/><file name=\"f3\" lastVersion=\"1\"/>"
-                          "<file name=\"f4\" lastVersion=\"1\"/><file name=\"f5\" lastVersion=\"1\"/>"
+        const auto file = [](const char *name, const char *more = "") {
+            return "<file name=\"" + QByteArray(name) + "\" lastVersion=\"1\" size=\"2\" sha256=\"" +
+                   QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex() + "\" " + more + "/>";
+        };
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers>"
+                          "<server id=\"2\" name=\"Dois\">" +
+                          file("f1", "cmd=\"echo f1\"") + file("f2") + file("f3") + file("f4") + file("f5") +
+                          "</server><server id=\"3\" name=\"Tr\xc3\xaas\">"
+                          "<file name=\"enorme.pak\" lastVersion=\"1\" size=\"999999999999999999\"/>"
                           "</server></servers>");
-        for (const char *name : {"f1", "f2", "f4", "f5"})
+        for (const char *name : {"f1", "f4", "f5"})
             scene.publish(QStringLiteral("clientes/") + QLatin1String(name), name);
+        writeFileBytes(QStringLiteral("clientes/f2"), "f2"); // already there from an earlier try
         scene.startLauncher();
-        const QByteArray before = config();
 
         scene.clickServer(2);
         QCOMPARE(scene.boxes.texts(),
                  QStringList({PlayerText::serverError(404), PlayerText::clientFileFailed}));
         QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
-        QCOMPARE(scene.requestedPaths().size(), 4); // the list and f1 to f3
-        QCOMPARE(config(), before);
+        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/clientes/f1", "/clientes/f3"}));
+        QVERIFY(config().contains("name=\"f2\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"1\""));
+        QVERIFY(config().contains("name=\"f3\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""));
         QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Instalar)"));
         QVERIFY(serverButton(scene, 2)->isEnabled());
-        QVERIFY(QFile::exists(QStringLiteral("clientes/f2")));
 
-        // The next click fetches all five again.
+        // The next click fetches from f3 on; f1's command does not run again.
         scene.publish(QStringLiteral("clientes/f3"), "f3");
         scene.clickServer(2);
-        QCOMPARE(scene.requestedPaths().size(), 9);
+        QCOMPARE(scene.requestedPaths().mid(3),
+                 QByteArrayList({"/clientes/f3", "/clientes/f4", "/clientes/f5"}));
+        QCOMPARE(scene.platform.calls, QByteArrayList{"run echo f1"});
         QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Jogar)"));
+
+        // More than the disk holds is told before anything is fetched.
+        scene.clickServer(3);
+        QVERIFY2(scene.boxes.texts().last().startsWith(QStringLiteral(
+                     "Não há espaço livre suficiente no disco: são necessários 953674316407 MB")),
+                 qPrintable(scene.boxes.texts().last()));
+        QCOMPARE(scene.requestedPaths().size(), 6);
     }
 
     void playStartsOneMoreClientOnEveryClick()
