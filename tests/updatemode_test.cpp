@@ -59,9 +59,10 @@ void writeExecutable(const QString &path, const QByteArray &contents)
 // The arguments the launcher was started with, once it has been.
 QByteArray startedLauncher()
 {
+    QFile marker(QStringLiteral("started.marker"));
     QByteArray arguments;
     if (!QTest::qWaitFor(
-            [&arguments] { return !(arguments = readFileBytes(QStringLiteral("started.marker"))).isEmpty(); },
+            [&] { return marker.exists() && !(arguments = readFileBytes(marker.fileName())).isEmpty(); },
             10000))
         return "not started";
     return arguments;
