@@ -234,6 +234,14 @@ bool openExistingConfig(QFile &file)
     return false;
 }
 
+// The progress of this run is not kept: the player must know.
+void showUnsavedProgressMessage(QWidget *parent)
+{
+    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel salvar o progresso no config.xml. "
+                                                 "Verifique se h\xe1 espa\xe7o livre no disco e reinicie o "
+                                                 "launcher"));
+}
+
 void showUnreadableConfigMessage(QWidget *parent)
 {
     showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel abrir o config.xml. O launcher "
@@ -242,13 +250,6 @@ void showUnreadableConfigMessage(QWidget *parent)
 }
 
 } // namespace
-
-void showUnsavedProgressMessage(QWidget *parent)
-{
-    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel salvar o progresso no config.xml. "
-                                                 "Verifique se h\xe1 espa\xe7o livre no disco e reinicie o "
-                                                 "launcher"));
-}
 
 void showUnreadableListMessage(QWidget *parent)
 {

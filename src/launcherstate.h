@@ -49,8 +49,6 @@ enum class ServerStatus { Install, Update, Play };
 
 // The box for an update list or config.xml that cannot be read.
 void showUnreadableListMessage(QWidget *parent);
-// The box for config.xml that could not be saved: the progress is not kept.
-void showUnsavedProgressMessage(QWidget *parent);
 
 // The two documents written from the state: config.xml carries the installed
 // versions; an update list must not, or it would override the players' own.

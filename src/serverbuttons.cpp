@@ -78,14 +78,14 @@ void MainWindow::serverAction(quint16 id)
     const auto held = launcherState->servers.find(id);
     if (held == launcherState->servers.end())
         return;
-    ServerEntry working = held->second;
-    const std::map<QByteArray, FileEntry *> pending = LauncherState::pendingFiles(working);
+    ServerEntry &server = held->second;
+    const std::map<QByteArray, FileEntry *> pending = LauncherState::pendingFiles(server);
 
     if (pending.empty()) {
-        if (isSafeRelativeName(working.executable))
-            platform().startProgram("clientes", working.executable, std::nullopt);
+        if (isSafeRelativeName(server.executable))
+            platform().startProgram("clientes", server.executable, std::nullopt);
         else
-            showRefusedNameMessage(this, working.executable);
+            showRefusedNameMessage(this, server.executable);
         return;
     }
 
@@ -102,13 +102,12 @@ void MainWindow::serverAction(quint16 id)
     // install neither fetches it nor runs its action again. config.xml is saved
     // at once after an action, else at most once a second and at the end.
     ConfigRecorder recorder(*launcherState);
-    ServerEntry &recorded = launcherState->servers[id];
     for (const auto &[name, file] : pending) {
         FileDownloader downloader;
         downloader.progressBar = form->action_progressBar;
         downloader.statusLabel = form->label_status;
         const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "clientes/", file->name,
-                                             "clientes/" + file->name, working.name.constData(), file->check);
+                                             "clientes/" + file->name, server.name.constData(), file->check);
         if (result != FetchResult::Stored) {
             // A cancel comes from a closing window: no box.
             if (result == FetchResult::Failed)
@@ -124,11 +123,9 @@ void MainWindow::serverAction(quint16 id)
         if (!file->cmd.isEmpty())
             platform().runCommandLine(file->cmd);
         file->installedVersion = file->lastVersion;
-        recorded.files[name].installedVersion = file->lastVersion;
         recorder.changed(actionRan);
     }
 
-    launcherState->servers[id] = working;
     recorder.save();
     refreshServerButtons();
     form->frame_buttons->setEnabled(true);

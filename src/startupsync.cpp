@@ -46,14 +46,14 @@ ListAcceptance MainWindow::fetchUpdateList()
 
 void MainWindow::onLoad()
 {
-    // Closing the window while the event loop turns here means stop: nothing
-    // more is fetched, shown or started.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     form->frame_buttons->setEnabled(false);
     form->label_status->setText(QString::fromLatin1("Baixando lista de atualiza\xe7\xf5"
                                                     "es"));
     form->action_progressBar->setValue(0);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
+    // A window closed while the event loop turned above means stop: nothing more
+    // is fetched, shown or started.
     if (closing)
         return;
 

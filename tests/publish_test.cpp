@@ -193,9 +193,6 @@ private slots:
                                     QStringLiteral("--public-key"), publicKey};
         QCOMPARE(runPublish(keygen), 0);
         const QByteArray secret = readFileBytes(secretKey);
-        QCOMPARE(QFileInfo(secretKey).permissions() &
-                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
-                 QFile::Permissions());
         QByteArray output;
         QCOMPARE(runPublish(keygen, &output), 1);
         QVERIFY2(output.contains("já existe"), output.constData());
