@@ -1,11 +1,10 @@
-// The progress display of a transfer: the bar on every report, the speed text at
-// most once a second, and the event loop kept turning.
+// The progress display of the transfers: the bar on every report, the speed
+// text at most once a second.
 
 #include "filedownloader.h"
 
 #include "clock.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -19,23 +18,18 @@ qint64 speedKilobytesPerSecond(qint64 bytes, qint64 elapsedMs)
 
 } // namespace
 
-int FileDownloader::reportProgress(void *downloader, curl_off_t downloadTotal, curl_off_t downloaded,
-                                   curl_off_t, curl_off_t)
+void FileDownloader::showProgress(qint64 stored, qint64 expectedTotal, qint64 received)
 {
-    auto *self = static_cast<FileDownloader *>(downloader);
-    if (self->progressBar && downloadTotal > 0) {
-        const qint64 now = currentTimeMs();
-        if (self->statusLabel && self->displayName && now - self->lastUpdateMs > 1000) {
-            const qint64 since = self->lastUpdateMs == 0 ? self->transferStartMs : self->lastUpdateMs;
-            const qint64 speed = speedKilobytesPerSecond(downloaded - self->lastUpdateBytes, now - since);
-            self->statusLabel->setText(QString::fromUtf8(QByteArray("Baixando ") + self->displayName +
-                                                         " | Velocidade " + QByteArray::number(speed) +
-                                                         " KB/s"));
-            self->lastUpdateBytes = downloaded;
-            self->lastUpdateMs = currentTimeMs();
-        }
-        self->progressBar->setValue(int(std::min<curl_off_t>(downloaded * 100 / downloadTotal, 100)));
+    if (!progressBar || expectedTotal <= 0)
+        return;
+    const qint64 now = currentTimeMs();
+    if (statusLabel && displayName && now - lastUpdateMs > 1000) {
+        const qint64 since = lastUpdateMs == 0 ? transferStartMs : lastUpdateMs;
+        const qint64 speed = speedKilobytesPerSecond(received - lastUpdateBytes, now - since);
+        statusLabel->setText(QString::fromUtf8(QByteArray("Baixando ") + displayName + " | Velocidade " +
+                                               QByteArray::number(speed) + " KB/s"));
+        lastUpdateBytes = received;
+        lastUpdateMs = currentTimeMs();
     }
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    return self->cancelled ? 1 : 0;
+    progressBar->setValue(int(std::min<qint64>(stored * 100 / expectedTotal, 100)));
 }

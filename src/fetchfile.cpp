@@ -3,39 +3,11 @@
 #include "filedownloader.h"
 #include "messages.h"
 #include "names.h"
+#include "transferengine.h"
 
-#include "sha256.h"
-
-#include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QStorageInfo>
-
-namespace {
-
-// A file already on disk with the list's size and SHA-256 (an install interrupted
-// after its download, a config.xml restored from a backup) needs no transfer. It
-// is hashed in pieces, so that the window stays alive over a large client.
-bool alreadyThere(const QByteArray &localPath, const ContentCheck &expected)
-{
-    const QFileInfo existing(QFile::decodeName(localPath));
-    if (expected.size.isEmpty() || expected.sha256.isEmpty() || existing.isSymLink() ||
-        existing.size() != expected.size.toLongLong())
-        return false;
-    QFile file(existing.filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    Sha256 hash;
-    QByteArray piece;
-    while (!(piece = file.read(1 << 20)).isEmpty()) {
-        hash.addData(piece);
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-    return !file.error() && hash.hexResult() == expected.sha256.toLower();
-}
-
-} // namespace
 
 bool enoughDiskSpace(QWidget *parent, const char *folder, qint64 neededBytes)
 {
@@ -63,23 +35,53 @@ void showRefusedNameMessage(QWidget *parent, const QByteArray &name)
                                  QString::fromLatin1("\". Por favor contate o suporte"));
 }
 
-FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
-                      const QByteArray &name, const QByteArray &localPath, const char *displayName,
-                      const ContentCheck &expected)
+FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
+                       const std::vector<FetchItem> &items, const char *displayName,
+                       const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt)
 {
-    // A file stored in the game folder itself must not be one of the launcher's own.
-    const bool refused = localPath == name ? !isLauncherFileName(name) : !isSafeRelativeName(name);
-    if (refused) {
-        showRefusedNameMessage(downloader.statusLabel, name);
+    // Items up to the first refused name are fetched; that one fails in its turn.
+    TransferEngine engine;
+    std::size_t fetched = 0;
+    for (; fetched < items.size(); ++fetched) {
+        const FetchItem &item = items[fetched];
+        // A file stored in the game folder itself must not be one of the launcher's own.
+        const bool refused =
+            item.localPath == item.name ? !isLauncherFileName(item.name) : !isSafeRelativeName(item.name);
+        if (refused)
+            break;
+        engine.add({downloadUrl(downloadPath, folder, item.name), item.localPath, 0, item.expected});
+    }
+
+    std::size_t committed = 0;
+    bool commitFailed = false;
+    const auto commitInOrder = [&] {
+        for (; committed < fetched && engine.isFinished(committed); ++committed) {
+            if (engine.outcome(committed).kind != TransferOutcome::Kind::Stored)
+                return false;
+            if (!engine.commit(committed)) {
+                commitFailed = true;
+                return false;
+            }
+            onCommitted(committed);
+        }
+        return true;
+    };
+    downloader.drive(engine, displayName, commitInOrder);
+    commitInOrder();
+    engine.cancel(); // what runs after a failure is kept for the next run
+    if (stoppedAt)
+        *stoppedAt = committed;
+
+    if (committed == items.size())
+        return FetchResult::Stored;
+    if (committed == fetched) {
+        showRefusedNameMessage(downloader.statusLabel, items[committed].name);
         return FetchResult::Failed;
     }
-    if (alreadyThere(localPath, expected)) {
-        consoleMessage(QByteArray("J\xc3\xa1 no disco, sem download: " + localPath).constData());
-        return FetchResult::Stored;
+    if (commitFailed) {
+        downloader.showFailure({TransferOutcome::Kind::StoreError});
+        return FetchResult::Failed;
     }
-    downloader.localPath = localPath;
-    downloader.expected = expected;
-    if (downloader.downloadFile(downloadUrl(downloadPath, folder, name).constData(), displayName))
-        return FetchResult::Stored;
+    downloader.showFailure(engine.outcome(committed));
     return downloader.wasCancelled() ? FetchResult::Cancelled : FetchResult::Failed;
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "launcherstate.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <functional>
+#include <vector>
+
 class FileDownloader;
 class QWidget;
-struct ContentCheck;
 
 enum class FetchResult { Stored, Failed, Cancelled };
 
@@ -17,12 +21,25 @@ void showRefusedNameMessage(QWidget *parent, const QByteArray &name);
 // in a box, before anything is downloaded.
 bool enoughDiskSpace(QWidget *parent, const char *folder, qint64 neededBytes);
 
-// Downloads the file name of a folder of the update server ("clientes/",
-// "imagens/", "launcher/") into localPath. A name that would reach outside its
-// folder, or that a file stored in the game folder itself would share with the
-// launcher's own files, fails like a failed download, with its own box, before any
-// request is made; so does a body that differs from what the list says of it. A
-// file already there with the list's size and SHA-256 is stored without a request.
-FetchResult fetchFile(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
-                      const QByteArray &name, const QByteArray &localPath, const char *displayName,
-                      const ContentCheck &expected);
+// A file of a folder of the update server ("clientes/", "imagens/", "launcher/")
+// and where it goes.
+struct FetchItem {
+    QByteArray name;
+    QByteArray localPath;
+    ContentCheck expected;
+};
+
+// Fetches the items side by side and puts them in place one after the other, in
+// their order: item k replaces its target, and onCommitted(k) runs, only after
+// items 0..k-1 did. The first item that fails ends the run with its box shown
+// (none for a cancel); the items after it are not put in place, and their partial
+// files that can be continued stay for the next run. stoppedAt receives the index
+// of that item, or the count when all were committed.
+//
+// A name that would reach outside its folder, or that a file stored in the game
+// folder itself would share with the launcher's own files, fails like a failed
+// download, with its own box, before any request for it is made. A file already
+// there with the list's size and SHA-256 is committed without a transfer.
+FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
+                       const std::vector<FetchItem> &items, const char *displayName,
+                       const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt = nullptr);

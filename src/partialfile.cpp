@@ -55,6 +55,11 @@ std::FILE *openPartial(const QByteArray &path, bool ownerOnly)
     return std::fopen(path.constData(), "wbx");
 }
 
+std::FILE *reopenPartial(const QByteArray &path)
+{
+    return isLinkOrJunction(path) ? nullptr : std::fopen(path.constData(), "r+b");
+}
+
 #else
 
 bool isLinkOrJunction(const QByteArray &path)
@@ -107,6 +112,22 @@ std::FILE *openPartial(const QByteArray &path, bool ownerOnly)
             return nullptr;
     }
     return nullptr;
+}
+
+// The file left by an earlier write, locked as a new one would be; never a link.
+std::FILE *reopenPartial(const QByteArray &path)
+{
+    const int descriptor = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    struct stat opened;
+    std::FILE *stream = ::fstat(descriptor, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                                ::flock(descriptor, LOCK_EX | LOCK_NB) == 0
+                            ? ::fdopen(descriptor, "r+b")
+                            : nullptr;
+    if (!stream)
+        ::close(descriptor);
+    return stream;
 }
 
 #endif
@@ -176,11 +197,63 @@ std::unique_ptr<PartialFile> PartialFile::create(const QByteArray &targetPath, b
     return std::unique_ptr<PartialFile>(new PartialFile(targetPath, std::move(partialPath), stream));
 }
 
+std::unique_ptr<PartialFile> PartialFile::reopen(const QByteArray &targetPath)
+{
+    if (isReadOnly(targetPath) || passesThroughLink(targetPath))
+        return nullptr;
+    QByteArray partialPath = targetPath + partialFileSuffix;
+    std::FILE *stream = reopenPartial(partialPath);
+    if (!stream)
+        return nullptr;
+    std::unique_ptr<PartialFile> file(new PartialFile(targetPath, std::move(partialPath), stream));
+    if (std::fseek(stream, 0, SEEK_END) != 0 || (file->bytesWritten = std::ftell(stream)) < 0)
+        return nullptr;
+    return file;
+}
+
+bool PartialFile::commitFinished(const QByteArray &targetPath)
+{
+    return !isReadOnly(targetPath) && renameOver(targetPath + partialFileSuffix, targetPath);
+}
+
 bool PartialFile::write(const char *data, std::size_t size)
 {
     if (size > 0 && std::fwrite(data, 1, size, stream) != size)
         writeFailed = true;
+    bytesWritten += qint64(size);
     return !writeFailed;
+}
+
+bool PartialFile::truncate()
+{
+    bytesWritten = 0;
+    writeFailed = std::fflush(stream) != 0 || std::fseek(stream, 0, SEEK_SET) != 0;
+#ifdef Q_OS_WIN
+    writeFailed = writeFailed || _chsize_s(_fileno(stream), 0) != 0;
+#else
+    writeFailed = writeFailed || ::ftruncate(fileno(stream), 0) != 0;
+#endif
+    return !writeFailed;
+}
+
+bool PartialFile::finish()
+{
+    const bool written = !writeFailed && std::fflush(stream) == 0 && !std::ferror(stream);
+    if (!written) {
+        discard();
+        return false;
+    }
+    const bool closed = std::fclose(stream) == 0;
+    stream = nullptr;
+    if (!closed)
+        std::remove(partialPath.constData());
+    return closed;
+}
+
+void PartialFile::keep()
+{
+    std::fclose(stream);
+    stream = nullptr;
 }
 
 bool PartialFile::commit(bool syncToDisk)

@@ -10,7 +10,8 @@
 // partialFileSuffix. The target is replaced by a rename only on commit(); a
 // partial file that is destroyed uncommitted is removed, so a failed or
 // interrupted write never touches the target. A partial file that a crash left
-// behind is removed by the next write of the same target.
+// behind is removed by the next fresh write of the same target, or continued by
+// reopen() where its download can be resumed.
 class PartialFile
 {
 public:
@@ -25,6 +26,15 @@ public:
     // is readable by its owner alone from the moment it exists.
     static std::unique_ptr<PartialFile> create(const QByteArray &targetPath, bool ownerOnly = false);
 
+    // The partial file an earlier write left behind, open at its end so that the
+    // write continues it. Null when there is none, it is not a plain file (a link
+    // is never followed), another process writes it, or the target may not be
+    // replaced.
+    static std::unique_ptr<PartialFile> reopen(const QByteArray &targetPath);
+
+    // Renames a partial file that finish() completed over its target.
+    static bool commitFinished(const QByteArray &targetPath);
+
     bool write(const char *data, std::size_t size);
 
     // Flushes and closes the file and renames it over the target. With
@@ -32,7 +42,18 @@ public:
     // a power cut can leave an empty target.
     bool commit(bool syncToDisk = false);
 
+    // Empties the file, for a write that has to start again from its first byte.
+    bool truncate();
+
+    // Flushes and closes the complete file and leaves it beside the target, for a
+    // commitFinished() later: files fetched side by side are put in place in order.
+    bool finish();
+
+    // Closes the file and leaves it on disk, for a download to be resumed later.
+    void keep();
+
     const QByteArray &path() const { return partialPath; }
+    qint64 size() const { return bytesWritten; }
 
 private:
     PartialFile(QByteArray targetPath, QByteArray partialPath, std::FILE *stream);
@@ -41,6 +62,7 @@ private:
     QByteArray targetPath;
     QByteArray partialPath;
     std::FILE *stream;
+    qint64 bytesWritten = 0;
     bool writeFailed = false;
 };
 

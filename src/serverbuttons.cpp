@@ -101,22 +101,15 @@ void MainWindow::serverAction(quint16 id)
     // Each file is recorded as it commits, so that a failure or a kill later in the
     // install neither fetches it nor runs its action again. config.xml is saved
     // at once after an action, else at most once a second and at the end.
-    ConfigRecorder recorder(*launcherState);
+    std::vector<FetchItem> items;
+    std::vector<FileEntry *> files;
     for (const auto &[name, file] : pending) {
-        FileDownloader downloader;
-        downloader.progressBar = form->action_progressBar;
-        downloader.statusLabel = form->label_status;
-        const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "clientes/", file->name,
-                                             "clientes/" + file->name, server.name.constData(), file->check);
-        if (result != FetchResult::Stored) {
-            // A cancel comes from a closing window: no box.
-            if (result == FetchResult::Failed)
-                showErrorMessage(this,
-                                 QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
-            recorder.save();
-            form->frame_buttons->setEnabled(true);
-            return;
-        }
+        items.push_back({file->name, "clientes/" + file->name, file->check});
+        files.push_back(file);
+    }
+    ConfigRecorder recorder(*launcherState);
+    const auto runActionAndRecord = [&](std::size_t index) {
+        FileEntry *file = files[index];
         const bool actionRan = file->function == "exec" || !file->cmd.isEmpty();
         if (file->function == "exec")
             platform().startProgram("clientes", file->name, file->value);
@@ -124,6 +117,20 @@ void MainWindow::serverAction(quint16 id)
             platform().runCommandLine(file->cmd);
         file->installedVersion = file->lastVersion;
         recorder.changed(actionRan);
+    };
+    FileDownloader downloader;
+    downloader.progressBar = form->action_progressBar;
+    downloader.statusLabel = form->label_status;
+    const FetchResult result = fetchFiles(downloader, launcherState->downloadPath, "clientes/", items,
+                                          server.name.constData(), runActionAndRecord);
+    if (result != FetchResult::Stored) {
+        // A cancel comes from a closing window: no box.
+        if (result == FetchResult::Failed)
+            showErrorMessage(this,
+                             QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
+        recorder.save();
+        form->frame_buttons->setEnabled(true);
+        return;
     }
 
     recorder.save();

@@ -112,19 +112,19 @@ FetchResult MainWindow::updateImages()
         form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
         return FetchResult::Failed;
     }
+    std::vector<FetchItem> items;
+    for (const auto &[name, image] : launcherState->images)
+        items.push_back({image.name, "imagens/" + image.name, image.check});
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
-    for (const auto &[name, image] : launcherState->images) {
-        const FetchResult result = fetchFile(downloader, launcherState->downloadPath, "imagens/", image.name,
-                                             "imagens/" + image.name, "Imagem", image.check);
-        if (result != FetchResult::Stored) {
-            // The version stays, so the next start fetches every picture again.
-            if (result == FetchResult::Failed)
-                form->label_status->setText(
-                    QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
-            return result;
-        }
+    const FetchResult result =
+        fetchFiles(downloader, launcherState->downloadPath, "imagens/", items, "Imagem", [](std::size_t) {});
+    if (result != FetchResult::Stored) {
+        // The version stays, so the next start fetches every picture again.
+        if (result == FetchResult::Failed)
+            form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
+        return result;
     }
     launcherState->imagesInstalledVersion = launcherState->imagesLastVersion;
     launcherState->saveConfigOrTell();
@@ -143,20 +143,21 @@ FetchResult MainWindow::updateLauncher()
         form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
         return FetchResult::Failed;
     }
+    // The new build first, then its files, as the list names them.
+    std::vector<FetchItem> items{{"launcher.exe", "newLauncher.exe", launcherState->launcherBuildCheck}};
+    for (const QByteArray &name : launcherState->launcherFiles)
+        items.push_back({name, name, launcherState->launcherFileChecks[name]});
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
-    FetchResult result = fetchFile(downloader, launcherState->downloadPath, "launcher/", "launcher.exe",
-                                   "newLauncher.exe", "Launcher", launcherState->launcherBuildCheck);
+    std::size_t stoppedAt = 0;
+    const FetchResult result = fetchFiles(
+        downloader, launcherState->downloadPath, "launcher/", items, "Launcher", [](std::size_t) {},
+        &stoppedAt);
     if (result == FetchResult::Failed)
-        form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
-    for (auto name = launcherState->launcherFiles.begin();
-         result == FetchResult::Stored && name != launcherState->launcherFiles.end(); ++name) {
-        result = fetchFile(downloader, launcherState->downloadPath, "launcher/", *name, *name, "Launcher",
-                           launcherState->launcherFileChecks[*name]);
-        if (result == FetchResult::Failed)
-            form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher"));
-    }
+        form->label_status->setText(stoppedAt == 0
+                                        ? QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher")
+                                        : QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher"));
     if (result != FetchResult::Stored)
         return result;
 

@@ -3,6 +3,7 @@
 
 #include "buildconfig.h"
 #include "filedownloader.h"
+#include "transferengine.h"
 #include "launcherscene.h"
 #include "launcherstate.h"
 #include "playertexts.h"
@@ -124,7 +125,7 @@ class FaultsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { FileDownloader::stallTimeoutSeconds = 1; }
+    void initTestCase() { TransferEngine::stallTimeoutSeconds = 1; }
 
     void everyPhaseSurvivesEveryFault_data()
     {

@@ -43,7 +43,7 @@ private slots:
         QCOMPARE(serverButton(scene, 1)->text(), QStringLiteral("Um (Instalar)"));
 
         scene.clickServer(1);
-        QCOMPARE(scene.requestedPaths().mid(1),
+        QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(1)),
                  QByteArrayList(
                      {"/clientes/A.exe", "/clientes/b.dat", "/clientes/data.pak", "/clientes/patch.exe"}));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/patch.exe")), QByteArray("body of patch.exe"));
@@ -77,16 +77,21 @@ private slots:
         QCOMPARE(scene.boxes.texts(),
                  QStringList({PlayerText::serverError(404), PlayerText::clientFileFailed}));
         QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
-        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/clientes/f1", "/clientes/f3"}));
+        // Fetched side by side, committed in order: f4 arrived but is not in place.
+        QCOMPARE(LauncherScene::sorted(scene.requestedPaths()),
+                 QByteArrayList(
+                     {"/clientes/f1", "/clientes/f3", "/clientes/f4", "/clientes/f5", "/launcher.xml"}));
         QVERIFY(config().contains("name=\"f2\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"1\""));
         QVERIFY(config().contains("name=\"f3\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""));
+        QVERIFY(config().contains("name=\"f4\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""));
+        QVERIFY(!QFile::exists(QStringLiteral("clientes/f4")));
         QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Instalar)"));
         QVERIFY(serverButton(scene, 2)->isEnabled());
 
         // The next click fetches from f3 on; f1's command does not run again.
         scene.publish(QStringLiteral("clientes/f3"), "f3");
         scene.clickServer(2);
-        QCOMPARE(scene.requestedPaths().mid(3),
+        QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(5)),
                  QByteArrayList({"/clientes/f3", "/clientes/f4", "/clientes/f5"}));
         QCOMPARE(scene.platform.calls, QByteArrayList{"run echo f1"});
         QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Jogar)"));
@@ -96,7 +101,7 @@ private slots:
         QVERIFY2(scene.boxes.texts().last().startsWith(QStringLiteral(
                      "Não há espaço livre suficiente no disco: são necessários 953674316407 MB")),
                  qPrintable(scene.boxes.texts().last()));
-        QCOMPARE(scene.requestedPaths().size(), 6);
+        QCOMPARE(scene.requestedPaths().size(), 8);
     }
 
     void playStartsOneMoreClientOnEveryClick()

@@ -112,9 +112,10 @@ private slots:
         scene.startLauncher();
 
         QCOMPARE(scene.boxes.texts(), QStringList{PlayerText::serverError(404)});
-        QCOMPARE(scene.requestedPaths(),
-                 QByteArrayList({"/launcher.xml", "/imagens/a.png", "/imagens/b.png"}));
+        QCOMPARE(LauncherScene::sorted(scene.requestedPaths()),
+                 QByteArrayList({"/imagens/a.png", "/imagens/b.png", "/imagens/c.png", "/launcher.xml"}));
         QCOMPARE(readFileBytes(QStringLiteral("imagens/a.png")), QByteArray("a"));
+        QVERIFY(!QFile::exists(QStringLiteral("imagens/c.png")));
         QVERIFY(readFileBytes(QStringLiteral("config.xml"))
                     .contains("<images installedVersion=\"\" lastVersion=\"7\""));
         QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));

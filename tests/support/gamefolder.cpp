@@ -1,5 +1,7 @@
 #include "gamefolder.h"
 
+#include "transferengine.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -11,6 +13,8 @@
 
 TemporaryGameFolder::TemporaryGameFolder() : previousWorkingDirectory(QDir::currentPath())
 {
+    // A test's server fails on purpose: its retries need not wait a player's pauses.
+    TransferEngine::retryPauseMs = 10;
     if (!folder.isValid() || !QDir::setCurrent(folder.path()))
         throw std::runtime_error("cannot enter a temporary game folder");
 }

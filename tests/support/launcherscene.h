@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <memory>
 
 // Receives the links that the launcher hands to the desktop.
@@ -54,6 +56,12 @@ public:
     }
     QString status() const;
     QByteArrayList requestedPaths() const;
+    // Files are fetched side by side: the order of their requests is not theirs.
+    static QByteArrayList sorted(QByteArrayList paths)
+    {
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
 
     TemporaryGameFolder folder;
     QTemporaryDir serverFolder;

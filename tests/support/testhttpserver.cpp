@@ -1,7 +1,9 @@
 #include "testhttpserver.h"
 
 #include <QDir>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +21,8 @@ QByteArray reasonPhrase(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 206:
+        return "Partial Content";
     case 301:
         return "Moved Permanently";
     case 302:
@@ -83,8 +87,13 @@ QByteArray TestHttpServer::url(const QByteArray &path) const
 
 void TestHttpServer::setReply(const QByteArray &path, const Reply &reply)
 {
+    setReplies(path, {reply});
+}
+
+void TestHttpServer::setReplies(const QByteArray &path, std::vector<Reply> sequence)
+{
     std::lock_guard<std::mutex> lock(mutex);
-    replies[path] = reply;
+    replies[path] = std::move(sequence);
 }
 
 std::vector<TestHttpServer::Request> TestHttpServer::requests() const
@@ -109,15 +118,16 @@ void TestHttpServer::acceptConnections()
     }
 }
 
-bool TestHttpServer::replyFor(const QByteArray &path, Reply &reply) const
+bool TestHttpServer::replyFor(const QByteArray &path, Reply &reply)
 {
     std::lock_guard<std::mutex> lock(mutex);
     const auto canned = replies.find(path);
-    if (canned != replies.end()) {
-        reply = canned->second;
-        return true;
-    }
-    return false;
+    if (canned == replies.end())
+        return false;
+    reply = canned->second.front();
+    if (canned->second.size() > 1)
+        canned->second.erase(canned->second.begin());
+    return true;
 }
 
 bool TestHttpServer::sendAll(int socket, const char *data, qint64 size)
@@ -150,9 +160,11 @@ void TestHttpServer::serveConnection(int socket)
     }
     const QByteArrayList requestLine = head.left(head.indexOf("\r\n")).split(' ');
     const QByteArray path = requestLine.value(1);
+    const QByteArray range = headerValue(head, "Range");
+    const QByteArray ifRange = headerValue(head, "If-Range");
     {
         std::lock_guard<std::mutex> lock(mutex);
-        seenRequests.push_back({path, headerValue(head, "User-Agent")});
+        seenRequests.push_back({path, headerValue(head, "User-Agent"), range, ifRange});
     }
 
     // A canned reply, or the folder's file streamed from disk, so that large files
@@ -164,6 +176,8 @@ void TestHttpServer::serveConnection(int socket)
         bodySize = reply.body.size();
     } else if (!rootFolder.isEmpty() && !path.contains("..") && file.open(QIODevice::ReadOnly)) {
         bodySize = file.size();
+        reply.etag = '"' + QByteArray::number(bodySize) + '-' +
+                     QByteArray::number(QFileInfo(file).lastModified().toMSecsSinceEpoch()) + '"';
     } else {
         reply.status = 404;
         // Like a real server's error page: HTML, and not well-formed XML.
@@ -175,27 +189,42 @@ void TestHttpServer::serveConnection(int socket)
     if (reply.neverAnswer) {
         waitUntilStopped();
     } else if (!reply.closeWithoutAnswer) {
+        // "bytes=N-" from a client that still has the file this answer would send.
+        qint64 offset = 0;
+        if (reply.status == 200 && reply.honourRange && range.startsWith("bytes=") && range.endsWith('-') &&
+            !reply.etag.isEmpty() && (ifRange.isEmpty() || ifRange == reply.etag)) {
+            offset = std::min(range.mid(6, range.size() - 7).toLongLong(), bodySize);
+            reply.status = 206;
+        }
         QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
-                             reasonPhrase(reply.status) + "\r\nConnection: close\r\n";
+                             reasonPhrase(reply.status) + "\r\nConnection: close\r\n" + reply.extraHeaders;
         if (reply.sendContentLength)
-            headers += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+            headers += "Content-Length: " + QByteArray::number(bodySize - offset) + "\r\n";
+        if (!reply.etag.isEmpty())
+            headers += "ETag: " + reply.etag + "\r\n";
+        if (reply.status == 206)
+            headers += "Content-Range: bytes " + QByteArray::number(offset) + '-' +
+                       QByteArray::number(bodySize - 1) + '/' + QByteArray::number(bodySize) + "\r\n";
         if (!reply.location.isEmpty())
             headers += "Location: " + reply.location + "\r\n";
         headers += "\r\n";
 
+        // The cut and the stall happen at a point of the file, counted from its
+        // first byte also in an answer to a range.
         qint64 limit = bodySize;
         if (reply.closeAfterBytes >= 0)
             limit = std::min(limit, reply.closeAfterBytes);
         if (reply.stallAfterBytes >= 0)
             limit = std::min(limit, reply.stallAfterBytes);
 
-        bool open = sendAll(socket, headers.constData(), headers.size());
+        bool open =
+            sendAll(socket, headers.constData(), headers.size()) && (!file.isOpen() || file.seek(offset));
         std::vector<char> fileChunk(file.isOpen() ? std::size_t(reply.chunkBytes) : 0);
-        for (qint64 offset = 0; open && offset < limit && !stopping; offset += reply.chunkBytes) {
-            if (offset > 0 && reply.chunkDelayMs > 0)
+        for (qint64 at = offset; open && at < limit && !stopping; at += reply.chunkBytes) {
+            if (at > offset && reply.chunkDelayMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));
-            const qint64 size = std::min<qint64>(reply.chunkBytes, limit - offset);
-            const char *chunk = reply.body.constData() + offset;
+            const qint64 size = std::min<qint64>(reply.chunkBytes, limit - at);
+            const char *chunk = reply.body.constData() + at;
             if (file.isOpen()) {
                 chunk = fileChunk.data();
                 open = file.read(fileChunk.data(), size) == size;

@@ -12,8 +12,9 @@
 
 // A small HTTP/1.1 server on 127.0.0.1 and a free port, on threads of its own so
 // that it answers while the test's thread is blocked in a transfer. It serves the
-// files of a folder, and for chosen paths misbehaves as a broken server or
-// network would. Every answer closes its connection.
+// files of a folder (with an ETag of their size and time, and byte ranges), and
+// for chosen paths misbehaves as a broken server or network would. Every answer
+// closes its connection.
 class TestHttpServer
 {
 public:
@@ -28,6 +29,9 @@ public:
         bool closeWithoutAnswer = false; // accept and read the request, then hang up
         int chunkBytes = 64 * 1024;      // the body is sent in pieces of this size ...
         int chunkDelayMs = 0;            // ... with this pause between them
+        QByteArray etag;                 // sent as ETag, and what If-Range must name for a 206
+        bool honourRange = true;         // answer "Range: bytes=N-" with 206 where If-Range agrees
+        QByteArray extraHeaders;         // whole header lines, e.g. "Retry-After: 1\r\n"
     };
 
     // A body sent in pieces of chunkBytes with a pause of delayMs between them.
@@ -43,6 +47,8 @@ public:
     struct Request {
         QByteArray path;
         QByteArray userAgent;
+        QByteArray range;
+        QByteArray ifRange;
     };
 
     // Serves the files below rootFolder (none when empty).
@@ -56,12 +62,14 @@ public:
     QByteArray url(const QByteArray &path) const;
 
     void setReply(const QByteArray &path, const Reply &reply);
+    // One reply per request, in turn; the last one answers every later request.
+    void setReplies(const QByteArray &path, std::vector<Reply> sequence);
     std::vector<Request> requests() const;
 
 private:
     void acceptConnections();
     void serveConnection(int socket);
-    bool replyFor(const QByteArray &path, Reply &reply) const;
+    bool replyFor(const QByteArray &path, Reply &reply);
     bool sendAll(int socket, const char *data, qint64 size);
     void waitUntilStopped();
 
@@ -71,7 +79,7 @@ private:
     std::atomic<bool> stopping{false};
     mutable std::mutex mutex;
     std::condition_variable stopped;
-    std::map<QByteArray, Reply> replies;
+    std::map<QByteArray, std::vector<Reply>> replies;
     std::vector<Request> seenRequests;
     std::vector<int> openSockets;
     std::vector<std::thread> connectionThreads;

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "launcherstate.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <memory>
+#include <vector>
+
+// What one request came to, after every try it was given.
+struct TransferOutcome {
+    enum class Kind {
+        Stored,          // in memory, or complete beside its target and waiting for commit()
+        HttpStatus,      // the server answered with another status than 200
+        TransferError,   // the connection failed: libcurl's code in transferError
+        StoreError,      // the body could not be written to disk
+        ContentMismatch, // the body differs from the size or SHA-256 it must have
+        BodyTooLarge,    // a body kept in memory grew past its limit
+        Cancelled,
+    };
+    Kind kind = Kind::Cancelled;
+    long httpStatus = 0;
+    int transferError = 0;
+    QByteArray errorText{};    // libcurl's own words about a transfer error
+    int retries = 0;           // tries after the first
+    bool alreadyThere = false; // the target already held the expected bytes: nothing was fetched
+};
+
+// One GET: the body kept in memory, or streamed to a partial file beside
+// localPath.
+struct TransferRequest {
+    QByteArray url;
+    QByteArray localPath;       // empty keeps the body in memory
+    qint64 maximumBodySize = 0; // for a body kept in memory; 0 for no limit
+    ContentCheck expected;      // size and SHA-256 a body for localPath must have
+};
+
+// Runs requests side by side on libcurl's multi interface, a few at a time over
+// shared connections, on the caller's thread: run() does a slice of the work and
+// returns, so that a window can keep its event loop turning in between. Nothing
+// here shows anything; each request ends in one outcome.
+//
+// A file request is resumed where an earlier one stopped (a closed window, a
+// crash, a cut connection) when its partial file and the validator of the answer
+// that began it are still beside the target; the server's answer to Range and
+// If-Range decides whether the kept bytes still count. Transient faults are
+// tried again a few times after growing pauses.
+class TransferEngine
+{
+public:
+    explicit TransferEngine(int maximumRunning = defaultMaximumRunning);
+    ~TransferEngine();
+    TransferEngine(const TransferEngine &) = delete;
+    TransferEngine &operator=(const TransferEngine &) = delete;
+
+    // Requests start in the order they were added. Returns the request's index.
+    std::size_t add(TransferRequest request);
+
+    // Works for at most about waitMs; false once every request has finished.
+    bool run(int waitMs);
+
+    bool isFinished(std::size_t index) const;
+    const TransferOutcome &outcome(std::size_t index) const;
+    const QByteArray &body(std::size_t index) const;
+
+    // Puts a stored file in place of its target.
+    bool commit(std::size_t index);
+
+    // Ends every unfinished request as Cancelled; partial files that can be
+    // resumed stay.
+    void cancel();
+    // Cancels the requests of every engine, for a program that is closing.
+    static void cancelAll();
+
+    qint64 bytesReceived() const { return receivedBytes; }
+    // Progress towards the files' sizes (from the request, else from the answers),
+    // counting bytes kept from earlier tries and files already there.
+    qint64 bytesStored() const;
+    qint64 bytesExpected() const;
+
+    static constexpr int defaultMaximumRunning = 6;
+    static constexpr int maximumRetries = 3;
+    // The pause before the first retry; it doubles for each further one.
+    static int retryPauseMs;
+    // A transfer that receives less than a kilobyte per second for this long
+    // fails with libcurl's time-out, rather than hanging.
+    static long stallTimeoutSeconds;
+    // A body kept in memory must arrive whole within this time.
+    static long memoryBodyTimeLimitSeconds;
+
+    struct Transfer;
+
+private:
+    void startDueTransfers();
+    void finishAttempt(Transfer &transfer, int result);
+    void end(Transfer &transfer, TransferOutcome::Kind kind);
+
+    std::vector<std::unique_ptr<Transfer>> transfers;
+    void *multi;
+    int maximumRunning;
+    int running = 0;
+    qint64 receivedBytes = 0;
+};
