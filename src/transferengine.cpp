@@ -267,6 +267,7 @@ bool TransferEngine::Transfer::start(CURLM *multi)
     bodyStarted = false;
     bodyToFile = false;
     continuedKeptBytes = false;
+    body.clear(); // a try that broke leaves no bytes in front of the next one's
     stop = Stop::None;
     announcedSize = -1;
     contentRangeStart = -1;
@@ -391,9 +392,12 @@ void TransferEngine::Transfer::beginBody()
     hash.reset();
     resumeFrom = 0;
     continuedKeptBytes = false;
+    const bool recorded = resumable;
     resumable = !validator.isEmpty() && std::max(expectedSize(), announcedSize) >= resumableSize &&
                 replaceFileContents(QFile::decodeName(resumeRecordPath(request.localPath)),
                                     resumeRecord(request, validator));
+    if (recorded && !resumable)
+        QFile::remove(QFile::decodeName(resumeRecordPath(request.localPath)));
 }
 
 size_t TransferEngine::Transfer::receive(const char *data, size_t size)
@@ -527,6 +531,8 @@ void TransferEngine::cancelAll()
 void TransferEngine::startDueTransfers()
 {
     const Clock::time_point now = Clock::now();
+    // One slice of hashing per run(), however many files wait for theirs.
+    bool hashed = false;
     for (const auto &owned : transfers) {
         Transfer &transfer = *owned;
         if (transfer.state == Transfer::State::Waiting && running < maximumRunning &&
@@ -536,7 +542,10 @@ void TransferEngine::startDueTransfers()
                 transfer.prepare();
             transfer.state = Transfer::State::Preparing;
         }
-        if (transfer.state != Transfer::State::Preparing || transfer.continueHashing())
+        if (transfer.state != Transfer::State::Preparing || (transfer.hashing && hashed))
+            continue;
+        hashed = hashed || transfer.hashing;
+        if (transfer.continueHashing())
             continue;
         if (transfer.outcome.alreadyThere)
             end(transfer, TransferOutcome::Kind::Stored);
@@ -554,6 +563,8 @@ void TransferEngine::startDueTransfers()
 void TransferEngine::finishAttempt(Transfer &transfer, int code)
 {
     const auto result = CURLcode(code);
+    curl_off_t elapsedUs = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_TOTAL_TIME_T, &elapsedUs);
     long status = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
     curl_off_t retryAfter = 0;
@@ -587,7 +598,11 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
         break;
     case Transfer::Stop::None:
         if (result != CURLE_OK) {
-            retry = isTransientError(result);
+            // A body kept in memory that took its whole time limit would take it
+            // again: only a stall or a broken connection is worth another try.
+            const bool tookTimeLimit = !transfer.isFile() && result == CURLE_OPERATION_TIMEDOUT &&
+                                       elapsedUs >= memoryBodyTimeLimitSeconds * 1000000 - 100000;
+            retry = isTransientError(result) && !tookTimeLimit;
             transfer.outcome.transferError = result;
             transfer.outcome.errorText = transfer.errorText;
         } else if (status == 416 && transfer.resumeFrom > 0) {

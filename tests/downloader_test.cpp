@@ -395,6 +395,7 @@ private slots:
         QTest::addColumn<int>("requests");
         QTest::addColumn<QString>("box");
         QTest::addColumn<int>("atLeastMs");
+        QTest::addColumn<QByteArray>("localPath"); // empty keeps the body in memory
 
         const auto status = [](int code, const QByteArray &headers = QByteArray()) {
             TestHttpServer::Reply reply;
@@ -402,21 +403,23 @@ private slots:
             reply.extraHeaders = headers;
             return reply;
         };
-        TestHttpServer::Reply hangUp;
-        hangUp.closeWithoutAnswer = true;
+        TestHttpServer::Reply cut = slowBody(3000, 1000, 0);
+        cut.closeAfterBytes = 1500;
         const TestHttpServer::Reply served = slowBody(10, 10, 0);
 
+        const QByteArray file = "f.dat";
         QTest::newRow("503 twice") << std::vector{status(503), status(503), served} << 10 << 3 << QString()
-                                   << 0;
-        QTest::newRow("connection closed") << std::vector{hangUp, served} << 10 << 2 << QString() << 0;
+                                   << 0 << file;
+        QTest::newRow("a body in memory cut off")
+            << std::vector{cut, slowBody(3000, 1000, 0)} << 10 << 2 << QString() << 0 << QByteArray();
         QTest::newRow("500 every time, pauses of 100, 200, 400 ms")
-            << std::vector{status(500)} << 100 << 4 << PlayerText::serverError(500) << 700;
+            << std::vector{status(500)} << 100 << 4 << PlayerText::serverError(500) << 700 << file;
         QTest::newRow("Retry-After of a second")
-            << std::vector{status(429, "Retry-After: 1\r\n"), served} << 10 << 2 << QString() << 1000;
+            << std::vector{status(429, "Retry-After: 1\r\n"), served} << 10 << 2 << QString() << 1000 << file;
         QTest::newRow("404 at once") << std::vector{status(404)} << 1000 << 1 << PlayerText::serverError(404)
-                                     << 0;
+                                     << 0 << file;
         QTest::newRow("403 at once") << std::vector{status(403)} << 1000 << 1 << PlayerText::serverError(403)
-                                     << 0;
+                                     << 0 << file;
     }
 
     void transientFaultsAreRetried()
@@ -426,6 +429,7 @@ private slots:
         QFETCH(int, requests);
         QFETCH(QString, box);
         QFETCH(int, atLeastMs);
+        QFETCH(QByteArray, localPath);
         TemporaryGameFolder folder;
         TransferEngine::retryPauseMs = pauseMs;
         BoxRecorder boxes;
@@ -433,10 +437,12 @@ private slots:
         server.setReplies("/f", replies);
 
         FileDownloader downloader;
-        downloader.localPath = "f.dat";
+        downloader.localPath = localPath;
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(downloader.downloadFile(server.url("/f").constData(), "Jogo"), box.isEmpty());
+        if (localPath.isEmpty())
+            QCOMPARE(downloader.buffer, replies.back().body);
         QVERIFY2(clock.elapsed() >= atLeastMs && clock.elapsed() < atLeastMs + 900,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(int(server.requests().size()), requests);

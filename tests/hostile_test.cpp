@@ -117,7 +117,7 @@ std::vector<Misbehaviour> misbehaviours()
                       },
                       false,
                       {transferError(28), listNotFetched},
-                      requestedTimes(4, "/launcher.xml"),
+                      {"/launcher.xml"}, // its whole time limit: no passing fault
                       "Um (Jogar)",
                       true});
     trials.push_back({"a client file trickled below a kilobyte per second",
