@@ -376,7 +376,7 @@ private slots:
             QCOMPARE(requests[at].range.isEmpty(), rangeRequests[int(at)] == 0);
             if (rangeRequests[int(at)])
                 QCOMPARE(requests[at].ifRange, replies.front().etag);
-            const qint64 from = requests[at].range.mid(6).chopped(1).toLongLong();
+            const qint64 from = requests[at].range.mid(6).split('-').value(0).toLongLong();
             const TestHttpServer::Reply &answer = replies[std::min(at, replies.size() - 1)];
             if (answer.status == 200) {
                 const bool ranged = from > 0 && answer.honourRange && answer.etag == requests[at].ifRange;

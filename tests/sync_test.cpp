@@ -148,8 +148,8 @@ private slots:
         QCOMPARE(scene.boxes.boxes.front().icon, MessageBoxRequest::Icon::Information);
         QCOMPARE(scene.boxes.boxes.front().title, QStringLiteral("Atualizar Launcher"));
         QCOMPARE(scene.boxes.boxes.front().text, fromUtf8(infoText));
-        QCOMPARE(scene.requestedPaths(),
-                 QByteArrayList({"/launcher.xml", "/launcher/launcher.exe", "/launcher/extra.dll"}));
+        QCOMPARE(LauncherScene::sorted(scene.requestedPaths()),
+                 QByteArrayList({"/launcher.xml", "/launcher/extra.dll", "/launcher/launcher.exe"}));
         QCOMPARE(readFileBytes(QStringLiteral("newLauncher.exe")), QByteArray("new build"));
         QCOMPARE(readFileBytes(QStringLiteral("extra.dll")), QByteArray("extra"));
         const QFileDevice::Permissions runnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
