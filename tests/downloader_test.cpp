@@ -495,7 +495,12 @@ private slots:
                  FetchResult::Stored);
         QCOMPARE(committed, (std::vector<std::size_t>{0, 1, 2}));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/c")), large.body);
-        QCOMPARE(server.requests().back().range, "bytes=" + QByteArray::number(kept) + '-');
+        QByteArrayList rangesOfC;
+        for (const TestHttpServer::Request &request : server.requests()) {
+            if (request.path == "/clientes/c")
+                rangesOfC << request.range;
+        }
+        QCOMPARE(rangesOfC, QByteArrayList({"", "bytes=" + QByteArray::number(kept) + '-'}));
         QCOMPARE(QDir(QStringLiteral("clientes")).entryList(QDir::Files),
                  (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
     }
