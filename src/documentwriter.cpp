@@ -116,6 +116,8 @@ void writeCheck(LayoutWriter &writer, const ContentCheck &check)
         writer.attribute("size", check.size);
     if (!check.sha256.isEmpty())
         writer.attribute("sha256", check.sha256);
+    if (!check.chunkIndexSha256.isEmpty())
+        writer.attribute("chunks", check.chunkIndexSha256);
 }
 
 void writeLauncher(LayoutWriter &writer, const LauncherState &state, bool config)

@@ -1,8 +1,10 @@
 #include "fetchfile.h"
 
+#include "chunkpatch.h"
 #include "filedownloader.h"
 #include "messages.h"
 #include "names.h"
+#include "partialfile.h"
 #include "transferengine.h"
 
 #include <QFile>
@@ -35,30 +37,97 @@ void showRefusedNameMessage(QWidget *parent, const QByteArray &name)
                                  QString::fromLatin1("\". Por favor contate o suporte"));
 }
 
+namespace {
+
+// How an item comes to lie complete beside its target.
+enum class Arrival { Transfer, Patched, AlreadyThere };
+
+bool publishedInChunks(const FetchItem &item)
+{
+    return !item.expected.chunkIndexSha256.isEmpty() && !item.expected.size.isEmpty() &&
+           !item.expected.sha256.isEmpty();
+}
+
+// The new version built from the chunks the player lacks; Unavailable sends the
+// item to a whole download.
+ChunkPatch::Result patchInChunks(FileDownloader &downloader, const QByteArray &downloadPath,
+                                 const FetchItem &item, const char *displayName)
+{
+    ChunkPatch patch(downloadPath, item.localPath, item.expected);
+    ChunkPatch::Result result = ChunkPatch::Result::Working;
+    downloader.drive(
+        displayName,
+        [&] {
+            result = patch.run(20);
+            return result == ChunkPatch::Result::Working;
+        },
+        [&] {
+            return FileDownloader::Progress{patch.bytesWritten(), patch.fileSize(), patch.bytesReceived()};
+        });
+    if (result == ChunkPatch::Result::Working) // the window cancelled between two slices
+        result = ChunkPatch::Result::Cancelled;
+    return result;
+}
+
+} // namespace
+
 FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
                        const std::vector<FetchItem> &items, const char *displayName,
                        const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt)
 {
+    if (stoppedAt)
+        *stoppedAt = 0;
     // Items up to the first refused name are fetched; that one fails in its turn.
+    // Files published in chunks are patched first, one after the other; the
+    // rest are fetched side by side.
     TransferEngine engine;
-    std::size_t fetched = 0;
-    for (; fetched < items.size(); ++fetched) {
-        const FetchItem &item = items[fetched];
+    std::vector<Arrival> arrivals;
+    std::vector<std::size_t> requests;
+    for (const FetchItem &item : items) {
         // A file stored in the game folder itself must not be one of the launcher's own.
         const bool refused =
             item.localPath == item.name ? !isLauncherFileName(item.name) : !isSafeRelativeName(item.name);
         if (refused)
             break;
-        engine.add({downloadUrl(downloadPath, folder, item.name), item.localPath, 0, item.expected});
+        Arrival arrival = Arrival::Transfer;
+        if (publishedInChunks(item)) {
+            switch (patchInChunks(downloader, downloadPath, item, displayName)) {
+            case ChunkPatch::Result::Built:
+                arrival = Arrival::Patched;
+                break;
+            case ChunkPatch::Result::AlreadyThere:
+                arrival = Arrival::AlreadyThere;
+                break;
+            case ChunkPatch::Result::Cancelled:
+                return FetchResult::Cancelled;
+            default:
+                break;
+            }
+        }
+        arrivals.push_back(arrival);
+        requests.push_back(
+            arrival == Arrival::Transfer
+                ? engine.add({downloadUrl(downloadPath, folder, item.name), item.localPath, 0, item.expected})
+                : 0);
     }
+    const std::size_t fetched = arrivals.size();
 
     std::size_t committed = 0;
     bool commitFailed = false;
     const auto commitInOrder = [&] {
-        for (; committed < fetched && engine.isFinished(committed); ++committed) {
-            if (engine.outcome(committed).kind != TransferOutcome::Kind::Stored)
-                return false;
-            if (!engine.commit(committed)) {
+        for (; committed < fetched; ++committed) {
+            const std::size_t request = requests[committed];
+            if (arrivals[committed] == Arrival::Transfer) {
+                if (!engine.isFinished(request))
+                    return true;
+                if (engine.outcome(request).kind != TransferOutcome::Kind::Stored)
+                    return false;
+            }
+            const bool inPlace = arrivals[committed] == Arrival::AlreadyThere ||
+                                 (arrivals[committed] == Arrival::Patched
+                                      ? PartialFile::commitFinished(items[committed].localPath)
+                                      : engine.commit(request));
+            if (!inPlace) {
                 commitFailed = true;
                 return false;
             }
@@ -82,6 +151,6 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         downloader.showFailure({TransferOutcome::Kind::StoreError});
         return FetchResult::Failed;
     }
-    downloader.showFailure(engine.outcome(committed));
+    downloader.showFailure(engine.outcome(requests[committed]));
     return downloader.wasCancelled() ? FetchResult::Cancelled : FetchResult::Failed;
 }

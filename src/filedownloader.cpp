@@ -19,26 +19,39 @@ void FileDownloader::cancelRunningTransfers()
     TransferEngine::cancelAll();
 }
 
-void FileDownloader::drive(TransferEngine &engine, const char *name, const std::function<bool()> &afterSlice)
+void FileDownloader::drive(const char *name, const std::function<bool()> &slice,
+                           const std::function<Progress()> &progress)
 {
-    // A slice of transfer work, then the window's events: the window never waits
-    // longer than a slice for its turn.
-    constexpr int sliceMs = 20;
     displayName = name;
     cancelled = false;
     bodyTooLarge = false;
     lastUpdateMs = 0;
     lastUpdateBytes = 0;
     transferStartMs = currentTimeMs();
-    runningEngine = &engine;
     bool unfinished = true;
     while (unfinished && !cancelled) {
-        unfinished = engine.run(sliceMs);
-        showProgress(engine.bytesStored(), engine.bytesExpected(), engine.bytesReceived());
+        unfinished = slice();
+        const Progress now = progress();
+        showProgress(now.stored, now.expectedTotal, now.received);
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (!afterSlice())
-            break;
     }
+}
+
+void FileDownloader::drive(TransferEngine &engine, const char *name, const std::function<bool()> &afterSlice)
+{
+    // A slice of transfer work, then the window's events: the window never waits
+    // longer than a slice for its turn.
+    constexpr int sliceMs = 20;
+    runningEngine = &engine;
+    drive(
+        name,
+        [&] {
+            const bool unfinished = engine.run(sliceMs);
+            return afterSlice() && unfinished;
+        },
+        [&] {
+            return Progress{engine.bytesStored(), engine.bytesExpected(), engine.bytesReceived()};
+        });
     runningEngine = nullptr;
 }
 

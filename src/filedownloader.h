@@ -37,6 +37,16 @@ public:
     // false, with the event loop and the progress display alive in between.
     void drive(TransferEngine &engine, const char *name, const std::function<bool()> &afterSlice);
 
+    struct Progress {
+        qint64 stored;
+        qint64 expectedTotal;
+        qint64 received;
+    };
+    // Runs slices of work until one returns false or the window cancels, showing
+    // progress() and turning the event loop after each.
+    void drive(const char *name, const std::function<bool()> &slice,
+               const std::function<Progress()> &progress);
+
     // The box for an outcome that is not Stored; none for a cancel or a body over
     // maximumBodySize.
     void showFailure(const TransferOutcome &outcome);

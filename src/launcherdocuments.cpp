@@ -44,7 +44,8 @@ void takeIfPresent(const pugi::xml_node &node, const char *name, QByteArray &fie
 
 ContentCheck readCheck(const pugi::xml_node &node)
 {
-    return ContentCheck{attributeBytes(node, "size"), attributeBytes(node, "sha256")};
+    return ContentCheck{attributeBytes(node, "size"), attributeBytes(node, "sha256"),
+                        attributeBytes(node, "chunks")};
 }
 
 void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
@@ -84,11 +85,13 @@ enum FileAttribute {
     LastVersion,
     Size,
     Sha256,
+    ChunkIndexSha256,
     Dropped,
     Count
 };
 constexpr const char *fileAttributeNames[Count] = {
-    "name", "function", "value", "cmd", "installedVersion", "lastVersion", "size", "sha256", "dropped"};
+    "name",        "function", "value",  "cmd",    "installedVersion",
+    "lastVersion", "size",     "sha256", "chunks", "dropped"};
 
 std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
 {
@@ -131,7 +134,7 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server, Document
             std::strcmp(attributes[InstalledVersion].value(), attributes[LastVersion].value()) == 0
                 ? file.lastVersion
                 : bytes(InstalledVersion);
-    file.check = ContentCheck{bytes(Size), bytes(Sha256)};
+    file.check = ContentCheck{bytes(Size), bytes(Sha256), bytes(ChunkIndexSha256)};
     // config.xml remembers what the last list dropped; a list names what it has.
     file.dropped = kind == DocumentKind::Config && bytes(Dropped) == "1";
 }

@@ -17,6 +17,9 @@ class QWidget;
 struct ContentCheck {
     QByteArray size;
     QByteArray sha256;
+    // The SHA-256 of the file's chunk index, where the release publishes the file
+    // in chunks as well: an update then fetches only the chunks it lacks.
+    QByteArray chunkIndexSha256{};
 };
 
 struct FileEntry {

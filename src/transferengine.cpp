@@ -486,6 +486,11 @@ const QByteArray &TransferEngine::body(std::size_t index) const
     return transfers.at(index)->body;
 }
 
+QByteArray TransferEngine::takeBody(std::size_t index)
+{
+    return std::move(transfers.at(index)->body);
+}
+
 bool TransferEngine::commit(std::size_t index)
 {
     Transfer &transfer = *transfers.at(index);
@@ -513,6 +518,9 @@ void TransferEngine::end(Transfer &transfer, TransferOutcome::Kind kind)
 
 void TransferEngine::cancel()
 {
+    cancelled = cancelled || std::any_of(transfers.begin(), transfers.end(), [](const auto &transfer) {
+                    return transfer->state != Transfer::State::Finished;
+                });
     for (const auto &transfer : transfers) {
         if (transfer->state == Transfer::State::Finished)
             continue;

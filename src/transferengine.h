@@ -63,6 +63,8 @@ public:
     bool isFinished(std::size_t index) const;
     const TransferOutcome &outcome(std::size_t index) const;
     const QByteArray &body(std::size_t index) const;
+    // The body, leaving none behind, for a caller that keeps many.
+    QByteArray takeBody(std::size_t index);
 
     // Puts a stored file in place of its target.
     bool commit(std::size_t index);
@@ -72,6 +74,7 @@ public:
     void cancel();
     // Cancels the requests of every engine, for a program that is closing.
     static void cancelAll();
+    bool wasCancelled() const { return cancelled; }
 
     qint64 bytesReceived() const { return receivedBytes; }
     // Progress towards the files' sizes (from the request, else from the answers),
@@ -101,4 +104,5 @@ private:
     int maximumRunning;
     int running = 0;
     qint64 receivedBytes = 0;
+    bool cancelled = false;
 };

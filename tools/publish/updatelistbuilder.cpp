@@ -1,5 +1,6 @@
 #include "updatelistbuilder.h"
 
+#include "chunkpublisher.h"
 #include "names.h"
 #include "releasedescription.h"
 #include "sha256.h"
@@ -176,6 +177,13 @@ private:
                     return false;
                 file.lastVersion = check->sha256.left(versionDigits);
                 file.check = *check;
+                if (check->size.toLongLong() >= chunkedFileThreshold) {
+                    const std::optional<QByteArray> index = publishInChunks(
+                        release.path(), release.filePath(QStringLiteral("clientes/") + path), error);
+                    if (!index)
+                        return false;
+                    file.check.chunkIndexSha256 = *index;
+                }
             }
         }
         for (const auto &[name, arguments] : description.execArgs) {

@@ -1,5 +1,6 @@
 #include "updatelistcheck.h"
 
+#include "chunkpublisher.h"
 #include "names.h"
 #include "updatelistbuilder.h"
 
@@ -97,6 +98,15 @@ private:
             ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
             findings
                 << QStringLiteral("%1: %2 não confere com o tamanho ou o sha256 da lista").arg(where, path);
+        const QByteArray chunks = node.attribute("chunks").value();
+        if (chunks.isEmpty())
+            return;
+        const QString problem =
+            !hex.match(QString::fromLatin1(chunks)).hasMatch() || sha256.isEmpty() || size.isEmpty()
+                ? QStringLiteral("chunks sem size e sha256, ou sem 64 dígitos hexadecimais")
+                : verifyChunks(releaseFolder, chunks, size, sha256);
+        if (!problem.isEmpty())
+            findings << QStringLiteral("%1: %2: %3").arg(where, path, problem);
     }
 
     void checkLauncher(const pugi::xml_node &launcher)

@@ -1,0 +1,133 @@
+#include "chunkindex.h"
+
+#include <QtEndian>
+
+#include <zstd.h>
+
+#include <cstring>
+
+namespace {
+
+const char indexMagic[4] = {'L', 'C', 'X', '1'};
+constexpr int headerSize = 4 + 3 * 4 + 8 + 4;
+constexpr int entrySize = 16 + 4 + 4;
+// No release holds a file of more than 16 million chunks (a terabyte).
+constexpr std::uint32_t maximumChunks = 1u << 24;
+
+template <typename T> void append(QByteArray &bytes, T value)
+{
+    char raw[sizeof(T)];
+    qToLittleEndian(value, raw);
+    bytes.append(raw, int(sizeof(T)));
+}
+
+template <typename T> T read(const char *at)
+{
+    return qFromLittleEndian<T>(at);
+}
+
+} // namespace
+
+QByteArray ChunkIndex::serialize() const
+{
+    QByteArray raw;
+    raw.reserve(headerSize + entrySize * int(chunks.size()));
+    raw.append(indexMagic, 4);
+    append(raw, parameters.minimum);
+    append(raw, parameters.average);
+    append(raw, parameters.maximum);
+    append(raw, quint64(fileSize));
+    append(raw, quint32(chunks.size()));
+    for (const IndexedChunk &chunk : chunks) {
+        raw.append(reinterpret_cast<const char *>(chunk.hash.data()), int(chunk.hash.size()));
+        append(raw, chunk.size);
+        append(raw, chunk.storedSize);
+    }
+    QByteArray compressed(int(ZSTD_compressBound(std::size_t(raw.size()))), Qt::Uninitialized);
+    const std::size_t written = ZSTD_compress(compressed.data(), std::size_t(compressed.size()),
+                                              raw.constData(), std::size_t(raw.size()), 19);
+    compressed.resize(ZSTD_isError(written) ? 0 : int(written));
+    return compressed;
+}
+
+std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published)
+{
+    const unsigned long long rawSize =
+        ZSTD_getFrameContentSize(published.constData(), std::size_t(published.size()));
+    if (rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN || rawSize < headerSize ||
+        rawSize > headerSize + quint64(entrySize) * maximumChunks)
+        return std::nullopt;
+    QByteArray raw(int(rawSize), Qt::Uninitialized);
+    const std::size_t read = ZSTD_decompress(raw.data(), std::size_t(raw.size()), published.constData(),
+                                             std::size_t(published.size()));
+    if (ZSTD_isError(read) || read != rawSize || std::memcmp(raw.constData(), indexMagic, 4) != 0)
+        return std::nullopt;
+
+    ChunkIndex index;
+    const char *at = raw.constData() + 4;
+    index.parameters.minimum = ::read<quint32>(at);
+    index.parameters.average = ::read<quint32>(at + 4);
+    index.parameters.maximum = ::read<quint32>(at + 8);
+    index.fileSize = qint64(::read<quint64>(at + 12));
+    const quint32 count = ::read<quint32>(at + 20);
+    if (!index.parameters.isValid() || quint64(raw.size()) != headerSize + quint64(entrySize) * count)
+        return std::nullopt;
+    at = raw.constData() + headerSize;
+    qint64 total = 0;
+    index.chunks.resize(count);
+    for (IndexedChunk &chunk : index.chunks) {
+        std::memcpy(chunk.hash.data(), at, chunk.hash.size());
+        chunk.size = ::read<quint32>(at + 16);
+        chunk.storedSize = ::read<quint32>(at + 20);
+        if (chunk.size == 0 || chunk.size > index.parameters.maximum || chunk.storedSize == 0 ||
+            chunk.storedSize > chunk.size)
+            return std::nullopt;
+        total += chunk.size;
+        at += entrySize;
+    }
+    if (total != index.fileSize)
+        return std::nullopt;
+    return index;
+}
+
+QByteArray chunkPath(const ChunkHash &hash)
+{
+    const QByteArray hex = chunkHashHex(hash);
+    return "chunks/" + hex.left(2) + '/' + hex;
+}
+
+QByteArray chunkIndexPath(const QByteArray &indexSha256)
+{
+    const QByteArray hex = indexSha256.toLower();
+    return "chunks/" + hex.left(2) + '/' + hex + ".idx";
+}
+
+QByteArray storeChunk(const char *data, std::size_t size)
+{
+    QByteArray compressed(int(ZSTD_compressBound(size)), Qt::Uninitialized);
+    const std::size_t written =
+        ZSTD_compress(compressed.data(), std::size_t(compressed.size()), data, size, 3);
+    if (ZSTD_isError(written) || written >= size)
+        return QByteArray(data, int(size));
+    compressed.resize(int(written));
+    return compressed;
+}
+
+std::optional<QByteArray> restoreChunk(const QByteArray &stored, const IndexedChunk &chunk)
+{
+    if (quint32(stored.size()) != chunk.storedSize)
+        return std::nullopt;
+    QByteArray bytes;
+    if (chunk.storedSize == chunk.size) {
+        bytes = stored;
+    } else {
+        bytes.resize(int(chunk.size));
+        const std::size_t read = ZSTD_decompress(bytes.data(), std::size_t(bytes.size()), stored.constData(),
+                                                 std::size_t(stored.size()));
+        if (ZSTD_isError(read) || read != chunk.size)
+            return std::nullopt;
+    }
+    if (chunkHashOf(bytes.constData(), std::size_t(bytes.size())) != chunk.hash)
+        return std::nullopt;
+    return bytes;
+}

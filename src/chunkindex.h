@@ -1,0 +1,38 @@
+#pragma once
+
+#include "contentchunker.h"
+
+#include <QByteArray>
+
+#include <optional>
+#include <vector>
+
+// One chunk of a published file, in file order.
+struct IndexedChunk {
+    ChunkHash hash{};
+    std::uint32_t size = 0;       // its bytes in the file
+    std::uint32_t storedSize = 0; // its bytes on the server: smaller when compressed
+};
+
+// How a published file is cut into chunks: stored zstd-compressed in the server's
+// "chunks/" folder, each once under its hash. The list names the index by its
+// SHA-256, which places it in the same folder.
+struct ChunkIndex {
+    ChunkParameters parameters;
+    qint64 fileSize = 0;
+    std::vector<IndexedChunk> chunks;
+
+    // Compressed, as it is published.
+    QByteArray serialize() const;
+    // Nothing when the bytes are not an index whose chunks add up to fileSize.
+    static std::optional<ChunkIndex> parse(const QByteArray &published);
+};
+
+// "chunks/ab/abcdef...", below the download base address and the release folder.
+QByteArray chunkPath(const ChunkHash &hash);
+QByteArray chunkIndexPath(const QByteArray &indexSha256);
+
+// A chunk as the server keeps it: compressed where that saves bytes.
+QByteArray storeChunk(const char *data, std::size_t size);
+// The chunk's own bytes, or nothing when stored is not what the index says.
+std::optional<QByteArray> restoreChunk(const QByteArray &stored, const IndexedChunk &chunk);

@@ -1,0 +1,160 @@
+// Files published in chunks: cut where their content says, patched from what the
+// player has, and fetched whole whenever a piece of the release is missing.
+
+#include "boxrecorder.h"
+#include "chunkindex.h"
+#include "chunkpublisher.h"
+#include "fetchfile.h"
+#include "filedownloader.h"
+#include "gamefolder.h"
+#include "sha256.h"
+#include "testhttpserver.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+std::vector<ChunkHash> chunkHashes(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    std::vector<ChunkHash> hashes;
+    forEachChunk(buffer, ChunkParameters(), [&](qint64, const char *, std::size_t, const ChunkHash &hash) {
+        hashes.push_back(hash);
+        return true;
+    });
+    return hashes;
+}
+
+QByteArray sha256Of(const QByteArray &bytes)
+{
+    Sha256 hash;
+    hash.addData(bytes);
+    return hash.hexResult();
+}
+
+// What the server folder and the game folder look like before the update runs.
+using Scene = std::function<void(const QString &serverFolder, ContentCheck &check)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Scene)
+
+class ChunksTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void chunksAfterAnInsertionAreFoundAgain()
+    {
+        const QByteArray old = randomBytes(4 << 20, 1);
+        const QByteArray inserted = old.left(2 << 20) + randomBytes(10 << 10, 2) + old.mid(2 << 20);
+        const std::vector<ChunkHash> before = chunkHashes(old), after = chunkHashes(inserted);
+        int foundAgain = 0;
+        for (const ChunkHash &hash : after)
+            foundAgain += std::find(before.begin(), before.end(), hash) != before.end();
+        // Only the chunks around the insertion are new.
+        QVERIFY2(foundAgain >= int(after.size()) - 4, qPrintable(QString::number(after.size() - foundAgain)));
+        QVERIFY(after.size() > 100);
+    }
+
+    void updatesFetchWhatIsMissing_data()
+    {
+        QTest::addColumn<Scene>("scene");
+        QTest::addColumn<bool>("wholeFile");    // the whole file was fetched after all
+        QTest::addColumn<int>("chunksAtMost");  // chunk requests
+        QTest::addColumn<QString>("checkSays"); // what launcher-publish check finds
+
+        const auto removeIndex = [](const QString &server, ContentCheck &check) {
+            QVERIFY(QFile::remove(server + QLatin1Char('/') +
+                                  QString::fromLatin1(chunkIndexPath(check.chunkIndexSha256))));
+        };
+        const auto damageChunks = [](const QString &server, ContentCheck &) {
+            QDirIterator chunks(server + QStringLiteral("/chunks"), QDir::Files,
+                                QDirIterator::Subdirectories);
+            while (chunks.hasNext()) {
+                const QString path = chunks.next();
+                if (!path.endsWith(QLatin1String(".idx")))
+                    writeFileBytes(path, "not the chunk");
+            }
+        };
+        const auto patchCutShort = [](const QString &server, ContentCheck &) {
+            // A power cut left the first half of the new file beside the old one.
+            writeFileBytes(QStringLiteral("clientes/dados.pak.~part"),
+                           readFileBytes(server + QStringLiteral("/clientes/dados.pak")).left(3 << 20));
+        };
+        QTest::newRow("1% changed") << Scene() << false << 30 << QString();
+        QTest::newRow("index lost") << Scene(removeIndex) << true << 0 << QStringLiteral("não está na pasta");
+        QTest::newRow("chunks damaged")
+            << Scene(damageChunks) << true << 30 << QStringLiteral("falta ou está danificado");
+        QTest::newRow("a patch cut short, continued") << Scene(patchCutShort) << false << 20 << QString();
+    }
+
+    void updatesFetchWhatIsMissing()
+    {
+        QFETCH(Scene, scene);
+        QFETCH(bool, wholeFile);
+        QFETCH(int, chunksAtMost);
+        QFETCH(QString, checkSays);
+        TemporaryGameFolder folder;
+        BoxRecorder boxes;
+        QTemporaryDir serverFolder;
+        TestHttpServer server(serverFolder.path());
+
+        // Installed: the old version. Published: the new one, 1% of it changed in
+        // scattered 4 KiB blocks.
+        const QByteArray old = randomBytes(6 << 20, 3);
+        QByteArray fresh = old;
+        for (int block = 0; block < 15; ++block)
+            fresh.replace(block * 400 * 1024 + 4096, 4096, randomBytes(4096, 100 + block));
+        QVERIFY(QDir().mkdir(QStringLiteral("clientes")));
+        writeFileBytes(QStringLiteral("clientes/dados.pak"), old);
+        QVERIFY(QDir(serverFolder.path()).mkdir(QStringLiteral("clientes")));
+        const QString published = serverFolder.filePath(QStringLiteral("clientes/dados.pak"));
+        writeFileBytes(published, fresh);
+        QString error;
+        ContentCheck check{QByteArray::number(fresh.size()), sha256Of(fresh),
+                           publishInChunks(serverFolder.path(), published, error).value_or(QByteArray())};
+        QVERIFY2(!check.chunkIndexSha256.isEmpty(), qPrintable(error));
+        if (scene)
+            scene(serverFolder.path(), check);
+        const QString found =
+            verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size, check.sha256);
+        QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
+
+        FileDownloader downloader;
+        QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/",
+                            {{"dados.pak", "clientes/dados.pak", check}}, "Um", [](std::size_t) {}),
+                 FetchResult::Stored);
+        QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), fresh);
+        QCOMPARE(QDir(QStringLiteral("clientes")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("dados.pak")});
+        QVERIFY(boxes.boxes.empty());
+        int chunks = 0;
+        bool whole = false;
+        for (const TestHttpServer::Request &request : server.requests()) {
+            chunks += request.path.startsWith("/chunks/") && !request.path.endsWith(".idx");
+            whole = whole || request.path == "/clientes/dados.pak";
+        }
+        QCOMPARE(whole, wholeFile);
+        QVERIFY2(chunks <= chunksAtMost, qPrintable(QString::number(chunks)));
+    }
+};
+
+QTEST_MAIN(ChunksTest)
+#include "chunks_test.moc"
