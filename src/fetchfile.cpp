@@ -8,6 +8,7 @@
 #include "transferengine.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QStorageInfo>
 
@@ -42,10 +43,15 @@ namespace {
 // How an item comes to lie complete beside its target.
 enum class Arrival { Transfer, Patched, AlreadyThere };
 
-bool publishedInChunks(const FetchItem &item)
+// Chunks pay where the player has an older version, or what a patch cut short
+// left; a first install streams the whole file in one request.
+bool worthPatching(const FetchItem &item)
 {
+    const auto exists = [](const QByteArray &path) { return QFileInfo::exists(QFile::decodeName(path)); };
     return !item.expected.chunkIndexSha256.isEmpty() && !item.expected.size.isEmpty() &&
-           !item.expected.sha256.isEmpty();
+           !item.expected.sha256.isEmpty() &&
+           (exists(item.localPath) || exists(item.localPath + partialFileSuffix) ||
+            exists(ChunkPatch::leftoverSource(item.localPath)));
 }
 
 // The new version built from the chunks the player lacks; Unavailable sends the
@@ -90,7 +96,7 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         if (refused)
             break;
         Arrival arrival = Arrival::Transfer;
-        if (publishedInChunks(item)) {
+        if (worthPatching(item)) {
             switch (patchInChunks(downloader, downloadPath, item, displayName)) {
             case ChunkPatch::Result::Built:
                 arrival = Arrival::Patched;

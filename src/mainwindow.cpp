@@ -17,6 +17,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new Ui::Main
     launcherState = std::make_unique<LauncherState>(this);
     launcherState->loadConfig();
 
+    addRepairActions();
+
     // Runs the start-up synchronisation as soon as the event loop does.
     QTimer::singleShot(0, this, SLOT(onLoad()));
 

@@ -71,6 +71,9 @@ private:
     FetchResult updateLauncher();
     void refreshServerButtons();
     void serverAction(quint16 id);
+    // The context menu of each server button offers "Verificar e reparar".
+    void addRepairActions();
+    void repairServer(quint16 id);
     void nextImage();
 
     QList<CarouselImage> carouselImages;

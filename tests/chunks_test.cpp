@@ -7,11 +7,14 @@
 #include "fetchfile.h"
 #include "filedownloader.h"
 #include "gamefolder.h"
+#include "launcherscene.h"
 #include "sha256.h"
 #include "testhttpserver.h"
 
 #include <QBuffer>
+#include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -153,6 +156,42 @@ private slots:
         }
         QCOMPARE(whole, wholeFile);
         QVERIFY2(chunks <= chunksAtMost, qPrintable(QString::number(chunks)));
+    }
+
+    // A flipped byte in an installed client is found, and only its chunk fetched.
+    void repairFetchesOnlyWhatIsDamaged()
+    {
+        LauncherScene scene;
+        const QByteArray client = randomBytes(3 << 20, 5);
+        scene.publish(QStringLiteral("clientes/dados.pak"), client);
+        QString error;
+        const QByteArray index =
+            *publishInChunks(scene.serverFolder.path(),
+                             scene.serverFolder.filePath(QStringLiteral("clientes/dados.pak")), error);
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers>"
+                          "<server id=\"1\" name=\"Um\" executable=\"dados.pak\"><file name=\"dados.pak\" "
+                          "lastVersion=\"1\" size=\"" +
+                          QByteArray::number(client.size()) + "\" sha256=\"" + sha256Of(client) +
+                          "\" chunks=\"" + index + "\"/></server></servers>");
+        scene.startLauncher();
+        scene.clickServer(1);
+        const auto repair = [&] {
+            scene.window->findChild<QAction *>(QStringLiteral("repair_server_1"))->trigger();
+            return scene.widget<QLabel>("label_status")->text();
+        };
+        QCOMPARE(repair(), QStringLiteral("Os arquivos de Um estão corretos"));
+
+        QByteArray damaged = client;
+        damaged[(2 << 20) + 77] = char(damaged[(2 << 20) + 77] ^ 1);
+        writeFileBytes(QStringLiteral("clientes/dados.pak"), damaged);
+        const int before = scene.requestedPaths().size();
+        QCOMPARE(repair(), QStringLiteral("Os arquivos de Um foram reparados"));
+        QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), client);
+        const QByteArrayList fetched = scene.requestedPaths().mid(before);
+        QCOMPARE(fetched.size(), 2); // the index and the one chunk
+        QVERIFY(fetched.front().endsWith(".idx") && fetched.back().startsWith("/chunks/"));
+        QVERIFY(scene.boxes.boxes.empty());
+        QVERIFY(scene.platform.calls.isEmpty()); // nothing runs again
     }
 };
 

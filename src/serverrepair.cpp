@@ -1,0 +1,83 @@
+// "Verificar e reparar": every recorded file of a server checked against the
+// list's size and SHA-256, and the damaged or missing ones fetched again (only
+// their damaged chunks, where the release has chunks).
+
+#include "mainwindow.h"
+
+#include "filedownloader.h"
+#include "installcheck.h"
+#include "launcherstate.h"
+#include "messages.h"
+#include "names.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QPushButton>
+
+void MainWindow::addRepairActions()
+{
+    for (quint16 id = 1; id <= 6; ++id) {
+        auto *button =
+            form->frame_buttons->findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
+        auto *repair = new QAction(QStringLiteral("Verificar e reparar"), button);
+        repair->setObjectName(QStringLiteral("repair_server_%1").arg(id));
+        connect(repair, &QAction::triggered, this, [this, id] { repairServer(id); });
+        button->addAction(repair);
+        button->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+}
+
+void MainWindow::repairServer(quint16 id)
+{
+    const auto held = launcherState->servers.find(id);
+    if (held == launcherState->servers.end() || !form->frame_buttons->isEnabled())
+        return; // nothing recorded, or another action is running
+    ServerEntry &server = held->second;
+    std::vector<InstalledFile> installed;
+    std::vector<const FileEntry *> entries;
+    for (const auto &[name, file] : server.files) {
+        if (!file.installedVersion.isEmpty() && !file.dropped && isSafeRelativeName(name)) {
+            installed.push_back({"clientes/" + name, file.check});
+            entries.push_back(&file);
+        }
+    }
+
+    form->frame_buttons->setEnabled(false);
+    form->label_status->setText(QString::fromUtf8("Verificando os arquivos de " + server.name));
+    const std::vector<bool> damaged =
+        findDamagedFiles(installed, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    if (closing)
+        return;
+    std::vector<FetchItem> items;
+    qint64 bytes = 0;
+    for (std::size_t at = 0; at < installed.size(); ++at) {
+        if (damaged[at]) {
+            items.push_back({entries[at]->name, installed[at].path, installed[at].expected});
+            bytes += installed[at].expected.size.toLongLong();
+        }
+    }
+    if (items.empty()) {
+        form->label_status->setText(
+            QString::fromUtf8("Os arquivos de " + server.name + " est\xc3\xa3o corretos"));
+        form->frame_buttons->setEnabled(true);
+        return;
+    }
+
+    // Where the release has chunks, only the damaged ones are fetched: "at most".
+    const QByteArray shown = server.name + " (reparo: " + QByteArray::number(qulonglong(items.size())) +
+                             " arquivo(s), at\xc3\xa9 " + QByteArray::number((bytes + (1 << 20) - 1) >> 20) +
+                             " MB)";
+    form->label_status->setText(QString::fromUtf8("Reparando " + shown));
+    FileDownloader downloader;
+    downloader.progressBar = form->action_progressBar;
+    downloader.statusLabel = form->label_status;
+    const FetchResult result = fetchFiles(downloader, launcherState->downloadPath, "clientes/", items,
+                                          shown.constData(), [](std::size_t) {});
+    if (result == FetchResult::Failed)
+        showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
+    else if (result == FetchResult::Stored)
+        form->label_status->setText(QString::fromUtf8("Os arquivos de " + server.name + " foram reparados"));
+    if (result != FetchResult::Cancelled)
+        form->frame_buttons->setEnabled(true);
+}
