@@ -2,11 +2,14 @@
 // one "name=value" per line.
 //
 //   launcherbench download URL OUT     one file through a FileDownloader with a bar and a label
-//   launcherbench install LIST_URL     start-up synchronisation, then server 1 installed as a click would
+//   launcherbench install LIST_URL [ID]  start-up synchronisation, then server ID (1) installed as a click would
+//   launcherbench repair LIST_URL ID   start-up synchronisation, then "Verificar e reparar" on server ID
+//   launcherbench chunk FILE           the file cut into chunks: boundaries alone, then with their hashes
 //   launcherbench documents SERVERS FILES   mergeDocument + saveConfig, then loadConfig
 //   launcherbench show                 builds and shows the window on the config.xml at hand, then ends
 
 #include "buildconfig.h"
+#include "contentchunker.h"
 #include "filedownloader.h"
 #include "launcherstate.h"
 #include "mainwindow.h"
@@ -14,7 +17,10 @@
 #include "processmemory.h"
 #include "synchronisedwindow.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -71,7 +77,7 @@ int download(const char *url, const char *out)
     return stored ? 0 : 1;
 }
 
-int install(const char *listUrl)
+int install(const char *listUrl, int id, bool repair)
 {
     buildSettings().updateListUrl = listUrl;
     MainWindow window;
@@ -81,10 +87,37 @@ int install(const char *listUrl)
     const TickGap gap;
     QElapsedTimer clock;
     clock.start();
-    QMetaObject::invokeMethod(&window, "on_button_server_1_clicked");
+    if (repair)
+        window.findChild<QAction *>(QStringLiteral("repair_server_%1").arg(id))->trigger();
+    else
+        QMetaObject::invokeMethod(&window, QStringLiteral("on_button_server_%1_clicked").arg(id).toLatin1().constData());
     print("seconds", clock.nsecsElapsed() / 1e9);
-    const auto *button = window.findChild<QPushButton *>(QStringLiteral("button_server_1"));
+    const auto *button = window.findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
     return button->text().endsWith(QLatin1String(" (Jogar)")) ? 0 : 1;
+}
+
+int chunk(const char *path)
+{
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return 1;
+    const QByteArray bytes = file.readAll(); // from memory: the chunker's own speed
+    const ChunkParameters parameters;
+    const ContentChunker chunker(parameters);
+    QElapsedTimer clock;
+    clock.start();
+    std::size_t chunks = 0;
+    for (std::size_t at = 0; at < std::size_t(bytes.size()); ++chunks)
+        at += chunker.nextCut(reinterpret_cast<const unsigned char *>(bytes.constData()) + at, bytes.size() - at);
+    print("boundaries_gb_per_s", bytes.size() / (clock.nsecsElapsed() / 1e9) / 1e9);
+    print("average_chunk_kib", bytes.size() / 1024.0 / double(chunks));
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    clock.restart();
+    forEachChunk(buffer, parameters, [](qint64, const char *, std::size_t, const ChunkHash &) { return true; });
+    print("chunks_and_hashes_gb_per_s", bytes.size() / (clock.nsecsElapsed() / 1e9) / 1e9);
+    return 0;
 }
 
 int documents(int servers, int files)
@@ -122,8 +155,10 @@ int main(int argc, char **argv)
     const QByteArray mode = argc > 1 ? argv[1] : "";
     if (mode == "download" && argc == 4)
         return download(argv[2], argv[3]);
-    if (mode == "install" && argc == 3)
-        return install(argv[2]);
+    if ((mode == "install" && (argc == 3 || argc == 4)) || (mode == "repair" && argc == 4))
+        return install(argv[2], argc == 4 ? std::atoi(argv[3]) : 1, mode == "repair");
+    if (mode == "chunk" && argc == 3)
+        return chunk(argv[2]);
     if (mode == "documents" && argc == 4)
         return documents(std::atoi(argv[2]), std::atoi(argv[3]));
     if (mode == "show" && argc == 2) {
@@ -133,6 +168,7 @@ int main(int argc, char **argv)
     }
     std::fprintf(
         stderr,
-        "usage: launcherbench download URL OUT | install LIST_URL | documents SERVERS FILES | show\n");
+        "usage: launcherbench download URL OUT | install LIST_URL [ID] | repair LIST_URL ID | chunk FILE | "
+        "documents SERVERS FILES | show\n");
     return 2;
 }
