@@ -10,7 +10,7 @@ namespace {
 
 const char indexMagic[4] = {'L', 'C', 'X', '1'};
 constexpr int headerSize = 4 + 3 * 4 + 8 + 4;
-constexpr int entrySize = 16 + 4 + 4;
+constexpr int entrySize = 16 + 4;
 // No release holds a file of more than 16 million chunks (a terabyte).
 constexpr std::uint32_t maximumChunks = 1u << 24;
 
@@ -41,7 +41,6 @@ QByteArray ChunkIndex::serialize() const
     for (const IndexedChunk &chunk : chunks) {
         raw.append(reinterpret_cast<const char *>(chunk.hash.data()), int(chunk.hash.size()));
         append(raw, chunk.size);
-        append(raw, chunk.storedSize);
     }
     QByteArray compressed(int(ZSTD_compressBound(std::size_t(raw.size()))), Qt::Uninitialized);
     const std::size_t written = ZSTD_compress(compressed.data(), std::size_t(compressed.size()),
@@ -78,9 +77,7 @@ std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published)
     for (IndexedChunk &chunk : index.chunks) {
         std::memcpy(chunk.hash.data(), at, chunk.hash.size());
         chunk.size = ::read<quint32>(at + 16);
-        chunk.storedSize = ::read<quint32>(at + 20);
-        if (chunk.size == 0 || chunk.size > index.parameters.maximum || chunk.storedSize == 0 ||
-            chunk.storedSize > chunk.size)
+        if (chunk.size == 0 || chunk.size > index.parameters.maximum)
             return std::nullopt;
         total += chunk.size;
         at += entrySize;
@@ -115,10 +112,10 @@ QByteArray storeChunk(const char *data, std::size_t size)
 
 std::optional<QByteArray> restoreChunk(const QByteArray &stored, const IndexedChunk &chunk)
 {
-    if (quint32(stored.size()) != chunk.storedSize)
+    if (stored.isEmpty() || quint32(stored.size()) > chunk.size)
         return std::nullopt;
     QByteArray bytes;
-    if (chunk.storedSize == chunk.size) {
+    if (quint32(stored.size()) == chunk.size) {
         bytes = stored;
     } else {
         bytes.resize(int(chunk.size));

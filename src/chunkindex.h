@@ -7,11 +7,11 @@
 #include <optional>
 #include <vector>
 
-// One chunk of a published file, in file order.
+// One chunk of a published file, in file order. On the server it is stored
+// compressed when that is smaller than size, else as it is.
 struct IndexedChunk {
     ChunkHash hash{};
-    std::uint32_t size = 0;       // its bytes in the file
-    std::uint32_t storedSize = 0; // its bytes on the server: smaller when compressed
+    std::uint32_t size = 0;
 };
 
 // How a published file is cut into chunks: stored zstd-compressed in the server's
@@ -34,5 +34,6 @@ QByteArray chunkIndexPath(const QByteArray &indexSha256);
 
 // A chunk as the server keeps it: compressed where that saves bytes.
 QByteArray storeChunk(const char *data, std::size_t size);
-// The chunk's own bytes, or nothing when stored is not what the index says.
+// The chunk's own bytes, or nothing when stored is not what the index says: as
+// many bytes as the chunk, or fewer in one zstd frame.
 std::optional<QByteArray> restoreChunk(const QByteArray &stored, const IndexedChunk &chunk);

@@ -57,7 +57,7 @@ struct ChunkPatch::Work {
     std::atomic<bool> scanned{false};
     std::unordered_set<ChunkHash, ChunkHashHasher> needed;
     std::unordered_map<ChunkHash, Location, ChunkHashHasher> onDisk; // the scanner's until scanned
-    QByteArray targetSha256;
+    bool targetIsNew = false;
 
     std::vector<std::unique_ptr<QFile>> readers;
     std::unique_ptr<PartialFile> output;
@@ -114,21 +114,26 @@ void ChunkPatch::Work::takeIndex()
 }
 
 // On its own thread: where each needed chunk already is on disk, and whether the
-// target already holds the new version.
+// target already is the new version (cut into the index's chunks, in order).
 void ChunkPatch::Work::scan()
 {
     for (std::size_t source = 0; source < sources.size() && !stopScanning; ++source) {
         QFile file(QFile::decodeName(sources[source]));
         if (QFileInfo(file).isSymLink() || !file.open(QIODevice::ReadOnly))
             continue;
-        forEachChunk(
-            file, index.parameters,
-            [&](qint64 offset, const char *, std::size_t, const ChunkHash &hash) {
-                if (needed.count(hash))
-                    onDisk.emplace(hash, Location{source, offset});
-                return !stopScanning.load();
-            },
-            source == 0 ? &targetSha256 : nullptr);
+        std::size_t position = 0;
+        bool sameChunks = source == 0;
+        forEachChunk(file, index.parameters,
+                     [&](qint64 offset, const char *, std::size_t, const ChunkHash &hash) {
+                         if (needed.count(hash))
+                             onDisk.emplace(hash, Location{source, offset});
+                         sameChunks = sameChunks && position < index.chunks.size() &&
+                                      index.chunks[position].hash == hash;
+                         ++position;
+                         return !stopScanning.load();
+                     });
+        if (source == 0)
+            targetIsNew = sameChunks && position == index.chunks.size() && !stopScanning;
     }
     scanned = true;
 }
@@ -136,8 +141,7 @@ void ChunkPatch::Work::scan()
 void ChunkPatch::Work::startBuilding()
 {
     scanner.join();
-    if (targetSha256 == expected.sha256.toLower() &&
-        QFileInfo(QFile::decodeName(localPath)).size() == expected.size.toLongLong())
+    if (targetIsNew)
         return finish(Result::AlreadyThere);
     for (const QByteArray &source : sources)
         readers.push_back(std::make_unique<QFile>(QFile::decodeName(source)));
@@ -149,10 +153,8 @@ void ChunkPatch::Work::startBuilding()
         if (onDisk.count(chunk.hash))
             continue;
         if (++usesLeft[chunk.hash] == 1)
-            requests[chunk.hash] = engine.add({downloadUrl(baseUrl, "", chunkPath(chunk.hash)),
-                                               QByteArray(),
-                                               qint64(chunk.storedSize),
-                                               {}});
+            requests[chunk.hash] = engine.add(
+                {downloadUrl(baseUrl, "", chunkPath(chunk.hash)), QByteArray(), qint64(chunk.size), {}});
     }
     step = Step::Building;
 }

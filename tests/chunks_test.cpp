@@ -101,7 +101,12 @@ private slots:
             writeFileBytes(QStringLiteral("clientes/dados.pak.~part"),
                            readFileBytes(server + QStringLiteral("/clientes/dados.pak")).left(3 << 20));
         };
+        const auto alreadyNew = [](const QString &server, ContentCheck &) {
+            writeFileBytes(QStringLiteral("clientes/dados.pak"),
+                           readFileBytes(server + QStringLiteral("/clientes/dados.pak")));
+        };
         QTest::newRow("1% changed") << Scene() << false << 30 << QString();
+        QTest::newRow("already the new version") << Scene(alreadyNew) << false << 0 << QString();
         QTest::newRow("index lost") << Scene(removeIndex) << true << 0 << QStringLiteral("não está na pasta");
         QTest::newRow("chunks damaged")
             << Scene(damageChunks) << true << 30 << QStringLiteral("falta ou está danificado");

@@ -46,7 +46,7 @@ std::optional<QByteArray> publishInChunks(const QString &releaseFolder, const QS
     const bool read = forEachChunk(
         source, index.parameters, [&](qint64, const char *data, std::size_t size, const ChunkHash &hash) {
             const QByteArray kept = storeChunk(data, size);
-            index.chunks.push_back({hash, std::uint32_t(size), std::uint32_t(kept.size())});
+            index.chunks.push_back({hash, std::uint32_t(size)});
             stored = storeOnce(release.filePath(QString::fromLatin1(chunkPath(hash))), kept);
             return stored;
         });
