@@ -7,10 +7,14 @@
 #include "partialfile.h"
 #include "transferengine.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QStorageInfo>
+
+#include <atomic>
+#include <thread>
 
 bool enoughDiskSpace(QWidget *parent, const char *folder, qint64 neededBytes)
 {
@@ -75,6 +79,28 @@ ChunkPatch::Result patchInChunks(FileDownloader &downloader, const QByteArray &d
     return result;
 }
 
+// Renaming a large file over its old version makes some file systems (ext4)
+// write the new one out first, for a few hundred milliseconds: that happens
+// beside the window's thread, which keeps its turns.
+bool putInPlace(const QByteArray &localPath, const std::function<bool()> &rename)
+{
+    constexpr qint64 largeFile = 16 << 20;
+    if (QFileInfo(QFile::decodeName(localPath + partialFileSuffix)).size() < largeFile)
+        return rename();
+    std::atomic<bool> done{false};
+    bool renamed = false;
+    std::thread renaming([&] {
+        renamed = rename();
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    renaming.join();
+    return renamed;
+}
+
 } // namespace
 
 FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
@@ -129,10 +155,13 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
                 if (engine.outcome(request).kind != TransferOutcome::Kind::Stored)
                     return false;
             }
-            const bool inPlace = arrivals[committed] == Arrival::AlreadyThere ||
-                                 (arrivals[committed] == Arrival::Patched
-                                      ? PartialFile::commitFinished(items[committed].localPath)
-                                      : engine.commit(request));
+            const Arrival arrival = arrivals[committed];
+            const QByteArray &localPath = items[committed].localPath;
+            const bool inPlace = arrival == Arrival::AlreadyThere || putInPlace(localPath, [&] {
+                                     return arrival == Arrival::Patched
+                                                ? PartialFile::commitFinished(localPath)
+                                                : engine.commit(request);
+                                 });
             if (!inPlace) {
                 commitFailed = true;
                 return false;
