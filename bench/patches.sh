@@ -96,6 +96,7 @@ counted() { # counted NAME COMMAND...: the bytes the command received through th
     rm -f "$stats"
     start_proxy "$patch_port" "$port" 0 0 "" "$stats"
     "${@:2}" >/dev/null 2>&1 || echo "$1 failed" >&2
+    sleep 0.5 # the proxy counts a connection when both its ends have closed
     stop_proxy_last
     record "$1" "$(cat "$stats" 2>/dev/null || echo 0)"
 }

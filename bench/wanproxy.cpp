@@ -170,10 +170,13 @@ void serve(int client, int targetPort, long long cutAfter)
     ::close(server);
     ::close(client);
     if (!statsFile.empty()) {
+        // Replaced whole, so that a reader never sees it half written.
         std::lock_guard<std::mutex> lock(statsMutex);
-        if (std::FILE *stats = std::fopen(statsFile.c_str(), "w")) {
+        const std::string written = statsFile + ".new";
+        if (std::FILE *stats = std::fopen(written.c_str(), "w")) {
             std::fprintf(stats, "%lld\n", bytesToClients.load());
-            std::fclose(stats);
+            if (std::fclose(stats) == 0)
+                std::rename(written.c_str(), statsFile.c_str());
         }
     }
 }
