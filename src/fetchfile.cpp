@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QStorageInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -60,8 +61,9 @@ bool worthPatching(const FetchItem &item)
 
 // The new version built from the chunks the player lacks; Unavailable sends the
 // item to a whole download.
+// The bar counts the bytes of all the items; done is what earlier items hold.
 ChunkPatch::Result patchInChunks(FileDownloader &downloader, const QByteArray &downloadPath,
-                                 const FetchItem &item, const char *displayName)
+                                 const FetchItem &item, const char *displayName, qint64 done, qint64 total)
 {
     ChunkPatch patch(downloadPath, item.localPath, item.expected);
     ChunkPatch::Result result = ChunkPatch::Result::Working;
@@ -72,7 +74,8 @@ ChunkPatch::Result patchInChunks(FileDownloader &downloader, const QByteArray &d
             return result == ChunkPatch::Result::Working;
         },
         [&] {
-            return FileDownloader::Progress{patch.bytesWritten(), patch.fileSize(), patch.bytesReceived()};
+            return FileDownloader::Progress{done + patch.bytesWritten(),
+                                            std::max(total, done + patch.fileSize()), patch.bytesReceived()};
         });
     if (result == ChunkPatch::Result::Working) // the window cancelled between two slices
         result = ChunkPatch::Result::Cancelled;
@@ -115,6 +118,10 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
     TransferEngine engine;
     std::vector<Arrival> arrivals;
     std::vector<std::size_t> requests;
+    qint64 total = 0;
+    for (const FetchItem &item : items)
+        total += item.expected.size.toLongLong();
+    qint64 patched = 0; // the bytes of the items patched, or already there
     for (const FetchItem &item : items) {
         // A file stored in the game folder itself must not be one of the launcher's own.
         const bool refused =
@@ -123,7 +130,7 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
             break;
         Arrival arrival = Arrival::Transfer;
         if (worthPatching(item)) {
-            switch (patchInChunks(downloader, downloadPath, item, displayName)) {
+            switch (patchInChunks(downloader, downloadPath, item, displayName, patched, total)) {
             case ChunkPatch::Result::Built:
                 arrival = Arrival::Patched;
                 break;
@@ -135,6 +142,8 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
             default:
                 break;
             }
+            if (arrival != Arrival::Transfer)
+                patched += item.expected.size.toLongLong();
         }
         arrivals.push_back(arrival);
         requests.push_back(
@@ -170,7 +179,16 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         }
         return true;
     };
-    downloader.drive(engine, displayName, commitInOrder);
+    downloader.drive(
+        displayName,
+        [&] {
+            const bool unfinished = engine.run(20);
+            return commitInOrder() && unfinished;
+        },
+        [&] {
+            return FileDownloader::Progress{patched + engine.bytesStored(), patched + engine.bytesExpected(),
+                                            engine.bytesReceived()};
+        });
     commitInOrder();
     engine.cancel(); // what runs after a failure is kept for the next run
     if (stoppedAt)
