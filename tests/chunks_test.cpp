@@ -21,6 +21,8 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray randomBytes(int size, quint32 seed)
@@ -145,6 +147,13 @@ private slots:
             verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size, check.sha256);
         QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
 
+        const auto inode = [] {
+            struct stat target {
+            };
+            ::stat("clientes/dados.pak", &target);
+            return target.st_ino;
+        };
+        const ino_t before = inode();
         FileDownloader downloader;
         QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/",
                             {{"dados.pak", "clientes/dados.pak", check}}, "Um", [](std::size_t) {}),
@@ -160,6 +169,7 @@ private slots:
             whole = whole || request.path == "/clientes/dados.pak";
         }
         QCOMPARE(whole, wholeFile);
+        QCOMPARE(inode() == before, chunksAtMost == 0 && !wholeFile); // a file already new stays as it is
         QVERIFY2(chunks <= chunksAtMost, qPrintable(QString::number(chunks)));
     }
 
