@@ -23,7 +23,8 @@ class ChunkPatch
 public:
     enum class Result { Working, Built, AlreadyThere, Unavailable, Cancelled };
 
-    // chunkBaseUrl is the release's base address; localPath the target.
+    // chunkBaseUrl is the release's base address; localPath the target;
+    // otherSources more files to take chunks from.
     ChunkPatch(const QByteArray &chunkBaseUrl, const QByteArray &localPath, const ContentCheck &expected,
                std::vector<QByteArray> otherSources = {});
     ~ChunkPatch();

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <thread>
 
 bool enoughDiskSpace(QWidget *parent, const char *folder, qint64 neededBytes)
@@ -48,24 +49,30 @@ namespace {
 // How an item comes to lie complete beside its target.
 enum class Arrival { Transfer, Patched, AlreadyThere };
 
-// Chunks pay where the player has an older version, or what a patch cut short
-// left; a first install streams the whole file in one request.
-bool worthPatching(const FetchItem &item)
+// Chunks pay where the player has an older version, what a patch cut short
+// left, or other files of the server that may share content; a first install
+// streams the whole file in one request.
+bool worthPatching(const FetchItem &item, const std::vector<QByteArray> &chunkSources)
 {
     const auto exists = [](const QByteArray &path) { return QFileInfo::exists(QFile::decodeName(path)); };
     return !item.expected.chunkIndexSha256.isEmpty() && !item.expected.size.isEmpty() &&
            !item.expected.sha256.isEmpty() &&
            (exists(item.localPath) || exists(item.localPath + partialFileSuffix) ||
-            exists(ChunkPatch::leftoverSource(item.localPath)));
+            exists(ChunkPatch::leftoverSource(item.localPath)) ||
+            std::any_of(chunkSources.begin(), chunkSources.end(), exists));
 }
 
 // The new version built from the chunks the player lacks; Unavailable sends the
 // item to a whole download.
 // The bar counts the bytes of all the items; done is what earlier items hold.
 ChunkPatch::Result patchInChunks(FileDownloader &downloader, const QByteArray &downloadPath,
-                                 const FetchItem &item, const char *displayName, qint64 done, qint64 total)
+                                 const FetchItem &item, const char *displayName, qint64 done, qint64 total,
+                                 const std::vector<QByteArray> &chunkSources)
 {
-    ChunkPatch patch(downloadPath, item.localPath, item.expected);
+    std::vector<QByteArray> others;
+    std::copy_if(chunkSources.begin(), chunkSources.end(), std::back_inserter(others),
+                 [&](const QByteArray &source) { return source != item.localPath; });
+    ChunkPatch patch(downloadPath, item.localPath, item.expected, std::move(others));
     ChunkPatch::Result result = ChunkPatch::Result::Working;
     downloader.drive(
         displayName,
@@ -108,7 +115,8 @@ bool putInPlace(const QByteArray &localPath, const std::function<bool()> &rename
 
 FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
                        const std::vector<FetchItem> &items, const char *displayName,
-                       const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt)
+                       const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt,
+                       const std::vector<QByteArray> &chunkSources)
 {
     if (stoppedAt)
         *stoppedAt = 0;
@@ -129,8 +137,9 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         if (refused)
             break;
         Arrival arrival = Arrival::Transfer;
-        if (worthPatching(item)) {
-            switch (patchInChunks(downloader, downloadPath, item, displayName, patched, total)) {
+        if (worthPatching(item, chunkSources)) {
+            switch (
+                patchInChunks(downloader, downloadPath, item, displayName, patched, total, chunkSources)) {
             case ChunkPatch::Result::Built:
                 arrival = Arrival::Patched;
                 break;

@@ -40,6 +40,11 @@ struct FetchItem {
 // folder itself would share with the launcher's own files, fails like a failed
 // download, with its own box, before any request for it is made. A file already
 // there with the list's size and SHA-256 is committed without a transfer.
+//
+// A file published in chunks is built from the chunks found in its older
+// version, in what an interrupted build left, and in chunkSources (the server's
+// other installed files), and only the rest is fetched.
 FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
                        const std::vector<FetchItem> &items, const char *displayName,
-                       const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt = nullptr);
+                       const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt = nullptr,
+                       const std::vector<QByteArray> &chunkSources = {});

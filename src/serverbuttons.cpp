@@ -59,6 +59,19 @@ private:
     bool failed = false;
 };
 
+// The server's installed files that its release publishes in chunks: a new
+// or changed file may share chunks with them.
+std::vector<QByteArray> installedChunkedFiles(const ServerEntry &server)
+{
+    std::vector<QByteArray> paths;
+    for (const auto &[name, file] : server.files) {
+        if (!file.installedVersion.isEmpty() && !file.check.chunkIndexSha256.isEmpty() &&
+            isSafeRelativeName(name))
+            paths.push_back("clientes/" + name);
+    }
+    return paths;
+}
+
 } // namespace
 
 void MainWindow::refreshServerButtons()
@@ -121,8 +134,9 @@ void MainWindow::serverAction(quint16 id)
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
-    const FetchResult result = fetchFiles(downloader, launcherState->downloadPath, "clientes/", items,
-                                          server.name.constData(), runActionAndRecord);
+    const FetchResult result =
+        fetchFiles(downloader, launcherState->downloadPath, "clientes/", items, server.name.constData(),
+                   runActionAndRecord, nullptr, installedChunkedFiles(server));
     if (result != FetchResult::Stored) {
         // A cancel comes from a closing window: no box.
         if (result == FetchResult::Failed)

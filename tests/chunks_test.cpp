@@ -107,7 +107,13 @@ private slots:
             writeFileBytes(QStringLiteral("clientes/dados.pak"),
                            readFileBytes(server + QStringLiteral("/clientes/dados.pak")));
         };
+        const auto anotherFileShares = [](const QString &, ContentCheck &) {
+            QVERIFY(
+                QFile::rename(QStringLiteral("clientes/dados.pak"), QStringLiteral("clientes/outro.pak")));
+        };
         QTest::newRow("1% changed") << Scene() << false << 30 << QString();
+        QTest::newRow("new, sharing an installed file's chunks")
+            << Scene(anotherFileShares) << false << 30 << QString();
         QTest::newRow("already the new version") << Scene(alreadyNew) << false << 0 << QString();
         QTest::newRow("index lost") << Scene(removeIndex) << true << 0 << QStringLiteral("não está na pasta");
         QTest::newRow("chunks damaged")
@@ -156,10 +162,13 @@ private slots:
         const ino_t before = inode();
         FileDownloader downloader;
         QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/",
-                            {{"dados.pak", "clientes/dados.pak", check}}, "Um", [](std::size_t) {}),
+                            {{"dados.pak", "clientes/dados.pak", check}}, "Um", [](std::size_t) {}, nullptr,
+                            {"clientes/outro.pak"}),
                  FetchResult::Stored);
         QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), fresh);
-        QCOMPARE(QDir(QStringLiteral("clientes")).entryList(QDir::Files | QDir::Hidden),
+        QCOMPARE(QDir(QStringLiteral("clientes"))
+                     .entryList(QDir::Files | QDir::Hidden)
+                     .filter(QStringLiteral("dados")),
                  QStringList{QStringLiteral("dados.pak")});
         QVERIFY(boxes.boxes.empty());
         int chunks = 0;
