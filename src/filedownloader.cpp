@@ -7,13 +7,6 @@
 #include <QCoreApplication>
 #include <QLabel>
 
-void FileDownloader::cancel()
-{
-    cancelled = true;
-    if (runningEngine)
-        runningEngine->cancel();
-}
-
 void FileDownloader::cancelRunningTransfers()
 {
     TransferEngine::cancelAll();
@@ -29,7 +22,7 @@ void FileDownloader::drive(const char *name, const std::function<bool()> &slice,
     lastUpdateBytes = 0;
     transferStartMs = currentTimeMs();
     bool unfinished = true;
-    while (unfinished && !cancelled) {
+    while (unfinished) {
         unfinished = slice();
         const Progress now = progress();
         showProgress(now.stored, now.expectedTotal, now.received);
@@ -42,7 +35,6 @@ void FileDownloader::drive(TransferEngine &engine, const char *name, const std::
     // A slice of transfer work, then the window's events: the window never waits
     // longer than a slice for its turn.
     constexpr int sliceMs = 20;
-    runningEngine = &engine;
     drive(
         name,
         [&] {
@@ -52,7 +44,6 @@ void FileDownloader::drive(TransferEngine &engine, const char *name, const std::
         [&] {
             return Progress{engine.bytesStored(), engine.bytesExpected(), engine.bytesReceived()};
         });
-    runningEngine = nullptr;
 }
 
 bool FileDownloader::downloadFile(const char *url, const char *name)

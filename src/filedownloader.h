@@ -42,8 +42,9 @@ public:
         qint64 expectedTotal;
         qint64 received;
     };
-    // Runs slices of work until one returns false or the window cancels, showing
-    // progress() and turning the event loop after each.
+    // Runs slices of work until one returns false, showing progress() and
+    // turning the event loop after each; a closing window cancels the engines,
+    // which ends their slices.
     void drive(const char *name, const std::function<bool()> &slice,
                const std::function<Progress()> &progress);
 
@@ -55,9 +56,7 @@ public:
     // from the bytes received since the last one.
     void showProgress(qint64 stored, qint64 expectedTotal, qint64 received);
 
-    // Stops the running transfers of this object: the call returns false at once,
-    // without a box.
-    void cancel();
+    // The last call ended because the window was closing.
     bool wasCancelled() const { return cancelled; }
 
     // The body to be kept in memory grew past maximumBodySize: the transfer was
@@ -68,7 +67,6 @@ public:
     static void cancelRunningTransfers();
 
 private:
-    TransferEngine *runningEngine = nullptr;
     qint64 transferStartMs = 0; // the first speed figure counts from here
     bool cancelled = false;
     bool bodyTooLarge = false;

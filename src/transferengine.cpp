@@ -162,6 +162,13 @@ struct TransferEngine::Transfer {
     size_t receive(const char *data, size_t size);
     void readHeader(const QByteArray &line);
     bool bodyMatchesExpected();
+    void reportMismatch() const
+    {
+        consoleMessage(QByteArray("Conte\xc3\xba"
+                                  "do diferente do anunciado: " +
+                                  request.localPath)
+                           .constData());
+    }
 
     static size_t receiveData(char *data, size_t size, size_t count, void *transfer)
     {
@@ -511,6 +518,13 @@ bool TransferEngine::commit(std::size_t index)
     return committed;
 }
 
+void TransferEngine::requeue(Transfer &transfer, long pauseMs)
+{
+    transfer.state = Transfer::State::Waiting;
+    transfer.startAt = Clock::now() + std::chrono::milliseconds(pauseMs);
+    --running;
+}
+
 void TransferEngine::end(Transfer &transfer, TransferOutcome::Kind kind)
 {
     if (transfer.state == Transfer::State::Running || transfer.state == Transfer::State::Preparing)
@@ -592,10 +606,7 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
         end(transfer, TransferOutcome::Kind::BodyTooLarge);
         return;
     case Transfer::Stop::BodyTooLong:
-        consoleMessage(QByteArray("Conte\xc3\xba"
-                                  "do diferente do anunciado: " +
-                                  transfer.request.localPath)
-                           .constData());
+        transfer.reportMismatch();
         transfer.discardPartialFile();
         end(transfer, TransferOutcome::Kind::ContentMismatch);
         return;
@@ -621,8 +632,7 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             // The kept bytes reach past the file: it changed. Again from byte 0,
             // at once and without counting a try.
             transfer.discardPartialFile();
-            transfer.state = Transfer::State::Waiting;
-            --running;
+            requeue(transfer, 0);
             return;
         } else if (status != 200 && !(status == 206 && transfer.bodyToFile)) {
             retry = isTransientStatus(status);
@@ -640,9 +650,7 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             ++transfer.outcome.retries;
             transfer.outcome.httpStatus = 0;
             transfer.outcome.transferError = 0;
-            transfer.state = Transfer::State::Waiting;
-            transfer.startAt = Clock::now() + std::chrono::milliseconds(pauseMs);
-            --running;
+            requeue(transfer, pauseMs);
             return;
         }
         end(transfer,
@@ -659,18 +667,14 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
         return;
     }
     if (!transfer.bodyMatchesExpected()) {
-        consoleMessage(QByteArray("Conte\xc3\xba"
-                                  "do diferente do anunciado: " +
-                                  transfer.request.localPath)
-                           .constData());
+        transfer.reportMismatch();
         const bool continuedKeptBytes = transfer.continuedKeptBytes;
         transfer.discardPartialFile();
         // Kept bytes that a power cut damaged are not the server's fault: once
         // more, from byte 0.
         if (continuedKeptBytes && transfer.outcome.retries < maximumRetries) {
             ++transfer.outcome.retries;
-            transfer.state = Transfer::State::Waiting;
-            --running;
+            requeue(transfer, 0);
             return;
         }
         end(transfer, TransferOutcome::Kind::ContentMismatch);

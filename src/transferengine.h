@@ -97,6 +97,8 @@ public:
 private:
     void startDueTransfers();
     void finishAttempt(Transfer &transfer, int result);
+    // Another try, after pauseMs.
+    void requeue(Transfer &transfer, long pauseMs);
     void end(Transfer &transfer, TransferOutcome::Kind kind);
 
     std::vector<std::unique_ptr<Transfer>> transfers;
