@@ -42,6 +42,13 @@ write(f"{old}/three.bin", game_like(256 << 20))
 shutil.copyfile(f"{old}/three.bin", f"{new}/three.bin")
 with open(f"{new}/three.bin", 'ab') as f:
     f.write(game_like(32 << 20))
+# Two new files of one server sharing most of their content (two language
+# packs, say), for a first install.
+write(f"{new}/pair1.bin", game_like(128 << 20))
+shutil.copyfile(f"{new}/pair1.bin", f"{new}/pair2.bin")
+with open(f"{new}/pair2.bin", 'r+b') as f, mmap.mmap(f.fileno(), 0) as m:
+    for block in rng.sample(range((128 << 20) // 4096), (128 << 20) // 100 // 4096):
+        m[block * 4096:(block + 1) * 4096] = game_like(4096)
 for i in range(200):
     data = game_like(rng.randrange(4096, 65536))
     write(f"{old}/s{i:03}.dat", data)
@@ -56,6 +63,7 @@ for release in "$old" "$new"; do
     printf '[server %s]\nname = Caso %s\nexecutable = %s\nfiles = %s\n' \
         1 1 one.bin one.bin 2 2 two.bin two.bin 3 3 three.bin three.bin 4 4 s000.dat 's*.dat' >> "$release/release.conf"
 done
+printf '[server 5]\nname = Caso 5\nexecutable = pair1.bin\nfiles = pair*.bin\n' >> "$new/release.conf"
 ln -s "$old" "$www/old" && ln -s "$new" "$www/new"
 patch_port=$((wan_port + 1))
 start=$(now_ms)
@@ -65,7 +73,7 @@ record publish_new_release_s "$(seconds_since "$start")"
 
 # The players' tools, on the same new release.
 mkdir -p "$new/zsync" "$new/small"
-for file in "$new"/clientes/*; do
+for file in "$new"/clientes/[!p]*; do
     name=$(basename "$file")
     zsyncmake -u "http://127.0.0.1:$patch_port/new/clientes/$name" -o "$new/zsync/$name.zsync" "$file" >/dev/null
 done
@@ -135,6 +143,11 @@ received=$(rsync -r --stats --include='s*.dat' --exclude='*' "rsync://127.0.0.1:
 record patch_small_rsync_bytes "$received"
 counted patch_small_launcher_bytes \
     bash -c "cd '$game' && '$bench' install 'http://127.0.0.1:$patch_port/new/launcher.xml' 4"
+counted patch_fresh_launcher_bytes \
+    bash -c "cd '$game' && '$bench' install 'http://127.0.0.1:$patch_port/new/launcher.xml' 5"
+record patch_fresh_total_bytes "$(cat "$new"/clientes/pair*.bin | wc -c)"
+cmp -s "$game/clientes/pair2.bin" "$new/clientes/pair2.bin" && record patch_fresh_identical 1 ||
+    record patch_fresh_identical 0
 
 # Writing the new gigabyte, as fast as this disk takes it.
 sync

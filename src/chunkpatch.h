@@ -1,32 +1,29 @@
 #pragma once
 
-#include "chunkindex.h"
+#include "chunklocations.h"
 #include "launcherstate.h"
 
 #include <QByteArray>
 
 #include <memory>
-#include <vector>
 
-// Builds the new version of a file from its chunk index: every chunk the player
-// already has (in the old file, in what an interrupted patch left, or in another
-// installed file) is copied from disk, and only the others are fetched, several
+// Builds the new version of a file from its chunk index: every chunk that lies
+// on disk already is copied from there, and only the others are fetched, several
 // at once. The result is a complete, checked partial file beside the target,
-// waiting to be put in place like any download. Anything wrong (an index or a
-// chunk missing or damaged, a file that does not come out as the list says)
-// ends in Unavailable, with the reason, and the caller fetches the whole file.
+// waiting to be put in place like any download. Anything wrong (a chunk missing
+// or damaged, a file that does not come out as the list says) ends in
+// Unavailable, with the reason, and the caller fetches the whole file.
 //
-// Like the transfer engine it works in slices on the caller's thread; only the
-// reading of the old files runs on a thread of its own.
+// Like the transfer engine it works in slices on the caller's thread.
 class ChunkPatch
 {
 public:
-    enum class Result { Working, Built, AlreadyThere, Unavailable, Cancelled };
+    enum class Result { Working, Built, Unavailable, Cancelled };
 
-    // chunkBaseUrl is the release's base address; localPath the target;
-    // otherSources more files to take chunks from.
+    // chunkBaseUrl is the release's base address; localPath the target. index and
+    // locations must outlive the patch.
     ChunkPatch(const QByteArray &chunkBaseUrl, const QByteArray &localPath, const ContentCheck &expected,
-               std::vector<QByteArray> otherSources = {});
+               const ChunkIndex &index, const ChunkLocations &locations);
     ~ChunkPatch();
     ChunkPatch(const ChunkPatch &) = delete;
     ChunkPatch &operator=(const ChunkPatch &) = delete;
@@ -37,10 +34,6 @@ public:
     const QByteArray &reason() const;
     qint64 bytesReceived() const;
     qint64 bytesWritten() const;
-    qint64 fileSize() const;
-
-    // The files an earlier patch of localPath may have left to take chunks from.
-    static QByteArray leftoverSource(const QByteArray &localPath);
 
 private:
     struct Work;

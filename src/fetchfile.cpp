@@ -1,6 +1,7 @@
 #include "fetchfile.h"
 
 #include "chunkpatch.h"
+#include "chunksurvey.h"
 #include "filedownloader.h"
 #include "messages.h"
 #include "names.h"
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <thread>
 
 bool enoughDiskSpace(QWidget *parent, const char *folder, qint64 neededBytes)
@@ -49,44 +52,38 @@ namespace {
 // How an item comes to lie complete beside its target.
 enum class Arrival { Transfer, Patched, AlreadyThere };
 
-// Chunks pay where the player has an older version, what a patch cut short
-// left, or other files of the server that may share content; a first install
-// streams the whole file in one request.
-bool worthPatching(const FetchItem &item, const std::vector<QByteArray> &chunkSources)
+bool exists(const QByteArray &path)
 {
-    const auto exists = [](const QByteArray &path) { return QFileInfo::exists(QFile::decodeName(path)); };
-    return !item.expected.chunkIndexSha256.isEmpty() && !item.expected.size.isEmpty() &&
-           !item.expected.sha256.isEmpty() &&
-           (exists(item.localPath) || exists(item.localPath + partialFileSuffix) ||
-            exists(ChunkPatch::leftoverSource(item.localPath)) ||
-            std::any_of(chunkSources.begin(), chunkSources.end(), exists));
+    return QFileInfo::exists(QFile::decodeName(path));
 }
 
-// The new version built from the chunks the player lacks; Unavailable sends the
-// item to a whole download.
-// The bar counts the bytes of all the items; done is what earlier items hold.
-ChunkPatch::Result patchInChunks(FileDownloader &downloader, const QByteArray &downloadPath,
-                                 const FetchItem &item, const char *displayName, qint64 done, qint64 total,
-                                 const std::vector<QByteArray> &chunkSources)
+// A file published in chunks, unless a download of the whole file was cut
+// short: continuing that is cheaper than any patch.
+bool canBeBuiltFromChunks(const FetchItem &item)
 {
-    std::vector<QByteArray> others;
-    std::copy_if(chunkSources.begin(), chunkSources.end(), std::back_inserter(others),
-                 [&](const QByteArray &source) { return source != item.localPath; });
-    ChunkPatch patch(downloadPath, item.localPath, item.expected, std::move(others));
-    ChunkPatch::Result result = ChunkPatch::Result::Working;
-    downloader.drive(
-        displayName,
-        [&] {
-            result = patch.run(20);
-            return result == ChunkPatch::Result::Working;
-        },
-        [&] {
-            return FileDownloader::Progress{done + patch.bytesWritten(),
-                                            std::max(total, done + patch.fileSize()), patch.bytesReceived()};
-        });
-    if (result == ChunkPatch::Result::Working) // the window cancelled between two slices
-        result = ChunkPatch::Result::Cancelled;
-    return result;
+    return !item.expected.chunkIndexSha256.isEmpty() && !item.expected.size.isEmpty() &&
+           !item.expected.sha256.isEmpty() && !exists(TransferEngine::resumeRecordPath(item.localPath));
+}
+
+// Chunks may pay where the player has an older version, what a build cut short
+// left, other files of the server, or where several files of this run may share
+// content; a single new file streams whole in one request.
+bool worthSurveying(const std::vector<FetchItem> &items, const std::vector<std::size_t> &candidates,
+                    const std::vector<QByteArray> &chunkSources)
+{
+    return candidates.size() > 1 || std::any_of(chunkSources.begin(), chunkSources.end(), exists) ||
+           std::any_of(candidates.begin(), candidates.end(), [&](std::size_t at) {
+               const QByteArray &path = items[at].localPath;
+               return exists(path) || exists(path + partialFileSuffix) ||
+                      exists(ChunkSurvey::leftoverSource(path));
+           });
+}
+
+void reportWholeFile(const QByteArray &localPath, const QByteArray &why)
+{
+    consoleMessage(QByteArray("Peda\xc3\xa7os indispon\xc3\xadveis, baixando o arquivo inteiro: " +
+                              localPath + " (" + why + ')')
+                       .constData());
 }
 
 // Renaming a large file over its old version makes some file systems (ext4)
@@ -120,47 +117,95 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
 {
     if (stoppedAt)
         *stoppedAt = 0;
-    // Items up to the first refused name are fetched; that one fails in its turn.
-    // Files published in chunks are patched first, one after the other; the
-    // rest are fetched side by side.
+    // The engine comes first: a window that closes from now on cancels it.
     TransferEngine engine;
-    std::vector<Arrival> arrivals;
-    std::vector<std::size_t> requests;
+    // Items up to the first refused name are fetched; that one fails in its turn.
+    // A file stored in the game folder itself must not be one of the launcher's own.
+    std::size_t fetched = 0;
+    while (fetched < items.size() &&
+           (items[fetched].localPath == items[fetched].name ? isLauncherFileName(items[fetched].name)
+                                                            : isSafeRelativeName(items[fetched].name)))
+        ++fetched;
     qint64 total = 0;
     for (const FetchItem &item : items)
         total += item.expected.size.toLongLong();
-    qint64 patched = 0; // the bytes of the items patched, or already there
-    for (const FetchItem &item : items) {
-        // A file stored in the game folder itself must not be one of the launcher's own.
-        const bool refused =
-            item.localPath == item.name ? !isLauncherFileName(item.name) : !isSafeRelativeName(item.name);
-        if (refused)
-            break;
-        Arrival arrival = Arrival::Transfer;
-        if (worthPatching(item, chunkSources)) {
-            switch (
-                patchInChunks(downloader, downloadPath, item, displayName, patched, total, chunkSources)) {
-            case ChunkPatch::Result::Built:
-                arrival = Arrival::Patched;
-                break;
-            case ChunkPatch::Result::AlreadyThere:
-                arrival = Arrival::AlreadyThere;
-                break;
-            case ChunkPatch::Result::Cancelled:
-                return FetchResult::Cancelled;
-            default:
-                break;
-            }
-            if (arrival != Arrival::Transfer)
-                patched += item.expected.size.toLongLong();
+
+    // Files published in chunks are looked at together first, then built one
+    // after the other; the rest are fetched side by side.
+    std::vector<std::size_t> candidates;
+    std::vector<std::optional<std::size_t>> surveyed(fetched);
+    for (std::size_t at = 0; at < fetched; ++at)
+        if (canBeBuiltFromChunks(items[at])) {
+            surveyed[at] = candidates.size();
+            candidates.push_back(at);
         }
+    std::unique_ptr<ChunkSurvey> survey;
+    if (!candidates.empty() && worthSurveying(items, candidates, chunkSources)) {
+        std::vector<ChunkSurvey::Target> targets;
+        for (std::size_t at : candidates)
+            targets.push_back({items[at].localPath, items[at].expected});
+        survey = std::make_unique<ChunkSurvey>(downloadPath, std::move(targets), chunkSources);
+        downloader.drive(
+            displayName, [&] { return survey->run(20); },
+            [&] {
+                return FileDownloader::Progress{0, total, survey->bytesReceived()};
+            });
+        if (survey->wasCancelled() || engine.wasCancelled())
+            return FetchResult::Cancelled;
+    }
+
+    std::vector<Arrival> arrivals;
+    std::vector<std::size_t> requests;
+    qint64 patched = 0; // the bytes of the items built from chunks, or already there
+    for (std::size_t at = 0; at < fetched; ++at) {
+        const FetchItem &item = items[at];
+        const std::size_t target = surveyed[at].value_or(0);
+        const ChunkIndex *index = survey && surveyed[at] ? survey->index(target) : nullptr;
+        if (survey && surveyed[at] && !index)
+            reportWholeFile(item.localPath, "\xc3\xadndice ausente ou danificado");
+        Arrival arrival = Arrival::Transfer;
+        if (index && survey->alreadyThere(target)) {
+            arrival = Arrival::AlreadyThere;
+        } else if (index && survey->worthBuilding(target)) {
+            ChunkPatch patch(downloadPath, item.localPath, item.expected, *index, survey->locations());
+            ChunkPatch::Result result = ChunkPatch::Result::Working;
+            const qint64 done = patched + engine.bytesStored();
+            downloader.drive(
+                displayName, [&] { return (result = patch.run(20)) == ChunkPatch::Result::Working; },
+                [&] {
+                    return FileDownloader::Progress{done + patch.bytesWritten(), total,
+                                                    patch.bytesReceived()};
+                });
+            if (result == ChunkPatch::Result::Cancelled || engine.wasCancelled())
+                return FetchResult::Cancelled;
+            if (result == ChunkPatch::Result::Unavailable)
+                reportWholeFile(item.localPath, patch.reason());
+            else
+                arrival = Arrival::Patched;
+        }
+        if (arrival != Arrival::Transfer)
+            patched += item.expected.size.toLongLong();
         arrivals.push_back(arrival);
         requests.push_back(
             arrival == Arrival::Transfer
                 ? engine.add({downloadUrl(downloadPath, folder, item.name), item.localPath, 0, item.expected})
                 : 0);
+        if (index && arrival == Arrival::Transfer && survey->isProvider(target)) {
+            // Files after this one take chunks from it: it comes whole first.
+            downloader.drive(
+                displayName, [&] { return engine.run(20) && !engine.isFinished(requests.back()); },
+                [&] {
+                    return FileDownloader::Progress{patched + engine.bytesStored(), total,
+                                                    engine.bytesReceived()};
+                });
+            if (engine.wasCancelled())
+                return FetchResult::Cancelled;
+            if (engine.outcome(requests.back()).kind == TransferOutcome::Kind::Stored)
+                survey->locations().addIndexedFile(item.localPath + partialFileSuffix, *index);
+        }
+        if (arrival == Arrival::Patched)
+            survey->locations().addIndexedFile(item.localPath + partialFileSuffix, *index);
     }
-    const std::size_t fetched = arrivals.size();
 
     std::size_t committed = 0;
     bool commitFailed = false;
@@ -184,6 +229,7 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
                 commitFailed = true;
                 return false;
             }
+            QFile::remove(QFile::decodeName(ChunkSurvey::leftoverSource(localPath)));
             onCommitted(committed);
         }
         return true;

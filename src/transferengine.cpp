@@ -109,12 +109,12 @@ QByteArray resumeRecord(const TransferRequest &request, const QByteArray &valida
            validator + '\n';
 }
 
-QByteArray resumeRecordPath(const QByteArray &localPath)
+} // namespace
+
+QByteArray TransferEngine::resumeRecordPath(const QByteArray &localPath)
 {
     return localPath + partialFileSuffix + resumeRecordSuffix;
 }
-
-} // namespace
 
 struct TransferEngine::Transfer {
     enum class State { Waiting, Preparing, Running, Finished };

@@ -82,6 +82,9 @@ public:
     qint64 bytesStored() const;
     qint64 bytesExpected() const;
 
+    // Beside the partial file of a download that a later run can continue.
+    static QByteArray resumeRecordPath(const QByteArray &localPath);
+
     static constexpr int defaultMaximumRunning = 6;
     static constexpr int maximumRetries = 3;
     // The pause before the first retry; it doubles for each further one.

@@ -53,8 +53,9 @@ QByteArray sha256Of(const QByteArray &bytes)
     return hash.hexResult();
 }
 
-// What the server folder and the game folder look like before the update runs.
-using Scene = std::function<void(const QString &serverFolder, ContentCheck &check)>;
+// What the server folder and the game folder look like before the update runs;
+// items holds the file being updated, and may gain others.
+using Scene = std::function<void(const QString &serverFolder, std::vector<FetchItem> &items)>;
 
 } // namespace
 
@@ -85,11 +86,11 @@ private slots:
         QTest::addColumn<int>("chunksAtMost");  // chunk requests
         QTest::addColumn<QString>("checkSays"); // what launcher-publish check finds
 
-        const auto removeIndex = [](const QString &server, ContentCheck &check) {
+        const auto removeIndex = [](const QString &server, std::vector<FetchItem> &items) {
             QVERIFY(QFile::remove(server + QLatin1Char('/') +
-                                  QString::fromLatin1(chunkIndexPath(check.chunkIndexSha256))));
+                                  QString::fromLatin1(chunkIndexPath(items[0].expected.chunkIndexSha256))));
         };
-        const auto damageChunks = [](const QString &server, ContentCheck &) {
+        const auto damageChunks = [](const QString &server, std::vector<FetchItem> &) {
             QDirIterator chunks(server + QStringLiteral("/chunks"), QDir::Files,
                                 QDirIterator::Subdirectories);
             while (chunks.hasNext()) {
@@ -98,22 +99,40 @@ private slots:
                     writeFileBytes(path, "not the chunk");
             }
         };
-        const auto patchCutShort = [](const QString &server, ContentCheck &) {
+        const auto patchCutShort = [](const QString &server, std::vector<FetchItem> &) {
             // A power cut left the first half of the new file beside the old one.
             writeFileBytes(QStringLiteral("clientes/dados.pak.~part"),
                            readFileBytes(server + QStringLiteral("/clientes/dados.pak")).left(3 << 20));
         };
-        const auto alreadyNew = [](const QString &server, ContentCheck &) {
+        const auto alreadyNew = [](const QString &server, std::vector<FetchItem> &) {
             writeFileBytes(QStringLiteral("clientes/dados.pak"),
                            readFileBytes(server + QStringLiteral("/clientes/dados.pak")));
         };
-        const auto anotherFileShares = [](const QString &, ContentCheck &) {
+        const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
             QVERIFY(
                 QFile::rename(QStringLiteral("clientes/dados.pak"), QStringLiteral("clientes/outro.pak")));
+        };
+        const auto unrelatedOldVersion = [](const QString &, std::vector<FetchItem> &) {
+            writeFileBytes(QStringLiteral("clientes/dados.pak"), randomBytes(6 << 20, 4));
+        };
+        // A first install: another new file of the release shares most chunks.
+        const auto firstInstallSharing = [](const QString &server, std::vector<FetchItem> &items) {
+            QVERIFY(QFile::remove(QStringLiteral("clientes/dados.pak")));
+            const QString sibling = server + QStringLiteral("/clientes/antes.pak");
+            const QByteArray bytes = readFileBytes(server + QStringLiteral("/clientes/dados.pak")).mid(4096);
+            writeFileBytes(sibling, bytes);
+            QString error;
+            items.insert(items.begin(), {"antes.pak",
+                                         "clientes/antes.pak",
+                                         {QByteArray::number(bytes.size()), sha256Of(bytes),
+                                          publishInChunks(server, sibling, error).value_or(QByteArray())}});
         };
         QTest::newRow("1% changed") << Scene() << false << 30 << QString();
         QTest::newRow("new, sharing an installed file's chunks")
             << Scene(anotherFileShares) << false << 30 << QString();
+        QTest::newRow("first install, two files sharing content")
+            << Scene(firstInstallSharing) << false << 10 << QString();
+        QTest::newRow("an unrelated old version") << Scene(unrelatedOldVersion) << true << 0 << QString();
         QTest::newRow("already the new version") << Scene(alreadyNew) << false << 0 << QString();
         QTest::newRow("index lost") << Scene(removeIndex) << true << 0 << QStringLiteral("não está na pasta");
         QTest::newRow("chunks damaged")
@@ -144,11 +163,15 @@ private slots:
         const QString published = serverFolder.filePath(QStringLiteral("clientes/dados.pak"));
         writeFileBytes(published, fresh);
         QString error;
-        ContentCheck check{QByteArray::number(fresh.size()), sha256Of(fresh),
-                           publishInChunks(serverFolder.path(), published, error).value_or(QByteArray())};
-        QVERIFY2(!check.chunkIndexSha256.isEmpty(), qPrintable(error));
+        std::vector<FetchItem> items{
+            {"dados.pak",
+             "clientes/dados.pak",
+             {QByteArray::number(fresh.size()), sha256Of(fresh),
+              publishInChunks(serverFolder.path(), published, error).value_or(QByteArray())}}};
+        QVERIFY2(!items.back().expected.chunkIndexSha256.isEmpty(), qPrintable(error));
         if (scene)
-            scene(serverFolder.path(), check);
+            scene(serverFolder.path(), items);
+        const ContentCheck &check = items.back().expected;
         const QString found =
             verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size, check.sha256);
         QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
@@ -161,9 +184,8 @@ private slots:
         };
         const ino_t before = inode();
         FileDownloader downloader;
-        QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/",
-                            {{"dados.pak", "clientes/dados.pak", check}}, "Um", [](std::size_t) {}, nullptr,
-                            {"clientes/outro.pak"}),
+        QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/", items, "Um", [](std::size_t) {},
+                            nullptr, {"clientes/outro.pak"}),
                  FetchResult::Stored);
         QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), fresh);
         QCOMPARE(QDir(QStringLiteral("clientes"))
