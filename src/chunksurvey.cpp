@@ -125,8 +125,20 @@ void ChunkSurvey::Work::scan()
                                 index->parameters.maximum == parameters->maximum;
         scanFile(leftoverSource(surveyed.target.localPath), needed, *parameters, nullptr);
     }
+    // The other files may be many gigabytes, and an old version usually holds
+    // nearly every chunk of its new one: they are read when what is still missing
+    // is worth it, a disk reading about sixteen times as fast as a line brings.
+    qint64 missing = 0, otherBytes = 0;
+    std::unordered_set<ChunkHash, ChunkHashHasher> counted;
+    for (const Surveyed &surveyed : targets)
+        if (surveyed.index)
+            for (const IndexedChunk &chunk : surveyed.index->chunks)
+                if (!locations.find(chunk.hash) && counted.insert(chunk.hash).second)
+                    missing += chunk.size;
     for (const QByteArray &path : otherSources)
-        scanFile(path, needed, *parameters, nullptr);
+        otherBytes += QFileInfo(QFile::decodeName(path)).size();
+    for (std::size_t at = 0; at < otherSources.size() && missing * 16 >= otherBytes; ++at)
+        scanFile(otherSources[at], needed, *parameters, nullptr);
     scanned = true;
 }
 

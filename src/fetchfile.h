@@ -42,8 +42,9 @@ struct FetchItem {
 // there with the list's size and SHA-256 is committed without a transfer.
 //
 // A file published in chunks is built from the chunks found in its older
-// version, in what an interrupted build left, and in chunkSources (the server's
-// other installed files), and only the rest is fetched.
+// version, in what an interrupted build left, in chunkSources (the server's
+// other installed files) and in the items before it, and only the rest is
+// fetched.
 FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
                        const std::vector<FetchItem> &items, const char *displayName,
                        const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt = nullptr,
