@@ -19,6 +19,9 @@ struct BuildSettings {
     // Base64 Ed25519 keys separated by spaces; when set, only an update list signed
     // with one of their private keys is accepted.
     QByteArray updateListPublicKey;
+    // A certificate authority trusted instead of the system's store, for a demo
+    // served with a certificate of its own; empty in every release.
+    QByteArray certificateAuthorityFile;
 };
 
 // The settings of this build. The shipped program only reads them; tests may point

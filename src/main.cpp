@@ -1,5 +1,6 @@
 #include "buildconfig.h"
 #include "fontsubstitutes.h"
+#include "launcherlog.h"
 #include "mainwindow.h"
 #include "messageboxes.h"
 #include "singleinstanceguard.h"
@@ -9,8 +10,11 @@
 
 int main(int argc, char **argv)
 {
-    if (hasUpdateOption(argc, argv))
+    if (hasUpdateOption(argc, argv)) {
+        writeLogLine("In\xc3\xad" "cio da atualiza\xc3\xa7\xc3\xa3o do launcher " + buildSettings().launcherVersion);
         return runUpdateMode();
+    }
+    writeLogLine("In\xc3\xad" "cio do launcher " + buildSettings().launcherVersion);
 
     QApplication application(argc, argv);
     useMessageBoxes();

@@ -1,12 +1,14 @@
 #include "messages.h"
 
+#include "launcherlog.h"
+
 #include <QMessageLogger>
 
 namespace {
 
-void writeBoxToDebugOutput(const MessageBoxRequest &request)
+QByteArray boxLine(const MessageBoxRequest &request)
 {
-    consoleMessage(QString(request.title + QLatin1String(": ") + request.text).toUtf8().constData());
+    return QString(request.title + QLatin1String(": ") + request.text).toUtf8();
 }
 
 MessageBoxPresenter &installedPresenter()
@@ -28,10 +30,12 @@ void presentMessageBox(const MessageBoxRequest &request)
 {
     // Copied so that a presenter may replace itself while its box is open.
     const MessageBoxPresenter presenter = installedPresenter();
-    if (presenter)
+    if (presenter) {
+        writeLogLine("Caixa " + boxLine(request));
         presenter(request);
-    else
-        writeBoxToDebugOutput(request);
+    } else {
+        consoleMessage(boxLine(request).constData()); // which logs it too
+    }
 }
 
 void showErrorMessage(QWidget *parent, const QString &text)
@@ -47,4 +51,5 @@ void showErrorMessage(QWidget *parent, const char *text)
 void consoleMessage(const char *text)
 {
     QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO).debug("%s", text);
+    writeLogLine(text);
 }

@@ -1,5 +1,7 @@
 #include "transferengine.h"
 
+#include "buildconfig.h"
+#include "launcherlog.h"
 #include "messages.h"
 #include "partialfile.h"
 #include "sha256.h"
@@ -53,6 +55,7 @@ CURLSH *sharedConnections()
         {
             curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
             curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+            curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
         }
         ~Share() { curl_share_cleanup(handle); }
         CURLSH *handle;
@@ -125,6 +128,10 @@ struct TransferEngine::Transfer {
     TransferOutcome outcome;
     State state = State::Waiting;
     Clock::time_point startAt{}; // a retry waits until then
+    Clock::time_point firstStart{};
+    std::size_t address = 0; // 0: request.url, k: its k-th mirror
+    qint64 received = 0;
+    long lastStatus = 0;
     QByteArray body;
     std::unique_ptr<PartialFile> file;
     bool resumable = false;         // the partial file has its record and stays after a failure
@@ -146,6 +153,8 @@ struct TransferEngine::Transfer {
     char errorText[CURL_ERROR_SIZE] = {};
 
     bool isFile() const { return !request.localPath.isEmpty(); }
+    const QByteArray &url() const { return address == 0 ? request.url : request.mirrorUrls[address - 1]; }
+    bool hasNextAddress() const { return address < request.mirrorUrls.size(); }
     qint64 expectedSize() const
     {
         return request.expected.size.isEmpty() ? announcedSize : request.expected.size.toLongLong();
@@ -180,6 +189,56 @@ struct TransferEngine::Transfer {
         return size * count;
     }
 };
+
+namespace {
+
+const char *outcomeWords(TransferOutcome::Kind kind)
+{
+    switch (kind) {
+    case TransferOutcome::Kind::Stored:
+        return "conclu\xc3\xad" "da";
+    case TransferOutcome::Kind::HttpStatus:
+        return "recusada pelo servidor";
+    case TransferOutcome::Kind::TransferError:
+        return "erro de conex\xc3\xa3o";
+    case TransferOutcome::Kind::StoreError:
+        return "erro ao gravar";
+    case TransferOutcome::Kind::ContentMismatch:
+        return "conte\xc3\xba" "do diferente da lista";
+    case TransferOutcome::Kind::BodyTooLarge:
+        return "resposta maior que o limite";
+    case TransferOutcome::Kind::Cancelled:
+        break;
+    }
+    return "cancelada";
+}
+
+} // namespace
+
+// What support needs of one request: how it ended, the status, the bytes, the
+// time, the tries and the address.
+QByteArray attemptSummary(const TransferEngine::Transfer &transfer)
+{
+    const auto elapsedMs = transfer.firstStart == Clock::time_point{}
+                               ? 0
+                               : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
+                                                                                       transfer.firstStart)
+                                     .count();
+    const TransferOutcome &outcome = transfer.outcome;
+    QByteArray summary = transfer.state == TransferEngine::Transfer::State::Finished
+                             ? QByteArray(outcomeWords(outcome.kind))
+                             : QByteArray("tentativa");
+    if (outcome.alreadyThere)
+        summary += ", j\xc3\xa1 estava no disco";
+    summary += ", status " + QByteArray::number(qlonglong(transfer.lastStatus));
+    if (outcome.transferError)
+        summary += ", erro " + QByteArray::number(outcome.transferError) + ' ' + outcome.errorText;
+    summary += ", " + QByteArray::number(transfer.received) + " bytes em " + QByteArray::number(qlonglong(elapsedMs)) +
+               " ms, " + QByteArray::number(outcome.retries) + " novas tentativas";
+    if (transfer.address > 0)
+        summary += ", espelho " + QByteArray::number(qulonglong(transfer.address));
+    return summary;
+}
 
 // Before a file request starts: a target that already holds the expected bytes
 // needs no transfer, and a partial file with its record is continued.
@@ -279,13 +338,15 @@ bool TransferEngine::Transfer::start(CURLM *multi)
     announcedSize = -1;
     contentRangeStart = -1;
     errorText[0] = '\0';
+    if (firstStart == Clock::time_point{})
+        firstStart = Clock::now();
     easy = curl_easy_init();
     if (!easy)
         return false;
     const long timeLimitSeconds = isFile() ? 0 : memoryBodyTimeLimitSeconds;
     bool configured =
         curl_easy_setopt(easy, CURLOPT_USERAGENT, "Updater") == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_URL, request.url.constData()) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_URL, url().constData()) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::receiveData) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK &&
@@ -302,6 +363,15 @@ bool TransferEngine::Transfer::start(CURLM *multi)
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, isFile() ? 256L * 1024 : 16L * 1024) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_SHARE, sharedConnections()) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK;
+    const QByteArray &authority = buildSettings().certificateAuthorityFile;
+    if (configured && !authority.isEmpty())
+        configured = curl_easy_setopt(easy, CURLOPT_CAINFO, authority.constData()) == CURLE_OK;
+#ifdef Q_OS_WIN
+    // libcurl's OpenSSL knows no certificates of its own on Windows: the system's
+    // store it is, as for every other program of the player's.
+    else if (configured)
+        configured = curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA)) == CURLE_OK;
+#endif
     if (configured && resumeFrom > 0) {
         // If-Range: the server sends the rest only if the file is still the one
         // whose beginning is on disk; otherwise the whole file, from byte 0.
@@ -418,6 +488,7 @@ size_t TransferEngine::Transfer::receive(const char *data, size_t size)
     if (stop != Stop::None)
         return 0;
     engine->receivedBytes += qint64(size);
+    received += qint64(size);
     if (!isFile()) {
         if (request.maximumBodySize > 0 && body.size() + qint64(size) > request.maximumBodySize) {
             stop = Stop::BodyTooLarge;
@@ -525,6 +596,21 @@ void TransferEngine::requeue(Transfer &transfer, long pauseMs)
     --running;
 }
 
+bool TransferEngine::tryNextAddress(Transfer &transfer)
+{
+    if (!transfer.hasNextAddress())
+        return false;
+    writeLogLine("Transfer\xc3\xaancia " + transfer.url() + " falhou (" + attemptSummary(transfer) +
+                 "), tentando o espelho seguinte");
+    ++transfer.address;
+    transfer.outcome.mirror = transfer.address;
+    transfer.outcome.httpStatus = 0;
+    transfer.outcome.transferError = 0;
+    transfer.outcome.errorText.clear();
+    requeue(transfer, 0);
+    return true;
+}
+
 void TransferEngine::end(Transfer &transfer, TransferOutcome::Kind kind)
 {
     if (transfer.state == Transfer::State::Running || transfer.state == Transfer::State::Preparing)
@@ -532,6 +618,7 @@ void TransferEngine::end(Transfer &transfer, TransferOutcome::Kind kind)
     transfer.hashing.reset();
     transfer.state = Transfer::State::Finished;
     transfer.outcome.kind = kind;
+    writeLogLine("Transfer\xc3\xaancia " + transfer.url() + ": " + attemptSummary(transfer));
 }
 
 void TransferEngine::cancel()
@@ -596,6 +683,7 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     curl_off_t retryAfter = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RETRY_AFTER, &retryAfter);
     transfer.releaseHandle(static_cast<CURLM *>(multi));
+    transfer.lastStatus = status;
     if (transfer.errorText[0])
         consoleMessage(transfer.errorText);
 
@@ -608,7 +696,8 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     case Transfer::Stop::BodyTooLong:
         transfer.reportMismatch();
         transfer.discardPartialFile();
-        end(transfer, TransferOutcome::Kind::ContentMismatch);
+        if (!tryNextAddress(transfer))
+            end(transfer, TransferOutcome::Kind::ContentMismatch);
         return;
     case Transfer::Stop::StoreFailed:
         transfer.discardPartialFile();
@@ -646,6 +735,8 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     const bool failed = retry || result != CURLE_OK || transfer.outcome.httpStatus != 0;
     if (failed) {
         transfer.leavePartialFile();
+        if (tryNextAddress(transfer))
+            return;
         if (retry && transfer.outcome.retries < maximumRetries) {
             ++transfer.outcome.retries;
             transfer.outcome.httpStatus = 0;
@@ -677,7 +768,8 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             requeue(transfer, 0);
             return;
         }
-        end(transfer, TransferOutcome::Kind::ContentMismatch);
+        if (!tryNextAddress(transfer))
+            end(transfer, TransferOutcome::Kind::ContentMismatch);
         return;
     }
     // The finished file waits for commit(); its record stays with it, so that a

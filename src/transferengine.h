@@ -25,6 +25,7 @@ struct TransferOutcome {
     QByteArray errorText{};    // libcurl's own words about a transfer error
     int retries = 0;           // tries after the first
     bool alreadyThere = false; // the target already held the expected bytes: nothing was fetched
+    std::size_t mirror = 0;    // the address of the last try: 0 the request's url, k its k-th mirror
 };
 
 // One GET: the body kept in memory, or streamed to a partial file beside
@@ -34,6 +35,10 @@ struct TransferRequest {
     QByteArray localPath;       // empty keeps the body in memory
     qint64 maximumBodySize = 0; // for a body kept in memory; 0 for no limit
     ContentCheck expected;      // size and SHA-256 a body for localPath must have
+    // The same body at other addresses. One that fails on its address (a dead
+    // host, a 404, bytes that differ from expected) is tried at once on the next,
+    // and only the last is given the pauses and tries for transient faults.
+    std::vector<QByteArray> mirrorUrls{};
 };
 
 // Runs requests side by side on libcurl's multi interface, a few at a time over
@@ -100,6 +105,8 @@ public:
 private:
     void startDueTransfers();
     void finishAttempt(Transfer &transfer, int result);
+    // Sends a failed request to its next address; false when it has none left.
+    bool tryNextAddress(Transfer &transfer);
     // Another try, after pauseMs.
     void requeue(Transfer &transfer, long pauseMs);
     void end(Transfer &transfer, TransferOutcome::Kind kind);

@@ -26,7 +26,7 @@ namespace {
 
 QStringList folderEntries()
 {
-    return QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    return entriesBesidesTheLog();
 }
 
 // Bytes that differ from place to place, so that a piece in the wrong place shows.

@@ -152,7 +152,7 @@ private slots:
                                            "<launcher installedVersion=\"1.2\" lastVersion=\"\" />\n"
                                            "<images installedVersion=\"\" lastVersion=\"\" />\n"
                                            "<servers />\n"));
-        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QCOMPARE(entriesBesidesTheLog(),
                  QStringList{QStringLiteral("config.xml")});
     }
 

@@ -1,5 +1,6 @@
 #include "gamefolder.h"
 
+#include "launcherlog.h"
 #include "transferengine.h"
 
 #include <QDir>
@@ -49,4 +50,12 @@ void writeFileBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+QStringList entriesBesidesTheLog(QDir::Filters filters)
+{
+    QStringList entries = QDir().entryList(filters, QDir::Name);
+    entries.removeAll(QString::fromLatin1(logFileName));
+    entries.removeAll(QString::fromLatin1(previousLogFileName));
+    return entries;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A fresh, empty game folder that is the working directory while the object
@@ -29,3 +31,7 @@ bool overrideFileAccess(bool allowed);
 
 QByteArray readFileBytes(const QString &path);
 void writeFileBytes(const QString &path, const QByteArray &bytes);
+
+// The working directory's entries, hidden ones included, without the launcher's
+// log: what a test asserts is that nothing else was left behind.
+QStringList entriesBesidesTheLog(QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
