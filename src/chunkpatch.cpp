@@ -116,7 +116,7 @@ void ChunkPatch::Work::build()
     finish(Result::Built);
 }
 
-ChunkPatch::ChunkPatch(const QByteArray &chunkBaseUrl, const QByteArray &localPath,
+ChunkPatch::ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &localPath,
                        const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations)
     : work(std::make_unique<Work>(index, locations))
 {
@@ -128,7 +128,7 @@ ChunkPatch::ChunkPatch(const QByteArray &chunkBaseUrl, const QByteArray &localPa
             continue;
         if (++work->usesLeft[chunk.hash] == 1)
             work->requests[chunk.hash] = work->engine.add(
-                {downloadUrl(chunkBaseUrl, "", chunkPath(chunk.hash)), QByteArray(), qint64(chunk.size), {}});
+                requestWithMirrors(downloadUrls(bases, "", chunkPath(chunk.hash)), {}, qint64(chunk.size)));
     }
 }
 

@@ -20,10 +20,10 @@ class ChunkPatch
 public:
     enum class Result { Working, Built, Unavailable, Cancelled };
 
-    // chunkBaseUrl is the release's base address; localPath the target. index and
-    // locations must outlive the patch.
-    ChunkPatch(const QByteArray &chunkBaseUrl, const QByteArray &localPath, const ContentCheck &expected,
-               const ChunkIndex &index, const ChunkLocations &locations);
+    // bases are the release's base addresses, the first and its mirrors;
+    // localPath is the target. index and locations must outlive the patch.
+    ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &localPath,
+               const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations);
     ~ChunkPatch();
     ChunkPatch(const ChunkPatch &) = delete;
     ChunkPatch &operator=(const ChunkPatch &) = delete;

@@ -171,7 +171,7 @@ void ChunkSurvey::Work::plan()
     }
 }
 
-ChunkSurvey::ChunkSurvey(const QByteArray &chunkBaseUrl, std::vector<Target> targets,
+ChunkSurvey::ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Target> targets,
                          std::vector<QByteArray> otherSources)
     : work(std::make_unique<Work>())
 {
@@ -181,11 +181,8 @@ ChunkSurvey::ChunkSurvey(const QByteArray &chunkBaseUrl, std::vector<Target> tar
             QFile::remove(QFile::decodeName(leftoverSource(target.localPath)));
             QFile::rename(QFile::decodeName(partial), QFile::decodeName(leftoverSource(target.localPath)));
         }
-        const std::size_t request =
-            work->engine.add({downloadUrl(chunkBaseUrl, "", chunkIndexPath(target.expected.chunkIndexSha256)),
-                              QByteArray(),
-                              maximumIndexSize,
-                              {}});
+        const std::size_t request = work->engine.add(requestWithMirrors(
+            downloadUrls(bases, "", chunkIndexPath(target.expected.chunkIndexSha256)), {}, maximumIndexSize));
         work->targets.push_back({std::move(target), request, {}, false});
     }
     for (QByteArray &path : otherSources)

@@ -23,9 +23,10 @@ public:
         ContentCheck expected;
     };
 
+    // bases are the release's base addresses, the first and its mirrors;
     // otherSources are more files to take chunks from (the server's other
     // installed files).
-    ChunkSurvey(const QByteArray &chunkBaseUrl, std::vector<Target> targets,
+    ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Target> targets,
                 std::vector<QByteArray> otherSources);
     ~ChunkSurvey();
     ChunkSurvey(const ChunkSurvey &) = delete;

@@ -196,6 +196,11 @@ void writeDocument(const LauncherState &state, DocumentKind kind,
     writer.open(0, "download");
     writer.attribute("path", state.downloadPath);
     writer.endEmpty();
+    for (const QByteArray &mirror : config ? std::vector<QByteArray>() : state.mirrorPaths) {
+        writer.open(0, "mirror");
+        writer.attribute("path", mirror);
+        writer.endEmpty();
+    }
     writeLauncher(writer, state, config);
     writeImages(writer, state, config);
 

@@ -110,7 +110,7 @@ bool putInPlace(const QByteArray &localPath, const std::function<bool()> &rename
 
 } // namespace
 
-FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
+FetchResult fetchFiles(FileDownloader &downloader, const std::vector<QByteArray> &bases, const char *folder,
                        const std::vector<FetchItem> &items, const char *displayName,
                        const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt,
                        const std::vector<QByteArray> &chunkSources)
@@ -144,7 +144,7 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         std::vector<ChunkSurvey::Target> targets;
         for (std::size_t at : candidates)
             targets.push_back({items[at].localPath, items[at].expected});
-        survey = std::make_unique<ChunkSurvey>(downloadPath, std::move(targets), chunkSources);
+        survey = std::make_unique<ChunkSurvey>(bases, std::move(targets), chunkSources);
         downloader.drive(
             displayName, [&] { return survey->run(20); },
             [&] {
@@ -167,7 +167,7 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         if (index && survey->alreadyThere(target)) {
             arrival = Arrival::AlreadyThere;
         } else if (index && survey->worthBuilding(target)) {
-            ChunkPatch patch(downloadPath, item.localPath, item.expected, *index, survey->locations());
+            ChunkPatch patch(bases, item.localPath, item.expected, *index, survey->locations());
             ChunkPatch::Result result = ChunkPatch::Result::Working;
             const qint64 done = patched + engine.bytesStored();
             downloader.drive(
@@ -186,10 +186,10 @@ FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPat
         if (arrival != Arrival::Transfer)
             patched += item.expected.size.toLongLong();
         arrivals.push_back(arrival);
-        requests.push_back(
-            arrival == Arrival::Transfer
-                ? engine.add({downloadUrl(downloadPath, folder, item.name), item.localPath, 0, item.expected})
-                : 0);
+        requests.push_back(arrival == Arrival::Transfer
+                               ? engine.add(requestWithMirrors(downloadUrls(bases, folder, item.name),
+                                                               item.localPath, 0, item.expected))
+                               : 0);
         if (index && arrival == Arrival::Transfer && survey->isProvider(target)) {
             // Files after this one take chunks from it: it comes whole first.
             downloader.drive(

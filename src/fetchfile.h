@@ -45,7 +45,7 @@ struct FetchItem {
 // version, in what an interrupted build left, in chunkSources (the server's
 // other installed files) and in the items before it, and only the rest is
 // fetched.
-FetchResult fetchFiles(FileDownloader &downloader, const QByteArray &downloadPath, const char *folder,
+FetchResult fetchFiles(FileDownloader &downloader, const std::vector<QByteArray> &bases, const char *folder,
                        const std::vector<FetchItem> &items, const char *displayName,
                        const std::function<void(std::size_t)> &onCommitted, std::size_t *stoppedAt = nullptr,
                        const std::vector<QByteArray> &chunkSources = {});

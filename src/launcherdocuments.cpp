@@ -171,6 +171,11 @@ bool parseDocument(const char *text, pugi::xml_document &document, QWidget *wind
 void mergeParsed(const pugi::xml_document &document, LauncherState &state, DocumentKind kind)
 {
     state.downloadPath = attributeBytes(document.child("download"), "path");
+    if (kind == DocumentKind::UpdateList) {
+        state.mirrorPaths.clear();
+        for (const pugi::xml_node &mirror : document.children("mirror"))
+            state.mirrorPaths.push_back(attributeBytes(mirror, "path"));
+    }
     readLauncher(document.child("launcher"), state);
     readImages(document.child("images"), state);
     readServers(document.child("servers"), state, kind);

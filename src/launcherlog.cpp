@@ -11,7 +11,8 @@ const char previousLogFileName[] = "launcher.log.1";
 
 void writeLogLine(const QByteArray &text)
 {
-    QByteArray line = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ ")).toLatin1();
+    QByteArray line =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ ")).toLatin1();
     line += text;
     line.replace('\n', ' ').replace('\r', ' ');
     line += '\n';

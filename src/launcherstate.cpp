@@ -9,6 +9,13 @@ LauncherState::LauncherState(QWidget *window)
 {
 }
 
+std::vector<QByteArray> LauncherState::downloadBases() const
+{
+    std::vector<QByteArray> bases{downloadPath};
+    bases.insert(bases.end(), mirrorPaths.begin(), mirrorPaths.end());
+    return bases;
+}
+
 std::map<QByteArray, FileEntry *> LauncherState::pendingFiles(ServerEntry &server)
 {
     std::map<QByteArray, FileEntry *> pending;

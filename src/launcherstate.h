@@ -65,6 +65,11 @@ public:
     explicit LauncherState(QWidget *window);
 
     QByteArray downloadPath; // base URL, used as a plain prefix
+    // Other base URLs serving the same files, tried in turn when one fails. Only
+    // the update list names them; config.xml does not keep them.
+    std::vector<QByteArray> mirrorPaths;
+    // The download path, then the mirrors.
+    std::vector<QByteArray> downloadBases() const;
     std::map<quint16, ServerEntry> servers;
     QByteArray launcherInstalledVersion;
     QByteArray launcherLastVersion;

@@ -11,10 +11,14 @@
 int main(int argc, char **argv)
 {
     if (hasUpdateOption(argc, argv)) {
-        writeLogLine("In\xc3\xad" "cio da atualiza\xc3\xa7\xc3\xa3o do launcher " + buildSettings().launcherVersion);
+        writeLogLine("In\xc3\xad"
+                     "cio da atualiza\xc3\xa7\xc3\xa3o do launcher " +
+                     buildSettings().launcherVersion);
         return runUpdateMode();
     }
-    writeLogLine("In\xc3\xad" "cio do launcher " + buildSettings().launcherVersion);
+    writeLogLine("In\xc3\xad"
+                 "cio do launcher " +
+                 buildSettings().launcherVersion);
 
     QApplication application(argc, argv);
     useMessageBoxes();

@@ -39,8 +39,8 @@ bool isLauncherFileName(const QByteArray &name)
         if (!segment.isEmpty())
             segments << segment;
     }
-    static const QByteArrayList launcherOwn = {"config.xml", "config.xml.bad", "launcher.exe",
-                                               "newlauncher.exe"};
+    static const QByteArrayList launcherOwn = {"config.xml",      "config.xml.bad", "launcher.exe",
+                                               "newlauncher.exe", "launcher.log",   "launcher.log.1"};
     return !(segments.size() == 1 && launcherOwn.contains(segments.front()));
 }
 
@@ -56,4 +56,13 @@ QByteArray downloadUrl(const QByteArray &base, const char *folder, const QByteAr
             encoded += c;
     }
     return base + folder + encoded;
+}
+
+std::vector<QByteArray> downloadUrls(const std::vector<QByteArray> &bases, const char *folder,
+                                     const QByteArray &name)
+{
+    std::vector<QByteArray> urls;
+    for (const QByteArray &base : bases)
+        urls.push_back(downloadUrl(base, folder, name));
+    return urls;
 }

@@ -135,7 +135,7 @@ void MainWindow::serverAction(quint16 id)
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
     const FetchResult result =
-        fetchFiles(downloader, launcherState->downloadPath, "clientes/", items, server.name.constData(),
+        fetchFiles(downloader, launcherState->downloadBases(), "clientes/", items, server.name.constData(),
                    runActionAndRecord, nullptr, installedChunkedFiles(server));
     if (result != FetchResult::Stored) {
         // A cancel comes from a closing window: no box.

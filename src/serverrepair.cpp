@@ -72,7 +72,7 @@ void MainWindow::repairServer(quint16 id)
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
-    const FetchResult result = fetchFiles(downloader, launcherState->downloadPath, "clientes/", items,
+    const FetchResult result = fetchFiles(downloader, launcherState->downloadBases(), "clientes/", items,
                                           shown.constData(), [](std::size_t) {});
     if (result == FetchResult::Failed)
         showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));

@@ -118,8 +118,8 @@ FetchResult MainWindow::updateImages()
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
-    const FetchResult result =
-        fetchFiles(downloader, launcherState->downloadPath, "imagens/", items, "Imagem", [](std::size_t) {});
+    const FetchResult result = fetchFiles(downloader, launcherState->downloadBases(), "imagens/", items,
+                                          "Imagem", [](std::size_t) {});
     if (result != FetchResult::Stored) {
         // The version stays, so the next start fetches every picture again.
         if (result == FetchResult::Failed)
@@ -152,7 +152,7 @@ FetchResult MainWindow::updateLauncher()
     downloader.statusLabel = form->label_status;
     std::size_t stoppedAt = 0;
     const FetchResult result = fetchFiles(
-        downloader, launcherState->downloadPath, "launcher/", items, "Launcher", [](std::size_t) {},
+        downloader, launcherState->downloadBases(), "launcher/", items, "Launcher", [](std::size_t) {},
         &stoppedAt);
     if (result == FetchResult::Failed)
         form->label_status->setText(stoppedAt == 0

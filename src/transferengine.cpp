@@ -196,7 +196,8 @@ const char *outcomeWords(TransferOutcome::Kind kind)
 {
     switch (kind) {
     case TransferOutcome::Kind::Stored:
-        return "conclu\xc3\xad" "da";
+        return "conclu\xc3\xad"
+               "da";
     case TransferOutcome::Kind::HttpStatus:
         return "recusada pelo servidor";
     case TransferOutcome::Kind::TransferError:
@@ -204,7 +205,8 @@ const char *outcomeWords(TransferOutcome::Kind kind)
     case TransferOutcome::Kind::StoreError:
         return "erro ao gravar";
     case TransferOutcome::Kind::ContentMismatch:
-        return "conte\xc3\xba" "do diferente da lista";
+        return "conte\xc3\xba"
+               "do diferente da lista";
     case TransferOutcome::Kind::BodyTooLarge:
         return "resposta maior que o limite";
     case TransferOutcome::Kind::Cancelled:
@@ -219,11 +221,11 @@ const char *outcomeWords(TransferOutcome::Kind kind)
 // time, the tries and the address.
 QByteArray attemptSummary(const TransferEngine::Transfer &transfer)
 {
-    const auto elapsedMs = transfer.firstStart == Clock::time_point{}
-                               ? 0
-                               : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                                       transfer.firstStart)
-                                     .count();
+    const auto elapsedMs =
+        transfer.firstStart == Clock::time_point{}
+            ? 0
+            : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - transfer.firstStart)
+                  .count();
     const TransferOutcome &outcome = transfer.outcome;
     QByteArray summary = transfer.state == TransferEngine::Transfer::State::Finished
                              ? QByteArray(outcomeWords(outcome.kind))
@@ -233,11 +235,20 @@ QByteArray attemptSummary(const TransferEngine::Transfer &transfer)
     summary += ", status " + QByteArray::number(qlonglong(transfer.lastStatus));
     if (outcome.transferError)
         summary += ", erro " + QByteArray::number(outcome.transferError) + ' ' + outcome.errorText;
-    summary += ", " + QByteArray::number(transfer.received) + " bytes em " + QByteArray::number(qlonglong(elapsedMs)) +
-               " ms, " + QByteArray::number(outcome.retries) + " novas tentativas";
+    summary += ", " + QByteArray::number(transfer.received) + " bytes em " +
+               QByteArray::number(qlonglong(elapsedMs)) + " ms, " + QByteArray::number(outcome.retries) +
+               " novas tentativas";
     if (transfer.address > 0)
         summary += ", espelho " + QByteArray::number(qulonglong(transfer.address));
     return summary;
+}
+
+TransferRequest requestWithMirrors(std::vector<QByteArray> urls, QByteArray localPath, qint64 maximumBodySize,
+                                   ContentCheck expected)
+{
+    TransferRequest request{urls.front(), std::move(localPath), maximumBodySize, std::move(expected)};
+    request.mirrorUrls.assign(std::make_move_iterator(urls.begin() + 1), std::make_move_iterator(urls.end()));
+    return request;
 }
 
 // Before a file request starts: a target that already holds the expected bytes

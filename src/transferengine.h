@@ -41,6 +41,10 @@ struct TransferRequest {
     std::vector<QByteArray> mirrorUrls{};
 };
 
+// A request for the first of urls, with the others as its mirrors.
+TransferRequest requestWithMirrors(std::vector<QByteArray> urls, QByteArray localPath = QByteArray(),
+                                   qint64 maximumBodySize = 0, ContentCheck expected = ContentCheck());
+
 // Runs requests side by side on libcurl's multi interface, a few at a time over
 // shared connections, on the caller's thread: run() does a slice of the work and
 // returns, so that a window can keep its event loop turning in between. Nothing

@@ -184,7 +184,7 @@ private slots:
         };
         const ino_t before = inode();
         FileDownloader downloader;
-        QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/", items, "Um", [](std::size_t) {},
+        QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um", [](std::size_t) {},
                             nullptr, {"clientes/outro.pak"}),
                  FetchResult::Stored);
         QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), fresh);

@@ -473,7 +473,7 @@ private slots:
         const auto record = [&](std::size_t index) { committed.push_back(index); };
         FileDownloader downloader;
         std::size_t stoppedAt = 0;
-        QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/", items, "Um", record, &stoppedAt),
+        QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um", record, &stoppedAt),
                  FetchResult::Failed);
         QCOMPARE(committed, std::vector<std::size_t>{0});
         QCOMPARE(stoppedAt, std::size_t(1));
@@ -484,7 +484,7 @@ private slots:
 
         committed.clear();
         server.setReply("/clientes/a", slowBody(300, 100, 300));
-        QCOMPARE(fetchFiles(downloader, server.url("/"), "clientes/", items, "Um",
+        QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um",
                             [&](std::size_t index) {
                                 // The later files arrived long before the first, and wait.
                                 if (index == 0)

@@ -13,11 +13,12 @@
 
 namespace {
 
-const char usage[] = "uso:\n"
-                     "  launcher-publish build PASTA_DA_VERSAO --base-url URL --out launcher.xml\n"
-                     "  launcher-publish check LISTA [PASTA_DA_VERSAO] [--public-key CHAVE.pub]\n"
-                     "  launcher-publish keygen --secret-key CHAVE.key --public-key CHAVE.pub\n"
-                     "  launcher-publish sign LISTA --secret-key CHAVE.key [--serial N] [--valid-days N]\n";
+const char usage[] =
+    "uso:\n"
+    "  launcher-publish build PASTA_DA_VERSAO --base-url URL [--mirror URL]... --out launcher.xml\n"
+    "  launcher-publish check LISTA [PASTA_DA_VERSAO] [--public-key CHAVE.pub]\n"
+    "  launcher-publish keygen --secret-key CHAVE.key --public-key CHAVE.pub\n"
+    "  launcher-publish sign LISTA --secret-key CHAVE.key [--serial N] [--valid-days N]\n";
 
 // A list signed today stays valid this long unless the operator says otherwise.
 constexpr int defaultValidDays = 30;
@@ -67,13 +68,17 @@ QCommandLineOption valueOption(const char *name)
 int build(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.addOptions({valueOption("base-url"), valueOption("out")});
+    parser.addOptions({valueOption("base-url"), valueOption("mirror"), valueOption("out")});
     if (!parseCommand(parser, arguments, 1, 1, {QStringLiteral("base-url"), QStringLiteral("out")}))
         return 1;
 
+    std::vector<QByteArray> mirrors;
+    for (const QString &mirror : parser.values(QStringLiteral("mirror")))
+        mirrors.push_back(mirror.toUtf8());
     QString error;
-    const std::optional<QByteArray> list = buildUpdateList(
-        parser.positionalArguments().at(0), parser.value(QStringLiteral("base-url")).toUtf8(), error);
+    const std::optional<QByteArray> list =
+        buildUpdateList(parser.positionalArguments().at(0), parser.value(QStringLiteral("base-url")).toUtf8(),
+                        error, mirrors);
     if (!list)
         return fail(error);
     QFile file(parser.value(QStringLiteral("out")));

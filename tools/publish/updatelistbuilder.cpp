@@ -55,12 +55,19 @@ public:
     {
     }
 
-    std::optional<QByteArray> build(const QByteArray &baseUrl)
+    std::optional<QByteArray> build(const QByteArray &baseUrl, const std::vector<QByteArray> &mirrors)
     {
         if (baseUrl.isEmpty() || !baseUrl.endsWith('/')) {
             fail(QStringLiteral("--base-url precisa terminar em \"/\": %1").arg(QString::fromUtf8(baseUrl)));
             return std::nullopt;
         }
+        for (const QByteArray &mirror : mirrors)
+            if (!(mirror.startsWith("http://") || mirror.startsWith("https://")) || !mirror.endsWith('/')) {
+                fail(QStringLiteral(
+                         "--mirror precisa começar com http:// ou https:// e terminar em \"/\": %1")
+                         .arg(QString::fromUtf8(mirror)));
+                return std::nullopt;
+            }
         const std::optional<ReleaseDescription> description =
             readReleaseDescription(release.filePath(QStringLiteral("release.conf")), error);
         if (!description)
@@ -68,6 +75,7 @@ public:
 
         LauncherState state(nullptr);
         state.downloadPath = baseUrl;
+        state.mirrorPaths = mirrors;
         if (!addLauncher(*description, state) || !addImages(*description, state))
             return std::nullopt;
         for (const ServerDescription &server : description->servers) {
@@ -225,7 +233,7 @@ bool leadsOutsideRelease(const QString &releaseFolder, const QString &file)
 }
 
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
-                                          QString &error)
+                                          QString &error, const std::vector<QByteArray> &mirrors)
 {
-    return ListBuilder(releaseFolder, error).build(baseUrl);
+    return ListBuilder(releaseFolder, error).build(baseUrl, mirrors);
 }

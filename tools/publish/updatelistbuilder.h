@@ -4,13 +4,15 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // The update list of a release folder (clientes/, imagens/, launcher/ and
 // release.conf) served below baseUrl. Every file's version is taken from its
 // content, so a changed file is due and an unchanged one never is, and every file
 // carries its size and SHA-256, so a corrupted download is never installed.
+// mirrors are more base addresses serving copies of the same folder.
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
-                                          QString &error);
+                                          QString &error, const std::vector<QByteArray> &mirrors = {});
 
 #include "launcherstate.h"
 

@@ -46,6 +46,7 @@ public:
             return findings;
         }
         checkBaseUrl(document.child("download").attribute("path").value());
+        checkMirrors(document);
         checkLauncher(document.child("launcher"));
         checkImages(document.child("images"));
         checkServers(document.child("servers"));
@@ -60,6 +61,25 @@ private:
                 "download: endereço base vazio; os arquivos seriam pedidos sem servidor");
         else if (!path.endsWith('/'))
             findings << QStringLiteral("download: o endereço base %1 não termina em \"/\"").arg(quoted(path));
+    }
+
+    // A mirror must be another address that serves the same folder; the launcher
+    // catches one that serves other bytes only by each file's size and SHA-256.
+    void checkMirrors(const pugi::xml_document &document)
+    {
+        QByteArrayList seen{document.child("download").attribute("path").value()};
+        for (const pugi::xml_node &mirror : document.children("mirror")) {
+            const QByteArray path = mirror.attribute("path").value();
+            hasMirrors = true;
+            if (!(path.startsWith("http://") || path.startsWith("https://")) || !path.endsWith('/'))
+                findings << QStringLiteral("mirror: o endereço %1 precisa começar com http:// ou "
+                                           "https:// e terminar em \"/\"")
+                                .arg(quoted(path));
+            else if (seen.contains(path))
+                findings
+                    << QStringLiteral("mirror: o endereço %1 aparece mais de uma vez").arg(quoted(path));
+            seen << path;
+        }
     }
 
     // Reports a name the launcher refuses, one missing from the release, and a
@@ -80,6 +100,9 @@ private:
         // A signature vouches for a file only through its hash.
         if (use == ListUse::Signed && (sha256.isEmpty() || size.isEmpty()))
             findings << QStringLiteral("%1: %2 sem size e sha256; a assinatura não protegeria esse arquivo")
+                            .arg(where, quoted(name));
+        else if (hasMirrors && (sha256.isEmpty() || size.isEmpty()))
+            findings << QStringLiteral("%1: %2 sem size e sha256; um espelho com outro conteúdo passaria")
                             .arg(where, quoted(name));
         const QString path = QString::fromLatin1(folder) + QLatin1Char('/') + QString::fromUtf8(name);
         if (releaseFolder.isEmpty())
@@ -209,6 +232,7 @@ private:
 
     QString releaseFolder;
     ListUse use;
+    bool hasMirrors = false;
     QStringList findings;
 };
 
