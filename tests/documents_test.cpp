@@ -57,7 +57,7 @@ private slots:
 
         QVERIFY(state.mergeDocument(
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-            "<download path=\"http://127.0.0.1:8765/\"/>"
+            "<download path=\"http://127.0.0.1:8765/\"/><mirror path=\"https://espelho/\"/>"
             "<launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/></launcher>"
             "<images lastVersion=\"7\">"
             "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
@@ -94,6 +94,9 @@ private slots:
                        "\t</server>\n"
                        "</servers>\n"));
         QCOMPARE(LauncherState::serverStatus(state.servers.at(1)), ServerStatus::Update);
+        // Mirrors come from the list alone: config.xml above does not keep them.
+        QCOMPARE(state.downloadBases(),
+                 (std::vector<QByteArray>{"http://127.0.0.1:8765/", "https://espelho/"}));
         QVERIFY(boxes.boxes.empty());
     }
 
@@ -406,8 +409,7 @@ private slots:
         QVERIFY(state.mergeDocument("<launcher lastVersion=\"2\"/>"));
         QCOMPARE(state.launcherLastVersion, QByteArray("2"));
         QCOMPARE(readFileBytes(QStringLiteral("config.xml/inside")), QByteArray("keep"));
-        QCOMPARE(entriesBesidesTheLog(),
-                 QStringList{QStringLiteral("config.xml")});
+        QCOMPARE(entriesBesidesTheLog(), QStringList{QStringLiteral("config.xml")});
     }
 };
 

@@ -238,16 +238,20 @@ private slots:
         QTemporaryDir release;
         makeRelease(QDir(release.path()));
         QString error;
-        const std::optional<QByteArray> list = buildUpdateList(release.path(), "http://127.0.0.1/", error);
+        const std::optional<QByteArray> list =
+            buildUpdateList(release.path(), "http://127.0.0.1/", error, {"https://espelho/"});
         QVERIFY2(list, qPrintable(error));
         QCOMPARE(checkUpdateList(*list, release.path()), QStringList());
+        QVERIFY(list->contains(
+            "<download path=\"http://127.0.0.1/\" />\n<mirror path=\"https://espelho/\" />\n"));
         // Every file carries what the launcher checks it against.
         QVERIFY(list->contains(
             "name=\"um-1.dat\" function=\"\" value=\"\" cmd=\"\" lastVersion=\"6b86b273ff34fce1\" "
             "size=\"1\" sha256=\"6b86b273ff34fce19d6b804eff5a3f5747ada4eaa22f1d49c01e52ddb7875b4b\""));
 
         const QByteArray bad =
-            "<download path=\"http://127.0.0.1\"/><launcher lastVersion=\"1\">"
+            "<download path=\"http://127.0.0.1\"/><mirror path=\"ftp://espelho/\"/><launcher "
+            "lastVersion=\"1\">"
             "<file name=\"../fora.dll\"/><file name=\"a.dll\"/><file name=\"a.dll\"/><file "
             "name=\"Config.xml\"/>"
             "</launcher>"
@@ -261,6 +265,8 @@ private slots:
         const QStringList findings = checkUpdateList(bad, release.path());
         const char *expected[] = {
             "não termina em \"/\"",
+            "mirror: o endereço \"ftp://espelho/\" precisa começar com http:// ou https://",
+            "servidor 1: \"um-2.dat\" sem size e sha256; um espelho com outro conteúdo passaria",
             "launcher: o launcher recusa o nome \"../fora.dll\"",
             "launcher: arquivo repetido \"a.dll\"",
             "launcher: o launcher recusa o nome \"Config.xml\", que é de um arquivo dele mesmo",

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// nginx on 127.0.0.1 and a free port, serving a folder over HTTPS with HTTP/2,
+// as operators publish. Its certificate comes from a test authority that openssl
+// makes for this server alone; on request the certificate is one the launcher
+// must refuse.
+class TlsTestServer
+{
+public:
+    enum class Certificate { Trusted, FromAnotherAuthority, Expired };
+
+    explicit TlsTestServer(const QString &rootFolder, Certificate certificate = Certificate::Trusted);
+    ~TlsTestServer();
+    TlsTestServer(const TlsTestServer &) = delete;
+    TlsTestServer &operator=(const TlsTestServer &) = delete;
+
+    // "https://127.0.0.1:PORT" + path
+    QByteArray url(const QByteArray &path) const;
+    // The PEM file of the authority a launcher under test is to trust.
+    QByteArray authorityFile() const;
+
+private:
+    void openssl(const QByteArray &arguments);
+
+    QTemporaryDir work;
+    quint16 port = 0;
+    QProcess nginx;
+};
