@@ -2,9 +2,9 @@
 // one "name=value" per line.
 //
 //   launcherbench download URL OUT     one file through a FileDownloader with a bar and a label
-//   launcherbench install LIST_URL [ID]  start-up synchronisation, then server ID (1) installed as a click would
-//   launcherbench repair LIST_URL ID   start-up synchronisation, then "Verificar e reparar" on server ID
-//   launcherbench chunk FILE           the file cut into chunks: boundaries alone, then with their hashes
+//   launcherbench install LIST_URL [ID]  start-up synchronisation, then server ID (1) installed as a click
+//   would launcherbench repair LIST_URL ID   start-up synchronisation, then "Verificar e reparar" on server
+//   ID launcherbench chunk FILE           the file cut into chunks: boundaries alone, then with their hashes
 //   launcherbench documents SERVERS FILES   mergeDocument + saveConfig, then loadConfig
 //   launcherbench show                 builds and shows the window on the config.xml at hand, then ends
 
@@ -44,7 +44,8 @@ class TickGap
 public:
     TickGap()
     {
-        QObject::connect(&ticks, &QTimer::timeout, [this] { longest = std::max(longest, sinceTick.restart()); });
+        QObject::connect(&ticks, &QTimer::timeout,
+                         [this] { longest = std::max(longest, sinceTick.restart()); });
         ticks.start(10);
         sinceTick.start();
     }
@@ -90,7 +91,8 @@ int install(const char *listUrl, int id, bool repair)
     if (repair)
         window.findChild<QAction *>(QStringLiteral("repair_server_%1").arg(id))->trigger();
     else
-        QMetaObject::invokeMethod(&window, QStringLiteral("on_button_server_%1_clicked").arg(id).toLatin1().constData());
+        QMetaObject::invokeMethod(
+            &window, QStringLiteral("on_button_server_%1_clicked").arg(id).toLatin1().constData());
     print("seconds", clock.nsecsElapsed() / 1e9);
     const auto *button = window.findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
     return button->text().endsWith(QLatin1String(" (Jogar)")) ? 0 : 1;
@@ -108,14 +110,16 @@ int chunk(const char *path)
     clock.start();
     std::size_t chunks = 0;
     for (std::size_t at = 0; at < std::size_t(bytes.size()); ++chunks)
-        at += chunker.nextCut(reinterpret_cast<const unsigned char *>(bytes.constData()) + at, bytes.size() - at);
+        at += chunker.nextCut(reinterpret_cast<const unsigned char *>(bytes.constData()) + at,
+                              bytes.size() - at);
     print("boundaries_gb_per_s", bytes.size() / (clock.nsecsElapsed() / 1e9) / 1e9);
     print("average_chunk_kib", bytes.size() / 1024.0 / double(chunks));
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     clock.restart();
-    forEachChunk(buffer, parameters, [](qint64, const char *, std::size_t, const ChunkHash &) { return true; });
+    forEachChunk(buffer, parameters,
+                 [](qint64, const char *, std::size_t, const ChunkHash &) { return true; });
     print("chunks_and_hashes_gb_per_s", bytes.size() / (clock.nsecsElapsed() / 1e9) / 1e9);
     return 0;
 }
@@ -149,6 +153,9 @@ int documents(int servers, int files)
 
 int main(int argc, char **argv)
 {
+    // The bench's HTTPS server has a test authority of its own.
+    if (const char *authority = std::getenv("LAUNCHERBENCH_CERTIFICATE_AUTHORITY"))
+        buildSettings().certificateAuthorityFile = authority;
     QApplication application(argc, argv);
     setMessageBoxPresenter(
         [](const MessageBoxRequest &box) { std::fprintf(stderr, "box: %s\n", qUtf8Printable(box.text)); });

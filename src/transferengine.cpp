@@ -659,8 +659,8 @@ void TransferEngine::startDueTransfers()
     bool hashed = false;
     for (const auto &owned : transfers) {
         Transfer &transfer = *owned;
-        if (transfer.state == Transfer::State::Waiting && running < maximumRunning &&
-            transfer.startAt <= now) {
+        if (transfer.state == Transfer::State::Waiting &&
+            running < maximumRunning * (multiplexing ? streamsPerConnection : 1) && transfer.startAt <= now) {
             ++running;
             if (transfer.isFile() && !transfer.file)
                 transfer.prepare();
@@ -693,6 +693,9 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
     curl_off_t retryAfter = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RETRY_AFTER, &retryAfter);
+    long httpVersion = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &httpVersion);
+    multiplexing = multiplexing || (result == CURLE_OK && httpVersion >= CURL_HTTP_VERSION_2_0);
     transfer.releaseHandle(static_cast<CURLM *>(multi));
     transfer.lastStatus = status;
     if (transfer.errorText[0])

@@ -95,6 +95,8 @@ public:
     static QByteArray resumeRecordPath(const QByteArray &localPath);
 
     static constexpr int defaultMaximumRunning = 6;
+    // Requests at once per allowed one, once the server is known to multiplex.
+    static constexpr int streamsPerConnection = 8;
     static constexpr int maximumRetries = 3;
     // The pause before the first retry; it doubles for each further one.
     static int retryPauseMs;
@@ -118,6 +120,9 @@ private:
     std::vector<std::unique_ptr<Transfer>> transfers;
     void *multi;
     int maximumRunning;
+    // The server multiplexes requests over HTTP/2: many more may run at once over
+    // few connections, as a browser's do, which hides the round trips of small files.
+    bool multiplexing = false;
     int running = 0;
     qint64 receivedBytes = 0;
     bool cancelled = false;
