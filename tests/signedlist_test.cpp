@@ -6,6 +6,7 @@
 #include "buildconfig.h"
 #include "launcherstate.h"
 #include "listsignature.h"
+#include "listsigner.h"
 
 #include <QPushButton>
 #include <QtTest>

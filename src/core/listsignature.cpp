@@ -42,17 +42,6 @@ std::optional<std::vector<QByteArray>> decodePublicKeys(const QByteArray &text)
     return keys;
 }
 
-QByteArray signedMessage(const QByteArray &header, const QByteArray &list)
-{
-    return signedPrefix + header + list;
-}
-
-QByteArray signatureHeader(quint64 serial, const QDateTime &expires)
-{
-    return "serial " + QByteArray::number(serial) + "\nexpires " +
-           expires.toUTC().toString(Qt::ISODate).toLatin1() + '\n';
-}
-
 // "expires 2027-01-05T00:00:00Z": seconds and the UTC mark are required, so that
 // one instant has one spelling.
 std::optional<QDateTime> parseExpiry(const QByteArray &text)
@@ -79,6 +68,11 @@ std::optional<quint64> parseSerial(const QByteArray &text)
 }
 
 } // namespace
+
+QByteArray signedListMessage(const QByteArray &header, const QByteArray &list)
+{
+    return signedPrefix + header + list;
+}
 
 std::optional<ListSignature> parseListSignature(const QByteArray &text)
 {
@@ -107,7 +101,7 @@ ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArra
     if (!sodiumReady() || !publicKeys || !signature)
         return ListVerdict::BadSignature;
 
-    const QByteArray message = signedMessage(signature->header, list);
+    const QByteArray message = signedListMessage(signature->header, list);
     const auto signedBy = [&](const QByteArray &publicKey) {
         return crypto_sign_verify_detached(
                    reinterpret_cast<const unsigned char *>(signature->signature.constData()),
@@ -126,38 +120,4 @@ ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArra
     if (acceptedSerial)
         *acceptedSerial = signature->serial;
     return ListVerdict::Accepted;
-}
-
-ListKeyPair generateListKeyPair()
-{
-    QByteArray publicKey(static_cast<int>(crypto_sign_PUBLICKEYBYTES), '\0');
-    QByteArray secretKey(static_cast<int>(crypto_sign_SECRETKEYBYTES), '\0');
-    if (!sodiumReady())
-        return {};
-    crypto_sign_keypair(reinterpret_cast<unsigned char *>(publicKey.data()),
-                        reinterpret_cast<unsigned char *>(secretKey.data()));
-    ListKeyPair pair{publicKey.toBase64(), secretKey.toBase64()};
-    sodium_memzero(secretKey.data(), static_cast<size_t>(secretKey.size()));
-    return pair;
-}
-
-std::optional<QByteArray> signUpdateList(const QByteArray &secretKeyBase64, const QByteArray &list,
-                                         quint64 serial, const QDateTime &expires)
-{
-    std::optional<QByteArray> secretKey =
-        decodeBase64(secretKeyBase64, static_cast<int>(crypto_sign_SECRETKEYBYTES));
-    if (!sodiumReady() || !secretKey)
-        return std::nullopt;
-
-    // Whole seconds, as the file spells them.
-    const QDateTime expiry = QDateTime::fromSecsSinceEpoch(expires.toSecsSinceEpoch(), Qt::UTC);
-    const QByteArray header = signatureHeader(serial, expiry);
-    const QByteArray message = signedMessage(header, list);
-    QByteArray signature(static_cast<int>(crypto_sign_BYTES), '\0');
-    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
-                         reinterpret_cast<const unsigned char *>(message.constData()),
-                         static_cast<unsigned long long>(message.size()),
-                         reinterpret_cast<const unsigned char *>(secretKey->constData()));
-    sodium_memzero(secretKey->data(), static_cast<size_t>(secretKey->size()));
-    return header + "signature " + signature.toBase64() + '\n';
 }

@@ -23,18 +23,17 @@ struct ListSignature {
     QByteArray header; // the serial and expires lines, as signed
 };
 
-// Keys travel as base64 text: 32 bytes for a public key, 64 for a secret key.
-struct ListKeyPair {
-    QByteArray publicKey;
-    QByteArray secretKey;
-};
-
 enum class ListVerdict {
     Accepted,
     BadSignature, // missing, malformed, made with another key, or the list was altered
     Rollback,     // a lower serial than the newest list this launcher accepted
     Expired,      // the operator stopped vouching for this list
 };
+
+// What a signature covers: a fixed prefix, the header, the list. Public keys
+// travel as base64 text of their 32 bytes. The operator's side (keys, signing)
+// lives in launcher-publish alone.
+QByteArray signedListMessage(const QByteArray &header, const QByteArray &list);
 
 // Reads a signature file; nothing when it is not exactly in the layout above.
 std::optional<ListSignature> parseListSignature(const QByteArray &text);
@@ -47,9 +46,3 @@ std::optional<ListSignature> parseListSignature(const QByteArray &text);
 ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArray &list,
                              const QByteArray &signatureFile, std::optional<quint64> lastAcceptedSerial,
                              const QDateTime &now, quint64 *acceptedSerial = nullptr);
-
-// Operator side: a fresh key pair, and the signature file for a list.
-ListKeyPair generateListKeyPair();
-// Nothing when the secret key is not a base64 Ed25519 secret key.
-std::optional<QByteArray> signUpdateList(const QByteArray &secretKeyBase64, const QByteArray &list,
-                                         quint64 serial, const QDateTime &expires);

@@ -1,6 +1,7 @@
 #include "listsigning.h"
 
 #include "listsignature.h"
+#include "listsigner.h"
 #include "updatelistcheck.h"
 
 #include <QFile>
