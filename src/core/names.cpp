@@ -4,6 +4,8 @@
 
 #include <QByteArrayList>
 
+#include <algorithm>
+
 bool isSafeRelativeName(const QByteArray &name)
 {
     if (name.isEmpty() || name.startsWith('/') || name.startsWith('\\') || name.contains(partialFileSuffix))
@@ -65,4 +67,39 @@ std::vector<QByteArray> downloadUrls(const std::vector<QByteArray> &bases, const
     for (const QByteArray &base : bases)
         urls.push_back(downloadUrl(base, folder, name));
     return urls;
+}
+
+namespace {
+
+const char windowsShellSyntax[] = "&|<>^\"%";
+const char otherShellSyntax[] = " \t;$`'()*?[]{}!~#";
+
+bool isControl(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
+} // namespace
+
+bool canBeQuotedForWindowsShell(const QByteArray &name)
+{
+    return std::none_of(name.begin(), name.end(),
+                        [](char c) { return isControl(c) || c == '"' || c == '%'; });
+}
+
+bool isSafeForWindowsShell(const QByteArray &text)
+{
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        return isControl(c) ||
+               QByteArray::fromRawData(windowsShellSyntax, sizeof windowsShellSyntax - 1).contains(c);
+    });
+}
+
+bool holdsShellSyntax(const QByteArray &text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return QByteArray::fromRawData(windowsShellSyntax, sizeof windowsShellSyntax - 1).contains(c) ||
+               QByteArray::fromRawData(otherShellSyntax, sizeof otherShellSyntax - 1).contains(c);
+    });
 }

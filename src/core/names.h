@@ -21,6 +21,20 @@ bool isLauncherFileName(const QByteArray &name);
 // name the operator wrote already encoded is requested as written.
 QByteArray downloadUrl(const QByteArray &base, const char *folder, const QByteArray &name);
 
+// Shell safety, one policy for the launcher and launcher-publish check. The
+// Windows command interpreter reads & | < > ^ " % as syntax anywhere in a word;
+// other shells read more (spaces, ; $ ` ' ( ) * ? [ ] { } ! ~ #).
+//
+// A name handed to the interpreter is quoted, which it cannot be when it holds a
+// quote, a % or a control character.
+bool canBeQuotedForWindowsShell(const QByteArray &name);
+// Text handed over unquoted (an "exec" file's arguments, the launcher's option)
+// holds none of the interpreter's syntax and no control character.
+bool isSafeForWindowsShell(const QByteArray &text);
+// Text in which some shell would read syntax or a separator: what an operator is
+// warned about, as it works only where it is quoted.
+bool holdsShellSyntax(const QByteArray &text);
+
 // The same file below each of several base addresses (the list's download path,
 // then its mirrors), in that order.
 std::vector<QByteArray> downloadUrls(const std::vector<QByteArray> &bases, const char *folder,

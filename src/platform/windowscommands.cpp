@@ -1,33 +1,17 @@
 #include "windowscommands.h"
 
+#include "names.h"
+
 namespace {
 
-bool isControl(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7f;
-}
-
-// Inside quotes only a quote ends the name and only % still expands.
 std::optional<QByteArray> quoted(const QByteArray &name)
 {
-    for (const char c : name) {
-        if (isControl(c) || c == '"' || c == '%')
-            return std::nullopt;
-    }
+    if (!canBeQuotedForWindowsShell(name))
+        return std::nullopt;
     return '"' + name + '"';
 }
 
 } // namespace
-
-bool isSafeForWindowsShell(const QByteArray &text)
-{
-    for (const char c : text) {
-        if (isControl(c) || QByteArray("&|<>^\"%").contains(c))
-            return false;
-    }
-    return true;
-}
 
 std::optional<QByteArray> windowsCopyCommand(const QByteArray &source, const QByteArray &target)
 {

@@ -21,6 +21,3 @@ std::optional<QByteArray> windowsStartCommand(const QByteArray &folder, const QB
 
 // The launcher for WinExec: ""launcher.exe"", with " " and the option when given.
 std::optional<QByteArray> windowsLauncherCommand(const QByteArray &program, const QByteArray &option);
-
-// True when text may be handed to the interpreter unquoted, as plain data.
-bool isSafeForWindowsShell(const QByteArray &text);

@@ -19,16 +19,6 @@ QString quoted(const QByteArray &name)
     return QLatin1Char('"') + QString::fromUtf8(name) + QLatin1Char('"');
 }
 
-// Characters that a command shell reads as syntax or as a separator.
-bool wouldBeMangledInACommandLine(const QByteArray &text)
-{
-    for (const char c : text) {
-        if (QByteArray(" \t&|<>^\"%;$`'()*?[]{}!~#").contains(c))
-            return true;
-    }
-    return false;
-}
-
 class ListChecker
 {
 public:
@@ -76,8 +66,7 @@ private:
                                            "https:// e terminar em \"/\"")
                                 .arg(quoted(path));
             else if (seen.contains(path))
-                findings
-                    << QStringLiteral("mirror: o endereço %1 aparece mais de uma vez").arg(quoted(path));
+                findings << QStringLiteral("mirror: o endereço %1 aparece mais de uma vez").arg(quoted(path));
             seen << path;
         }
     }
@@ -199,7 +188,7 @@ private:
             if (!isSafeRelativeName(executable))
                 findings
                     << QStringLiteral("%1: o launcher recusa o executável %2").arg(where, quoted(executable));
-            else if (wouldBeMangledInACommandLine(executable))
+            else if (holdsShellSyntax(executable))
                 findings << QStringLiteral("%1: o executável %2 tem espaço ou metacaractere de shell")
                                 .arg(where, quoted(executable));
             checkServerFiles(where, server);
@@ -219,12 +208,12 @@ private:
         checkFiles(where, server, "clientes", "arquivo repetido",
                    [&](const QByteArray &name, const pugi::xml_node &file) {
                        checkNoSubfolder(where, "clientes", name);
-                       if (isSafeRelativeName(name) && wouldBeMangledInACommandLine(name))
+                       if (isSafeRelativeName(name) && holdsShellSyntax(name))
                            findings << QStringLiteral("%1: o arquivo %2 tem espaço ou metacaractere de shell")
                                            .arg(where, quoted(name));
                        const QByteArray arguments = file.attribute("value").value();
                        if (QByteArray(file.attribute("function").value()) == "exec" &&
-                           wouldBeMangledInACommandLine(QByteArray(arguments).replace(' ', "")))
+                           holdsShellSyntax(QByteArray(arguments).replace(' ', "")))
                            findings << QStringLiteral("%1: os argumentos de %2 têm metacaractere de shell")
                                            .arg(where, quoted(name));
                    });
