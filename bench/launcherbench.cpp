@@ -8,6 +8,7 @@
 //   launcherbench documents SERVERS FILES   mergeDocument + saveConfig, then loadConfig
 //   launcherbench show                 builds and shows the window on the config.xml at hand, then ends
 
+#include "configsteps.h"
 #include "buildconfig.h"
 #include "contentchunker.h"
 #include "filedownloader.h"
@@ -139,12 +140,12 @@ int documents(int servers, int files)
 
     QElapsedTimer clock;
     clock.start();
-    LauncherState merged(nullptr);
-    merged.mergeDocument(list.constData()); // saves config.xml
+    LauncherState merged;
+    mergeUpdateListAndSave(merged, list.constData());
     print("merge_and_save_ms", clock.nsecsElapsed() / 1e6);
     clock.restart();
-    LauncherState loaded(nullptr);
-    loaded.loadConfig();
+    LauncherState loaded;
+    loadConfigAndTell(loaded);
     print("load_ms", clock.nsecsElapsed() / 1e6);
     return loaded.servers.size() == std::size_t(servers) ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 // config.xml, and checks that whatever it accepts is written back in a form that
 // reads back to itself.
 
+#include "configsteps.h"
 #include "launcherstate.h"
 #include "messages.h"
 
@@ -35,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray text(reinterpret_cast<const char *>(data), int(size));
 
     {
-        LauncherState state(nullptr);
+        LauncherState state;
         if (state.mergeDocument(text.constData())) {
             const QByteArray saved = state.document(DocumentKind::Config);
-            LauncherState reread(nullptr);
+            LauncherState reread;
             if (!reread.mergeDocument(saved.constData()))
                 failWith("config.xml written from an accepted document does not read back");
             if (reread.document(DocumentKind::Config) != saved)
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             failWith("cannot write config.xml in the working directory");
     }
     {
-        LauncherState state(nullptr);
-        state.loadConfig();
+        LauncherState state;
+        loadConfigAndTell(state);
     }
 
     if (std::clock() - start > CLOCKS_PER_SEC / 10)

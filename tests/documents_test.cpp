@@ -1,6 +1,7 @@
 // The update list and config.xml: what is read from them, what survives a merge,
 // and the exact bytes written back.
 
+#include "configsteps.h"
 #include "boxrecorder.h"
 #include "gamefolder.h"
 #include "launcherstate.h"
@@ -46,30 +47,30 @@ private slots:
     {
         TemporaryGameFolder folder;
         BoxRecorder boxes;
-        LauncherState state(nullptr);
-        QVERIFY(state.mergeDocument("<launcher installedVersion=\"1.3\"/>"
-                                    "<images installedVersion=\"7\"/>"
-                                    "<servers><server id=\"1\">"
-                                    "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"
-                                    "<file name=\"patch.exe\" installedVersion=\"3\"/>"
-                                    "<file name=\"data.pak\" installedVersion=\"11\"/>"
-                                    "</server></servers>"));
+        LauncherState state;
+        QVERIFY(mergeUpdateListAndSave(state, "<launcher installedVersion=\"1.3\"/>"
+                                              "<images installedVersion=\"7\"/>"
+                                              "<servers><server id=\"1\">"
+                                              "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"
+                                              "<file name=\"patch.exe\" installedVersion=\"3\"/>"
+                                              "<file name=\"data.pak\" installedVersion=\"11\"/>"
+                                              "</server></servers>"));
 
-        QVERIFY(state.mergeDocument(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-            "<download path=\"http://127.0.0.1:8765/\"/><mirror path=\"https://espelho/\"/>"
-            "<launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/></launcher>"
-            "<images lastVersion=\"7\">"
-            "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
-            "<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\"/>"
-            "</images>"
-            "<servers>"
-            "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">"
-            "<file name=\"ZEV1.exe\" lastVersion=\"12\"/>"
-            "<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" lastVersion=\"3\"/>"
-            "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" lastVersion=\"12\"/>"
-            "</server>"
-            "</servers>"));
+        QVERIFY(mergeUpdateListAndSave(
+            state, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                   "<download path=\"http://127.0.0.1:8765/\"/><mirror path=\"https://espelho/\"/>"
+                   "<launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/></launcher>"
+                   "<images lastVersion=\"7\">"
+                   "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
+                   "<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\"/>"
+                   "</images>"
+                   "<servers>"
+                   "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">"
+                   "<file name=\"ZEV1.exe\" lastVersion=\"12\"/>"
+                   "<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" lastVersion=\"3\"/>"
+                   "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" lastVersion=\"12\"/>"
+                   "</server>"
+                   "</servers>"));
 
         QCOMPARE(
             configBytes(),
@@ -103,8 +104,8 @@ private slots:
     void firstStartInAnEmptyFolderWritesTheDefaults()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        QVERIFY(state.loadConfig());
+        LauncherState state;
+        QVERIFY(loadConfigAndTell(state));
         QCOMPARE(configBytes(), defaultsConfig);
         QCOMPARE(entriesBesidesTheLog(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("config.xml")});
     }
@@ -118,7 +119,7 @@ private slots:
         QByteArray everyByte;
         for (int byte = 1; byte < 256; ++byte)
             everyByte += char(byte);
-        LauncherState state(nullptr);
+        LauncherState state;
         state.downloadPath = everyByte;
         state.launcherInstalledVersion = "a&b<c>d\"e'f";
         state.launcherFiles = {everyByte, "x"};
@@ -143,8 +144,8 @@ private slots:
         }
 
         QVERIFY(state.saveConfig());
-        LauncherState reread(nullptr);
-        QVERIFY(reread.loadConfig());
+        LauncherState reread;
+        QVERIFY(loadConfigAndTell(reread));
         QCOMPARE(reread.document(DocumentKind::Config), state.document(DocumentKind::Config));
         QCOMPARE(reread.servers.at(65535).files.at(everyByte).cmd, everyByte);
         QCOMPARE(reread.servers.at(65535).files.at("\t").installedVersion, QByteArray("\r\n"));
@@ -154,14 +155,14 @@ private slots:
     void missingAndEmptyAttributes()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        state.mergeDocument("<download path=\"http://old/\"/>"
-                            "<launcher installedVersion=\"1.5\" lastVersion=\"1.6\"/>"
-                            "<images installedVersion=\"3\" lastVersion=\"4\"/>");
+        LauncherState state;
+        mergeUpdateListAndSave(state, "<download path=\"http://old/\"/>"
+                                      "<launcher installedVersion=\"1.5\" lastVersion=\"1.6\"/>"
+                                      "<images installedVersion=\"3\" lastVersion=\"4\"/>");
 
         // Without installed versions the local ones stay; everything else is replaced,
         // a missing element acting as one without attributes.
-        QVERIFY(state.mergeDocument("<launcher lastVersion=\"1.7\"/><servers><server/></servers>"));
+        QVERIFY(mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.7\"/><servers><server/></servers>"));
         QCOMPARE(state.downloadPath, QByteArray());
         QCOMPARE(state.launcherInstalledVersion, QByteArray("1.5"));
         QCOMPARE(state.launcherLastVersion, QByteArray("1.7"));
@@ -170,9 +171,10 @@ private slots:
         QCOMPARE(state.servers.count(0), std::size_t(1));
 
         // An attribute present with an empty value counts as present.
-        QVERIFY(state.mergeDocument("<launcher installedVersion=\"\" /><images installedVersion=\"\"/>"
-                                    "<servers><server id=\"4\"><file lastVersion=\"2\"/><file name=\"x\" "
-                                    "installedVersion=\"\"/></server></servers>"));
+        QVERIFY(mergeUpdateListAndSave(state,
+                                       "<launcher installedVersion=\"\" /><images installedVersion=\"\"/>"
+                                       "<servers><server id=\"4\"><file lastVersion=\"2\"/><file name=\"x\" "
+                                       "installedVersion=\"\"/></server></servers>"));
         QCOMPARE(state.launcherInstalledVersion, QByteArray());
         QCOMPARE(state.imagesInstalledVersion, QByteArray());
         const ServerEntry &server = state.servers.at(4);
@@ -184,12 +186,12 @@ private slots:
     void contentChecksAreKeptOnlyWhereTheListGivesThem()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        QVERIFY(
-            state.mergeDocument("<launcher lastVersion=\"2\" size=\"5\" sha256=\"aa\"><file name=\"x.dll\" "
-                                "sha256=\"bb\"/></launcher><images><file name=\"i.png\" size=\"7\"/></images>"
-                                "<servers><server id=\"1\"><file name=\"a\" size=\"9\" sha256=\"cc\"/>"
-                                "<file name=\"b\"/></server></servers>"));
+        LauncherState state;
+        QVERIFY(mergeUpdateListAndSave(
+            state, "<launcher lastVersion=\"2\" size=\"5\" sha256=\"aa\"><file name=\"x.dll\" "
+                   "sha256=\"bb\"/></launcher><images><file name=\"i.png\" size=\"7\"/></images>"
+                   "<servers><server id=\"1\"><file name=\"a\" size=\"9\" sha256=\"cc\"/>"
+                   "<file name=\"b\"/></server></servers>"));
         const QByteArray config = configBytes();
         QVERIFY(config.contains(
             "<launcher installedVersion=\"1.2\" lastVersion=\"2\" size=\"5\" sha256=\"aa\">"));
@@ -199,8 +201,8 @@ private slots:
         QVERIFY(config.contains(
             "<file name=\"b\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\" lastVersion=\"\" />"));
 
-        LauncherState reloaded(nullptr);
-        QVERIFY(reloaded.loadConfig());
+        LauncherState reloaded;
+        QVERIFY(loadConfigAndTell(reloaded));
         QCOMPARE(reloaded.servers.at(1).files.at("a").check.sha256, QByteArray("cc"));
         QCOMPARE(reloaded.launcherFileChecks.at("x.dll").sha256, QByteArray("bb"));
         QCOMPARE(reloaded.launcherBuildCheck.size, QByteArray("5"));
@@ -209,14 +211,14 @@ private slots:
     void serverIdsKeepTheirLowSixteenBits()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        QVERIFY(state.mergeDocument("<servers>"
-                                    "<server id=\"0x2\" name=\"hex\"/>"
-                                    "<server id=\"65537\" name=\"wrapped\"/>"
-                                    "<server id=\"-1\" name=\"negative\"/>"
-                                    "<server id=\"  7\" name=\"spaced\"/>"
-                                    "<server id=\"texto\" name=\"text\"/>"
-                                    "</servers>"));
+        LauncherState state;
+        QVERIFY(mergeUpdateListAndSave(state, "<servers>"
+                                              "<server id=\"0x2\" name=\"hex\"/>"
+                                              "<server id=\"65537\" name=\"wrapped\"/>"
+                                              "<server id=\"-1\" name=\"negative\"/>"
+                                              "<server id=\"  7\" name=\"spaced\"/>"
+                                              "<server id=\"texto\" name=\"text\"/>"
+                                              "</servers>"));
         QCOMPARE(state.servers.at(2).name, QByteArray("hex"));
         QCOMPARE(state.servers.at(1).name, QByteArray("wrapped"));
         QCOMPARE(state.servers.at(65535).name, QByteArray("negative"));
@@ -230,8 +232,9 @@ private slots:
     void duplicatesFirstImageWinsLaterServerAndFileWin()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        QVERIFY(state.mergeDocument(
+        LauncherState state;
+        QVERIFY(mergeUpdateListAndSave(
+            state,
             "<images><file name=\"a.jpg\" href=\"first\"/><file name=\"a.jpg\" href=\"second\"/></images>"
             "<servers>"
             "<server id=\"1\" name=\"Old\" executable=\"old.exe\">"
@@ -255,9 +258,10 @@ private slots:
     void textAndCdataChildrenCountAsNamelessEntries()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        QVERIFY(state.mergeDocument("<launcher>\n  texto <file name=\"a.dll\"/>\n  <![CDATA[x]]>\n</launcher>"
-                                    "<images><file name=\"i.png\" href=\"h\"/>solto</images>"));
+        LauncherState state;
+        QVERIFY(mergeUpdateListAndSave(
+            state, "<launcher>\n  texto <file name=\"a.dll\"/>\n  <![CDATA[x]]>\n</launcher>"
+                   "<images><file name=\"i.png\" href=\"h\"/>solto</images>"));
         QCOMPARE(launcherFileNames(state), QByteArrayList({"", "a.dll", ""}));
         QCOMPARE(state.images.size(), std::size_t(2));
         QCOMPARE(state.images.at("").href, QByteArray());
@@ -266,10 +270,10 @@ private slots:
     void elementsAreLookedUpAtTheTopLevelOnly()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        QVERIFY(state.mergeDocument("<root>"
-                                    "<download path=\"http://x/\"/><launcher lastVersion=\"9\"/>"
-                                    "<servers><server id=\"1\"/></servers></root>"));
+        LauncherState state;
+        QVERIFY(mergeUpdateListAndSave(state, "<root>"
+                                              "<download path=\"http://x/\"/><launcher lastVersion=\"9\"/>"
+                                              "<servers><server id=\"1\"/></servers></root>"));
         QCOMPARE(state.downloadPath, QByteArray());
         QCOMPARE(state.launcherLastVersion, QByteArray());
         QVERIFY(state.servers.empty());
@@ -279,15 +283,16 @@ private slots:
     {
         TemporaryGameFolder folder;
         writeFileBytes(QStringLiteral("config.xml"), "<!-- nota do suporte -->\n" + defaultsConfig);
-        LauncherState state(nullptr);
-        QVERIFY(state.loadConfig());
+        LauncherState state;
+        QVERIFY(loadConfigAndTell(state));
         QCOMPARE(configBytes(), defaultsConfig);
 
         // The launcher writes no NUL byte: a file with one is damaged, kept aside
         // and never cut short at it.
         const QByteArray damaged = defaultsConfig + QByteArray("\0<servers>", 10);
         writeFileBytes(QStringLiteral("config.xml"), damaged);
-        QVERIFY(!LauncherState(nullptr).loadConfig());
+        LauncherState fresh;
+        QVERIFY(!loadConfigAndTell(fresh));
         QCOMPARE(configBytes(), damaged);
         QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), damaged);
     }
@@ -295,29 +300,30 @@ private slots:
     void listInstalledVersionsOverrideLocalOnes()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"1\" "
-                            "lastVersion=\"1\"/></server></servers>");
-        state.mergeDocument("<servers><server id=\"1\"><file name=\"a\" installedVersion=\"0\" "
-                            "lastVersion=\"2\"/></server></servers>");
+        LauncherState state;
+        mergeUpdateListAndSave(state, "<servers><server id=\"1\"><file name=\"a\" installedVersion=\"1\" "
+                                      "lastVersion=\"1\"/></server></servers>");
+        mergeUpdateListAndSave(state, "<servers><server id=\"1\"><file name=\"a\" installedVersion=\"0\" "
+                                      "lastVersion=\"2\"/></server></servers>");
         QCOMPARE(state.servers.at(1).files.at("a").installedVersion, QByteArray("0"));
     }
 
     void aMergeRemovesNoServerOrFileButRebuildsImagesAndLauncherFiles()
     {
         TemporaryGameFolder folder;
-        LauncherState state(nullptr);
-        state.mergeDocument("<launcher><file name=\"old.dll\"/></launcher>"
-                            "<images><file name=\"old.jpg\"/></images>"
-                            "<servers>"
-                            "<server id=\"1\" name=\"Um\"><file name=\"dropped\" installedVersion=\"1\" "
-                            "lastVersion=\"2\"/></server>"
-                            "<server id=\"2\" name=\"Dois\"/>"
-                            "</servers>");
-        state.mergeDocument("<launcher><file name=\"new.dll\"/></launcher>"
-                            "<images><file name=\"new.jpg\"/></images>"
-                            "<servers><server id=\"1\" name=\"Um\"><file name=\"kept\" "
-                            "lastVersion=\"1\"/></server></servers>");
+        LauncherState state;
+        mergeUpdateListAndSave(state,
+                               "<launcher><file name=\"old.dll\"/></launcher>"
+                               "<images><file name=\"old.jpg\"/></images>"
+                               "<servers>"
+                               "<server id=\"1\" name=\"Um\"><file name=\"dropped\" installedVersion=\"1\" "
+                               "lastVersion=\"2\"/></server>"
+                               "<server id=\"2\" name=\"Dois\"/>"
+                               "</servers>");
+        mergeUpdateListAndSave(state, "<launcher><file name=\"new.dll\"/></launcher>"
+                                      "<images><file name=\"new.jpg\"/></images>"
+                                      "<servers><server id=\"1\" name=\"Um\"><file name=\"kept\" "
+                                      "lastVersion=\"1\"/></server></servers>");
 
         QCOMPARE(launcherFileNames(state), QByteArrayList{"new.dll"});
         QCOMPARE(state.images.size(), std::size_t(1));
@@ -330,11 +336,12 @@ private slots:
         // after a restart; named again, it is due again.
         QCOMPARE(LauncherState::pendingFiles(server).count("dropped"), std::size_t(0));
         QCOMPARE(LauncherState::serverStatus(server), ServerStatus::Install);
-        LauncherState reloaded(nullptr);
-        QVERIFY(reloaded.loadConfig());
+        LauncherState reloaded;
+        QVERIFY(loadConfigAndTell(reloaded));
         QCOMPARE(LauncherState::pendingFiles(reloaded.servers.at(1)).size(), std::size_t(1));
         QVERIFY(configBytes().contains("name=\"dropped\""));
-        reloaded.mergeDocument("<servers><server id=\"1\"><file name=\"dropped\" lastVersion=\"2\"/>"
+        mergeUpdateListAndSave(reloaded,
+                               "<servers><server id=\"1\"><file name=\"dropped\" lastVersion=\"2\"/>"
                                "<file name=\"kept\" lastVersion=\"1\"/></server></servers>");
         QCOMPARE(LauncherState::pendingFiles(reloaded.servers.at(1)).size(), std::size_t(2));
     }
@@ -346,8 +353,8 @@ private slots:
         crlf.replace("\n", "\r\n");
         crlf.replace("installedVersion=\"1.2\"", "installedVersion=\"1.1\"");
         writeFileBytes(QStringLiteral("config.xml"), crlf);
-        LauncherState state(nullptr);
-        QVERIFY(state.loadConfig());
+        LauncherState state;
+        QVERIFY(loadConfigAndTell(state));
         QCOMPARE(state.launcherInstalledVersion, QByteArray("1.1"));
         QVERIFY(!configBytes().contains('\r'));
     }
@@ -359,8 +366,8 @@ private slots:
         const QByteArray broken = "<launcher installedVersion=\"1.0\"><servers>";
         writeFileBytes(QStringLiteral("config.xml"), broken);
 
-        LauncherState state(nullptr);
-        QVERIFY(!state.loadConfig());
+        LauncherState state;
+        QVERIFY(!loadConfigAndTell(state));
         QCOMPARE(boxes.texts(), QStringList{unreadableListText});
         QCOMPARE(boxes.boxes.front().title, QStringLiteral("Erro"));
         QCOMPARE(state.launcherInstalledVersion, QByteArray("1.2"));
@@ -371,7 +378,7 @@ private slots:
                  QFile::ReadOwner | QFile::WriteOwner);
 
         // A later merge may then replace it; the copy stays for support.
-        QVERIFY(state.mergeDocument("<launcher lastVersion=\"1.3\"/>"));
+        QVERIFY(mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>"));
         QVERIFY(configBytes().startsWith("<?xml"));
         QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), broken);
     }
@@ -380,14 +387,14 @@ private slots:
     {
         TemporaryGameFolder folder;
         BoxRecorder boxes;
-        LauncherState state(nullptr);
-        state.mergeDocument(
-            "<download path=\"http://x/\"/><servers><server id=\"1\" name=\"Um\"/></servers>");
+        LauncherState state;
+        mergeUpdateListAndSave(
+            state, "<download path=\"http://x/\"/><servers><server id=\"1\" name=\"Um\"/></servers>");
         const QByteArray before = configBytes();
 
         for (const char *bad :
              {"", "<html><body>404", "texto solto", "<a></b>", "<servers><server id=\"2\">"}) {
-            QVERIFY2(!state.mergeDocument(bad), bad);
+            QVERIFY2(!mergeUpdateListAndSave(state, bad), bad);
         }
         QCOMPARE(boxes.boxes.size(), std::size_t(5));
         QCOMPARE(state.downloadPath, QByteArray("http://x/"));
@@ -403,10 +410,10 @@ private slots:
         QVERIFY(QDir().mkdir(QStringLiteral("config.xml")));
         writeFileBytes(QStringLiteral("config.xml/inside"), "keep");
 
-        LauncherState state(nullptr);
-        QVERIFY(!state.loadConfig());
+        LauncherState state;
+        QVERIFY(!loadConfigAndTell(state));
         QVERIFY(!state.saveConfig());
-        QVERIFY(state.mergeDocument("<launcher lastVersion=\"2\"/>"));
+        QVERIFY(mergeUpdateListAndSave(state, "<launcher lastVersion=\"2\"/>"));
         QCOMPARE(state.launcherLastVersion, QByteArray("2"));
         QCOMPARE(readFileBytes(QStringLiteral("config.xml/inside")), QByteArray("keep"));
         QCOMPARE(entriesBesidesTheLog(), QStringList{QStringLiteral("config.xml")});

@@ -1,6 +1,7 @@
 // Every download phase against every fault the network or the server can throw:
 // what the player sees, and that nothing already installed is lost.
 
+#include "configsteps.h"
 #include "buildconfig.h"
 #include "filedownloader.h"
 #include "transferengine.h"
@@ -38,12 +39,12 @@ QString utf8(const char *text)
 // launcher file, all current.
 void installSomething()
 {
-    LauncherState state(nullptr);
-    state.mergeDocument(
-        "<launcher installedVersion=\"1.2\" lastVersion=\"1.2\"><file name=\"x.dll\"/></launcher>"
-        "<images installedVersion=\"v1\" lastVersion=\"v1\"><file name=\"a.png\"/></images>"
-        "<servers><server id=\"1\" name=\"Um\">"
-        "<file name=\"jogo.dat\" installedVersion=\"1\" lastVersion=\"1\"/></server></servers>");
+    LauncherState state;
+    mergeUpdateListAndSave(
+        state, "<launcher installedVersion=\"1.2\" lastVersion=\"1.2\"><file name=\"x.dll\"/></launcher>"
+               "<images installedVersion=\"v1\" lastVersion=\"v1\"><file name=\"a.png\"/></images>"
+               "<servers><server id=\"1\" name=\"Um\">"
+               "<file name=\"jogo.dat\" installedVersion=\"1\" lastVersion=\"1\"/></server></servers>");
     writeFileBytes(QStringLiteral("imagens/a.png"), "old picture");
     writeFileBytes(QStringLiteral("clientes/jogo.dat"), "old client");
     writeFileBytes(QStringLiteral("x.dll"), "old library");

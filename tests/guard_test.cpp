@@ -1,5 +1,6 @@
 // One launcher per machine: the guard in this process, and real launchers.
 
+#include "configsteps.h"
 #include "gamefolder.h"
 #include "launcherstate.h"
 #include "reliability.h"
@@ -114,8 +115,8 @@ private slots:
             QTest::qWait(500); // a late starter would show itself now
             QCOMPARE(runningCount(), 1);
             // All eight wrote config.xml before seven of them stopped.
-            LauncherState state(nullptr);
-            QVERIFY(state.mergeDocument(readFileBytes(QStringLiteral("config.xml")).constData()));
+            LauncherState state;
+            QVERIFY(mergeUpdateListAndSave(state, readFileBytes(QStringLiteral("config.xml")).constData()));
             for (const auto &launcher : launchers) {
                 if (launcher->state() == QProcess::NotRunning)
                     QVERIFY(launcher->exitStatus() == QProcess::NormalExit && launcher->exitCode() == 0);

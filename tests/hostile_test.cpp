@@ -2,6 +2,7 @@
 // shell, lists built to exhaust time or memory; servers and game folders that
 // misbehave.
 
+#include "configsteps.h"
 #include "filedownloader.h"
 #include "transferengine.h"
 #include "launcherscene.h"
@@ -417,8 +418,9 @@ private slots:
         {
             LauncherScene scene;
             {
-                LauncherState installed(nullptr);
-                installed.mergeDocument(
+                LauncherState installed;
+                mergeUpdateListAndSave(
+                    installed,
                     QByteArray("<servers><server id=\"1\" name=\"Um\" executable=\"jogo.exe\">"
                                "<file name=\"jogo.dat\" installedVersion=\"1\" lastVersion=\"1\"/>" +
                                misbehaviour.installedFiles + "</server></servers>")

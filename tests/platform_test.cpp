@@ -130,7 +130,8 @@ private slots:
         QVERIFY(QDir().mkdir(QStringLiteral("folder.exe")));
         QVERIFY(!platform().copyFile("folder.exe", "launcher.exe"));
         QCOMPARE(readFileBytes(QStringLiteral("launcher.exe")), QByteArray("old build"));
-        QCOMPARE(entriesBesidesTheLog(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("launcher.exe")});
+        QCOMPARE(entriesBesidesTheLog(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("launcher.exe")});
     }
 
     void operatorsCommandLineRunsThroughTheShellAndIsWaitedFor()

@@ -2,6 +2,7 @@
 // while it downloads client files. Whatever it had committed must survive, no
 // file may be left half written, and the next run must work.
 
+#include "configsteps.h"
 #include "boxrecorder.h"
 #include "gamefolder.h"
 #include "launcherstate.h"
@@ -74,9 +75,9 @@ QStringList partialFiles()
 QByteArray checkGameFolder()
 {
     BoxRecorder quiet;
-    LauncherState state(nullptr);
+    LauncherState state;
     const QByteArray config = readFileBytes(QStringLiteral("config.xml"));
-    if (!state.mergeDocument(config.constData()))
+    if (!mergeUpdateListAndSave(state, config.constData()))
         qFatal("config.xml does not read after a kill:\n%s", config.constData());
     QByteArray installed;
     for (int i = 0; i < fileCount; ++i) {

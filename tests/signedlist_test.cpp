@@ -1,6 +1,7 @@
 // A launcher built with the operator's public key: which update lists it takes,
 // and that a refused one changes nothing on the player's machine.
 
+#include "configsteps.h"
 #include "launcherscene.h"
 
 #include "buildconfig.h"
@@ -43,8 +44,8 @@ QByteArray sign(const QByteArray &list, quint64 serial, const QDateTime &expires
 QByteArray installConfig(const QByteArray &config)
 {
     writeFileBytes(QStringLiteral("config.xml"), config);
-    LauncherState state(nullptr);
-    state.loadConfig();
+    LauncherState state;
+    loadConfigAndTell(state);
     return readFileBytes(QStringLiteral("config.xml"));
 }
 

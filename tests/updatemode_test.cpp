@@ -152,8 +152,7 @@ private slots:
                                            "<launcher installedVersion=\"1.2\" lastVersion=\"\" />\n"
                                            "<images installedVersion=\"\" lastVersion=\"\" />\n"
                                            "<servers />\n"));
-        QCOMPARE(entriesBesidesTheLog(),
-                 QStringList{QStringLiteral("config.xml")});
+        QCOMPARE(entriesBesidesTheLog(), QStringList{QStringLiteral("config.xml")});
     }
 
     void unreadableConfigIsNotCommittedOver()

@@ -160,14 +160,6 @@ void readServers(const pugi::xml_node &servers, LauncherState &state, DocumentKi
     }
 }
 
-bool parseDocument(const char *text, pugi::xml_document &document, QWidget *window)
-{
-    if (document.load_string(text))
-        return true;
-    showUnreadableListMessage(window);
-    return false;
-}
-
 void mergeParsed(const pugi::xml_document &document, LauncherState &state, DocumentKind kind)
 {
     state.downloadPath = attributeBytes(document.child("download"), "path");
@@ -242,36 +234,14 @@ bool openExistingConfig(QFile &file)
     return false;
 }
 
-// The progress of this run is not kept: the player must know.
-void showUnsavedProgressMessage(QWidget *parent)
-{
-    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel salvar o progresso no config.xml. "
-                                                 "Verifique se h\xe1 espa\xe7o livre no disco e reinicie o "
-                                                 "launcher"));
-}
-
-void showUnreadableConfigMessage(QWidget *parent)
-{
-    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel abrir o config.xml. O launcher "
-                                                 "continuar\xe1 sem salvar o progresso; feche os programas "
-                                                 "que possam estar usando o arquivo e reinicie o launcher"));
-}
-
 } // namespace
-
-void showUnreadableListMessage(QWidget *parent)
-{
-    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
-                                                 "es, por favor contate o suporte"));
-}
 
 bool LauncherState::mergeDocument(const char *text)
 {
     pugi::xml_document document;
-    if (!parseDocument(text, document, window))
+    if (!document.load_string(text))
         return false;
     mergeParsed(document, *this, DocumentKind::UpdateList);
-    saveConfigOrTell();
     return true;
 }
 
@@ -295,28 +265,18 @@ bool LauncherState::saveConfig() const
     return file->commit(true);
 }
 
-bool LauncherState::saveConfigOrTell() const
-{
-    if (saveConfig())
-        return true;
-    if (!configUnreadable)
-        showUnsavedProgressMessage(window);
-    return false;
-}
-
-bool LauncherState::loadConfig()
+ConfigLoad LauncherState::loadConfig()
 {
     // Binary: CR LF files load like any other.
     QFile file(configFileName);
     const QFileInfo existing(configFileName);
     if (!existing.exists() && !existing.isSymLink())
-        return saveConfig();
+        return ConfigLoad::Missing;
     QByteArray contents;
     if (!openExistingConfig(file) || (contents = file.readAll()).size() != file.size()) {
         // Every installed server is in it: it is never replaced by the defaults.
         configUnreadable = true;
-        showUnreadableConfigMessage(window);
-        return false;
+        return ConfigLoad::Locked;
     }
 
     // Parsed in place, so that a large config.xml is not copied once more. The
@@ -326,19 +286,14 @@ bool LauncherState::loadConfig()
     if (contents.contains('\0') ||
         !document.load_buffer_inplace(contents.data(), std::size_t(contents.size()), pugi::parse_default,
                                       pugi::encoding_utf8)) {
-        showUnreadableListMessage(window);
         // Kept for support before the next save replaces the broken file.
         if (file.seek(0))
             replaceFileContents(badConfigFileName, file.readAll(), true);
-        return false;
+        return ConfigLoad::Damaged;
     }
     mergeParsed(document, *this, DocumentKind::Config);
     acceptedListSerial = readAcceptedSerial(document);
     // Most starts find config.xml exactly as the launcher wrote it; rewriting the
     // same bytes would only cost time and wear.
-    if (fileHoldsDocument(*this, file))
-        return true;
-    file.close(); // Windows replaces no file that is open
-    saveConfig();
-    return true;
+    return fileHoldsDocument(*this, file) ? ConfigLoad::Current : ConfigLoad::Outdated;
 }

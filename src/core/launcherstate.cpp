@@ -4,10 +4,7 @@
 
 #include <algorithm>
 
-LauncherState::LauncherState(QWidget *window)
-    : launcherInstalledVersion(buildSettings().launcherVersion), window(window)
-{
-}
+LauncherState::LauncherState() : launcherInstalledVersion(buildSettings().launcherVersion) {}
 
 std::vector<QByteArray> LauncherState::downloadBases() const
 {

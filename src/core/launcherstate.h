@@ -50,19 +50,27 @@ struct ImageEntry {
 
 enum class ServerStatus { Install, Update, Play };
 
-// The box for an update list or config.xml that cannot be read.
-void showUnreadableListMessage(QWidget *parent);
-
 // The two documents written from the state: config.xml carries the installed
 // versions; an update list must not, or it would override the players' own.
 enum class DocumentKind { Config, UpdateList };
 
+// What loadConfig found.
+enum class ConfigLoad {
+    Current,  // read, and config.xml already holds what saveConfig would write
+    Outdated, // read, in another layout than saveConfig's: to be saved again
+    Missing,  // there is none: the state holds the defaults, to be saved
+    Locked,   // it exists but could not be read whole: it is never written over in this run
+    Damaged,  // not well-formed or holding a NUL byte; a copy is kept as config.xml.bad
+};
+
 // Everything the launcher knows about itself, its carousel and the game servers,
-// kept in config.xml and refreshed from the update list.
+// kept in config.xml and refreshed from the update list. It shows nothing and
+// saves only when told to: the callers turn its results into boxes
+// (configsteps.h).
 class LauncherState
 {
 public:
-    explicit LauncherState(QWidget *window);
+    LauncherState();
 
     QByteArray downloadPath; // base URL, used as a plain prefix
     // Other base URLs serving the same files, tried in turn when one fails. Only
@@ -82,7 +90,6 @@ public:
     // The highest serial of a signed update list this launcher accepted; kept in
     // config.xml only, never taken from an update list.
     std::optional<quint64> acceptedListSerial;
-    QWidget *window; // parent of the reader's box; not owned
 
     // The files of the server that are due, by name; the pointers lead into
     // server.files so that the caller can commit versions through them. Files
@@ -90,9 +97,8 @@ public:
     static std::map<QByteArray, FileEntry *> pendingFiles(ServerEntry &server);
     static ServerStatus serverStatus(ServerEntry &server);
 
-    // Merges the update list into the state and saves config.xml. False, with the
-    // reader's box shown, when it is not well-formed; the state is then unchanged
-    // and nothing is written. The text ends at its first NUL byte. A file that a
+    // Merges the update list into the state. False when it is not well-formed; the
+    // state is then unchanged. The text ends at its first NUL byte. A file that a
     // server of the list no longer names is marked as dropped.
     bool mergeDocument(const char *text);
 
@@ -104,16 +110,12 @@ public:
     // but could not be read at load.
     bool saveConfig() const;
 
-    // saveConfig, and the box when it fails, unless the player already knows that
-    // nothing is saved because config.xml could not be read.
-    bool saveConfigOrTell() const;
+    // config.xml could not be read at load: nothing is saved in this run, and the
+    // player was told so.
+    bool configLocked() const { return configUnreadable; }
 
-    // Reads config.xml into the state, or writes it from the state when there is
-    // none. False, with a box, when a config.xml exists but could not be used: not
-    // read whole after a few tries (it is then never written over in this run), or
-    // damaged (not well-formed or holding a NUL byte; a copy is then kept as
-    // config.xml.bad).
-    bool loadConfig();
+    // Reads config.xml into the state. A locked one is tried for about a second.
+    ConfigLoad loadConfig();
 
 private:
     bool configUnreadable = false;

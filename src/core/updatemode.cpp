@@ -2,6 +2,7 @@
 
 #include "buildconfig.h"
 #include "clock.h"
+#include "configsteps.h"
 #include "launcherstate.h"
 #include "messages.h"
 #include "platform/platform.h"
@@ -74,8 +75,8 @@ int runUpdateMode()
 
     // Without a window, a config.xml that cannot be read is reported on the debug
     // output and left as it is.
-    LauncherState state(nullptr);
-    const bool configUsable = state.loadConfig();
+    LauncherState state;
+    const bool configUsable = loadConfigAndTell(state, nullptr);
 
     // The version is recorded only when the new build is really in place. When it
     // is not, the launcher started next offers no update in its run, so that a

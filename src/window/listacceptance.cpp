@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 
 #include "buildconfig.h"
+#include "configsteps.h"
 #include "filedownloader.h"
 #include "launcherstate.h"
 #include "listsignature.h"
@@ -40,8 +41,8 @@ ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
 {
     const QByteArray &publicKey = buildSettings().updateListPublicKey;
     if (publicKey.isEmpty())
-        return launcherState->mergeDocument(list.constData()) ? ListAcceptance::Merged
-                                                              : ListAcceptance::Refused;
+        return mergeUpdateListAndSave(*launcherState, list.constData(), this) ? ListAcceptance::Merged
+                                                                              : ListAcceptance::Refused;
 
     FileDownloader signatureDownloader;
     signatureDownloader.maximumBodySize = maximumSignatureSize;
@@ -66,7 +67,7 @@ ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
     // Set before the merge, which saves config.xml with it.
     const std::optional<quint64> previousSerial = launcherState->acceptedListSerial;
     launcherState->acceptedListSerial = serial;
-    if (!launcherState->mergeDocument(list.constData())) {
+    if (!mergeUpdateListAndSave(*launcherState, list.constData(), this)) {
         launcherState->acceptedListSerial = previousSerial;
         return ListAcceptance::Refused;
     }

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "configsteps.h"
 #include "filedownloader.h"
 #include "labels.h"
 #include "launcherstate.h"
@@ -14,8 +15,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new Ui::Main
 {
     form->setupUi(this);
 
-    launcherState = std::make_unique<LauncherState>(this);
-    launcherState->loadConfig();
+    launcherState = std::make_unique<LauncherState>();
+    loadConfigAndTell(*launcherState, this);
 
     addRepairActions();
 

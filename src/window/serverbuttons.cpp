@@ -4,6 +4,7 @@
 
 #include "fetchfile.h"
 #include "filedownloader.h"
+#include "configsteps.h"
 #include "launcherstate.h"
 #include "messages.h"
 #include "names.h"
@@ -34,7 +35,10 @@ const char *statusSuffix(ServerStatus status)
 class ConfigRecorder
 {
 public:
-    explicit ConfigRecorder(const LauncherState &state) : state(state) { sinceSave.start(); }
+    ConfigRecorder(const LauncherState &state, QWidget *window) : state(state), window(window)
+    {
+        sinceSave.start();
+    }
 
     void changed(bool mustSave)
     {
@@ -47,13 +51,14 @@ public:
     {
         if (!unsaved || failed)
             return;
-        failed = !state.saveConfigOrTell();
+        failed = !saveConfigOrTell(state, window);
         unsaved = false;
         sinceSave.restart();
     }
 
 private:
     const LauncherState &state;
+    QWidget *window;
     QElapsedTimer sinceSave;
     bool unsaved = false;
     bool failed = false;
@@ -120,7 +125,7 @@ void MainWindow::serverAction(quint16 id)
         items.push_back({file->name, "clientes/" + file->name, file->check});
         files.push_back(file);
     }
-    ConfigRecorder recorder(*launcherState);
+    ConfigRecorder recorder(*launcherState, this);
     const auto runActionAndRecord = [&](std::size_t index) {
         FileEntry *file = files[index];
         const bool actionRan = file->function == "exec" || !file->cmd.isEmpty();

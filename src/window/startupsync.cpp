@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 
 #include "buildconfig.h"
+#include "configsteps.h"
 #include "fetchfile.h"
 #include "filedownloader.h"
 #include "launcherstate.h"
@@ -127,7 +128,7 @@ FetchResult MainWindow::updateImages()
         return result;
     }
     launcherState->imagesInstalledVersion = launcherState->imagesLastVersion;
-    launcherState->saveConfigOrTell();
+    saveConfigOrTell(*launcherState, this);
     return FetchResult::Stored;
 }
 

@@ -73,7 +73,7 @@ public:
         if (!description)
             return std::nullopt;
 
-        LauncherState state(nullptr);
+        LauncherState state;
         state.downloadPath = baseUrl;
         state.mirrorPaths = mirrors;
         if (!addLauncher(*description, state) || !addImages(*description, state))
