@@ -8,6 +8,7 @@
 #include "filedownloader.h"
 #include "gamefolder.h"
 #include "launcherscene.h"
+#include "playertexts.h"
 #include "sha256.h"
 #include "testhttpserver.h"
 
@@ -225,13 +226,13 @@ private slots:
             scene.window->findChild<QAction *>(QStringLiteral("repair_server_1"))->trigger();
             return scene.widget<QLabel>("label_status")->text();
         };
-        QCOMPARE(repair(), QStringLiteral("Os arquivos de Um estão corretos"));
+        QCOMPARE(repair(), PlayerText::filesCorrect("Um"));
 
         QByteArray damaged = client;
         damaged[(2 << 20) + 77] = char(damaged[(2 << 20) + 77] ^ 1);
         writeFileBytes(QStringLiteral("clientes/dados.pak"), damaged);
         const int before = scene.requestedPaths().size();
-        QCOMPARE(repair(), QStringLiteral("Os arquivos de Um foram reparados"));
+        QCOMPARE(repair(), PlayerText::filesRepaired("Um"));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), client);
         const QByteArrayList fetched = scene.requestedPaths().mid(before);
         QCOMPARE(fetched.size(), 2); // the index and the one chunk

@@ -188,7 +188,7 @@ private slots:
                                 : fault == Stall       ? transferError(28)
                                                        : contentMismatch;
         QStringList boxes;
-        QString status = QStringLiteral("Launcher foi carregado com sucesso");
+        QString status = PlayerText::loadedSuccessfully;
         switch (phase) {
         case UpdateList:
             if (fault != Garbage) { // only a status-200 answer is a list
@@ -207,9 +207,8 @@ private slots:
         case LauncherBuild:
         case LauncherFiles:
             boxes << launcherUpdate << failure;
-            status = phase == LauncherBuild
-                         ? utf8("N\xc3\xa3o foi poss\xc3\xadvel atualizar o launcher")
-                         : QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher");
+            status = phase == LauncherBuild ? utf8("N\xc3\xa3o foi poss\xc3\xadvel atualizar o launcher")
+                                            : PlayerText::launcherFileFailed;
             break;
         case ClientFiles:
             boxes << failure << clientFileFailed;

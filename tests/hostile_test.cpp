@@ -23,16 +23,9 @@
 
 namespace {
 
-QString box(const char *utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 using namespace PlayerText;
 
-const QString unreadableConfigBox = box(
-    "N\xc3\xa3o foi poss\xc3\xadvel abrir o config.xml. O launcher continuar\xc3\xa1 sem salvar o progresso; "
-    "feche os programas que possam estar usando o arquivo e reinicie o launcher");
+const QString unreadableConfigBox = configLocked;
 
 // A PNG file of the given size, of one colour.
 QByteArray pictureFile(int width, int height)
@@ -148,18 +141,15 @@ std::vector<Misbehaviour> misbehaviours()
     // A launcher file lands beside config.xml and the launcher itself.
     for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe",
                              "newLauncher.exe", "x.dll.~part.etag"}) {
-        trials.push_back(
-            {"a launcher file named \"" + QByteArray(name) + '"',
-             [name](LauncherScene &scene, const QString &) {
-                 scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
-                 scene.publishList(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
-                                                    QByteArray(name) + "\"/></launcher>"));
-             },
-             false,
-             {launcherUpdate, box("A lista de atualiza\xc3\xa7\xc3\xb5"
-                                  "es traz um nome de arquivo que o launcher recusa: \"") +
-                                  QLatin1String(name) + QLatin1String("\". Por favor contate o suporte")},
-             {"/launcher.xml", "/launcher/launcher.exe"}});
+        trials.push_back({"a launcher file named \"" + QByteArray(name) + '"',
+                          [name](LauncherScene &scene, const QString &) {
+                              scene.publish(QStringLiteral("launcher/launcher.exe"), "new build");
+                              scene.publishList(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
+                                                                 QByteArray(name) + "\"/></launcher>"));
+                          },
+                          false,
+                          {launcherUpdate, refusedName(name)},
+                          {"/launcher.xml", "/launcher/launcher.exe"}});
     }
     trials.push_back({"names the operator encoded, and one with a space",
                       [](LauncherScene &scene, const QString &) {
@@ -199,8 +189,7 @@ std::vector<Misbehaviour> misbehaviours()
                                                 QFile::ReadOwner | QFile::ReadOther);
                       },
                       false,
-                      {box("N\xc3\xa3o foi poss\xc3\xadvel salvar o progresso no config.xml. Verifique se "
-                           "h\xc3\xa1 espa\xc3\xa7o livre no disco e reinicie o launcher")},
+                      {progressNotSaved},
                       {"/launcher.xml"},
                       "Um (Jogar)",
                       true});

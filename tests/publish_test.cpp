@@ -4,6 +4,7 @@
 
 #include "buildconfig.h"
 #include "listsigning.h"
+#include "playertexts.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
@@ -176,12 +177,12 @@ private slots:
         scene.publish(QStringLiteral("launcher.xml"), buildList(scene));
         const int before = scene.requestedPaths().size();
         scene.startLauncher();
-        QCOMPARE(caption(scene, 1), QStringLiteral("Um (Atualizar)"));
-        QCOMPARE(caption(scene, 2), QStringLiteral("Dois (Jogar)"));
+        QCOMPARE(caption(scene, 1), PlayerText::serverCaption("Um", ServerStatus::Update));
+        QCOMPARE(caption(scene, 2), PlayerText::serverCaption("Dois", ServerStatus::Play));
         scene.clickServer(1);
         QCOMPARE(scene.requestedPaths().mid(before), QByteArrayList({"/launcher.xml", "/clientes/um-2.dat"}));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/um-2.dat")), QByteArray("2, corrigido"));
-        QCOMPARE(caption(scene, 1), QStringLiteral("Um (Jogar)"));
+        QCOMPARE(caption(scene, 1), PlayerText::serverCaption("Um", ServerStatus::Play));
     }
 
     void aListSignedWithTheToolIsTakenByALauncherWithItsKey()

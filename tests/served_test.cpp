@@ -7,6 +7,7 @@
 #include "filedownloader.h"
 #include "gamefolder.h"
 #include "launcherlog.h"
+#include "playertexts.h"
 #include "sha256.h"
 #include "testhttpserver.h"
 #include "tlstestserver.h"
@@ -49,10 +50,7 @@ private slots:
         QCOMPARE(downloaded, fetched);
         QCOMPARE(downloader.buffer, fetched ? QByteArray("<download/>") : QByteArray());
         // libcurl's 60: the peer's certificate did not verify.
-        QCOMPARE(boxes.texts(), fetched ? QStringList()
-                                        : QStringList{QStringLiteral(
-                                              "Ocorreu um erro ao tentar acessar um arquivo na "
-                                              "internet, por favor, verifique a sua internet. errno 60")});
+        QCOMPARE(boxes.texts(), fetched ? QStringList() : QStringList{PlayerText::transferError(60)});
     }
 
     void mirrorsStandInForAFailingAddress_data()
@@ -68,9 +66,7 @@ private slots:
         QTest::newRow("404") << notFound << true << QString();
         QTest::newRow("a cut connection") << cut << true << QString();
         QTest::newRow("bytes unlike the list's") << otherBytes << true << QString();
-        QTest::newRow("every address fails")
-            << notFound << false
-            << QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: 404");
+        QTest::newRow("every address fails") << notFound << false << PlayerText::serverError(404);
     }
 
     void mirrorsStandInForAFailingAddress()

@@ -40,7 +40,7 @@ private slots:
         for (const char *name : {"A.exe", "b.dat", "data.pak", "patch.exe"})
             scene.publish(QStringLiteral("clientes/") + QLatin1String(name), QByteArray("body of ") + name);
         scene.startLauncher();
-        QCOMPARE(serverButton(scene, 1)->text(), QStringLiteral("Um (Instalar)"));
+        QCOMPARE(serverButton(scene, 1)->text(), PlayerText::serverCaption("Um", ServerStatus::Install));
 
         scene.clickServer(1);
         QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(1)),
@@ -49,7 +49,7 @@ private slots:
         QCOMPARE(readFileBytes(QStringLiteral("clientes/patch.exe")), QByteArray("body of patch.exe"));
         // Each file's action right after it; the game itself is not started.
         QCOMPARE(scene.platform.calls, QByteArrayList({"run echo pronto", "start clientes|patch.exe|"}));
-        QCOMPARE(serverButton(scene, 1)->text(), QStringLiteral("Um (Jogar)"));
+        QCOMPARE(serverButton(scene, 1)->text(), PlayerText::serverCaption("Um", ServerStatus::Play));
         QVERIFY(config().contains("name=\"b.dat\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"2\" "
                                   "lastVersion=\"2\""));
         QVERIFY(scene.boxes.boxes.empty());
@@ -85,7 +85,7 @@ private slots:
         QVERIFY(config().contains("name=\"f3\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""));
         QVERIFY(config().contains("name=\"f4\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""));
         QVERIFY(!QFile::exists(QStringLiteral("clientes/f4")));
-        QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Instalar)"));
+        QCOMPARE(serverButton(scene, 2)->text(), PlayerText::serverCaption("Dois", ServerStatus::Install));
         QVERIFY(serverButton(scene, 2)->isEnabled());
 
         // The next click fetches from f3 on; f1's command does not run again.
@@ -94,7 +94,7 @@ private slots:
         QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(5)),
                  QByteArrayList({"/clientes/f3", "/clientes/f4", "/clientes/f5"}));
         QCOMPARE(scene.platform.calls, QByteArrayList{"run echo f1"});
-        QCOMPARE(serverButton(scene, 2)->text(), QStringLiteral("Dois (Jogar)"));
+        QCOMPARE(serverButton(scene, 2)->text(), PlayerText::serverCaption("Dois", ServerStatus::Play));
 
         // More than the disk holds is told before anything is fetched.
         scene.clickServer(3);
@@ -144,11 +144,7 @@ private slots:
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
         const QString failed = PlayerText::clientFileFailed;
         // Each refused name has its box where the downloader's would be.
-        const auto refused = [](const char *name) {
-            return QStringLiteral("A lista de atualizações traz um nome de arquivo que o launcher recusa: "
-                                  "\"%1\". Por favor contate o suporte")
-                .arg(QLatin1String(name));
-        };
+        const auto refused = [](const char *name) { return PlayerText::refusedName(name); };
         QCOMPARE(scene.boxes.texts(),
                  QStringList({refused("../../fora.png"), refused("../evil"), failed, refused("/tmp/x"),
                               failed, refused("C:\\x"), failed, refused("a\\..\\..\\b"), failed,

@@ -8,6 +8,7 @@
 #include "launcherstate.h"
 #include "listsignature.h"
 #include "listsigner.h"
+#include "playertexts.h"
 
 #include <QPushButton>
 #include <QtTest>
@@ -54,8 +55,7 @@ QString serverCaption(const LauncherScene &scene)
     return scene.widget<QPushButton>("button_server_1")->text();
 }
 
-const char *const badSignature =
-    "A lista de atualizações não tem uma assinatura válida e foi recusada, por favor contate o suporte";
+const QString badSignature = PlayerText::listRefused(ListVerdict::BadSignature);
 
 } // namespace
 
@@ -79,8 +79,8 @@ private slots:
         scene.startLauncher();
 
         QCOMPARE(scene.boxes.texts(), QStringList());
-        QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
-        QCOMPARE(serverCaption(scene), QStringLiteral("Um (Instalar)"));
+        QCOMPARE(scene.status(), PlayerText::loadedSuccessfully);
+        QCOMPARE(serverCaption(scene), PlayerText::serverCaption("Um", ServerStatus::Install));
         QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
         QVERIFY(readFileBytes(QStringLiteral("config.xml"))
                     .endsWith("</servers>\n<signedList serial=\"21\" />\n"));
@@ -99,16 +99,14 @@ private slots:
         QTest::addColumn<QString>("box");
 
         const QByteArray list = newerList;
-        const QString refused = QString::fromUtf8(badSignature);
+        const QString refused = badSignature;
         QTest::newRow("one byte of the list changed")
             << QByteArray(list).replace("lastVersion=\"2\"", "lastVersion=\"3\"")
             << sign(list, 21, inDays(30)) << refused;
         // A signature that is not there leaves the list as unfetched as a list that is not.
         QTest::newRow("no signature on the server")
             << list << QByteArray()
-            << QStringLiteral("O servidor retornou um erro ao solicitar um arquivo. errno: 404|Não foi "
-                              "possível baixar a lista de atualizações\nNeste caso o recomendado seria "
-                              "verificar a internet e reiniciar o launcher");
+            << PlayerText::serverError(404) + QLatin1Char('|') + PlayerText::listNotFetched;
         QTest::newRow("signed by another key") << list << sign(list, 21, inDays(30), strangerKey) << refused;
         QTest::newRow("serial raised in the signature file")
             << list << sign(list, 19, inDays(30)).replace("serial 19", "serial 29") << refused;
@@ -116,13 +114,9 @@ private slots:
             << list << QByteArray(sign(list, 21, inDays(-1))).replace("expires 20", "expires 21") << refused;
         QTest::newRow("signature file of garbage") << list << QByteArray("serial 21\n\x01\x02") << refused;
         QTest::newRow("older than the last one taken")
-            << list << sign(list, 19, inDays(30))
-            << QStringLiteral("A lista de atualizações é mais antiga que a última recebida e foi recusada, "
-                              "por favor contate o suporte");
+            << list << sign(list, 19, inDays(30)) << PlayerText::listRefused(ListVerdict::Rollback);
         QTest::newRow("expired") << list << sign(list, 21, inDays(-1))
-                                 << QStringLiteral(
-                                        "A lista de atualizações expirou e foi recusada. Verifique "
-                                        "se a data do computador está correta ou contate o suporte");
+                                 << PlayerText::listRefused(ListVerdict::Expired);
     }
 
     void anUntrustedListChangesNothing()
@@ -143,11 +137,10 @@ private slots:
         scene.startLauncher();
 
         QCOMPARE(scene.boxes.texts().join(QLatin1Char('|')), box);
-        QCOMPARE(scene.status(), signature.isEmpty()
-                                     ? QStringLiteral("Launcher foi carregado sem a lista de atualizações")
-                                     : QStringLiteral("Não foi possível ler a lista de atualizações"));
+        QCOMPARE(scene.status(),
+                 signature.isEmpty() ? PlayerText::loadedWithoutList : PlayerText::listNotRead);
         QCOMPARE(readFileBytes(QStringLiteral("config.xml")), config);
-        QCOMPARE(serverCaption(scene), QStringLiteral("Um (Jogar)"));
+        QCOMPARE(serverCaption(scene), PlayerText::serverCaption("Um", ServerStatus::Play));
         QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
         QCOMPARE(readFileBytes(QStringLiteral("clientes/um.exe")), QByteArray("version 1"));
         QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
@@ -162,9 +155,7 @@ private slots:
         scene.publish(QStringLiteral("launcher.xml.sig"), sign(list, 30, inDays(30)));
         scene.startLauncher();
 
-        QCOMPARE(scene.boxes.texts(),
-                 QStringList{QStringLiteral(
-                     "Não foi possível ler a lista de atualizações, por favor contate o suporte")});
+        QCOMPARE(scene.boxes.texts(), QStringList{PlayerText::unreadableList});
         QCOMPARE(readFileBytes(QStringLiteral("config.xml")), config);
     }
 
@@ -200,7 +191,7 @@ private slots:
         QTest::newRow("new key, then the old one")
             << strangerKey.publicKey + ' ' + operatorKey.publicKey << QStringList();
         QTest::newRow("a mistyped key beside it")
-            << operatorKey.publicKey + " bm90IGEga2V5" << QStringList{QString::fromUtf8(badSignature)};
+            << operatorKey.publicKey + " bm90IGEga2V5" << QStringList{badSignature};
     }
 
     void aLauncherWithTwoKeysTakesAListByEither()

@@ -52,7 +52,7 @@ private slots:
         scene.startLauncher();
 
         QVERIFY(scene.boxes.boxes.empty());
-        QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
+        QCOMPARE(scene.status(), PlayerText::loadedSuccessfully);
         QCOMPARE(scene.widget<QProgressBar>("action_progressBar")->value(), 100);
         QCOMPARE(captions(scene),
                  QStringList({fromUtf8("+Um (Instalar)"), fromUtf8("-Astravel Server 2"),
@@ -118,7 +118,7 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("imagens/c.png")));
         QVERIFY(readFileBytes(QStringLiteral("config.xml"))
                     .contains("<images installedVersion=\"\" lastVersion=\"7\""));
-        QCOMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
+        QCOMPARE(scene.status(), PlayerText::loadedSuccessfully);
     }
 
     void aNewPictureVersionWithoutPicturesIsRecordedAtOnce()
@@ -146,7 +146,7 @@ private slots:
 
         QCOMPARE(scene.boxes.boxes.size(), std::size_t(1));
         QCOMPARE(scene.boxes.boxes.front().icon, MessageBoxRequest::Icon::Information);
-        QCOMPARE(scene.boxes.boxes.front().title, QStringLiteral("Atualizar Launcher"));
+        QCOMPARE(scene.boxes.boxes.front().title, PlayerText::launcherUpdateTitle);
         QCOMPARE(scene.boxes.boxes.front().text, fromUtf8(infoText));
         QCOMPARE(LauncherScene::sorted(scene.requestedPaths()),
                  QByteArrayList({"/launcher.xml", "/launcher/extra.dll", "/launcher/launcher.exe"}));
@@ -204,9 +204,9 @@ private slots:
 
     void aFailedLauncherDownloadKeepsTheRunningLauncher()
     {
-        const std::pair<const char *, const char *> cases[] = {
-            {"launcher/extra.dll", "N\xc3\xa3o foi poss\xc3\xadvel atualizar o launcher"},
-            {"launcher/launcher.exe", "Ocorreu um erro ao baixar um arquivo do launcher"},
+        const std::pair<const char *, QString> cases[] = {
+            {"launcher/extra.dll", PlayerText::launcherNotUpdated},
+            {"launcher/launcher.exe", PlayerText::launcherFileFailed},
         };
         for (const auto &[published, status] : cases) {
             LauncherScene scene;
@@ -217,7 +217,7 @@ private slots:
             scene.startLauncher();
             QCOMPARE(scene.boxes.boxes.size(), std::size_t(2));
             QCOMPARE(scene.boxes.boxes.at(1).text, PlayerText::serverError(404));
-            QCOMPARE(scene.status(), fromUtf8(status));
+            QCOMPARE(scene.status(), status);
             QVERIFY(scene.platform.calls.isEmpty());
             QVERIFY(scene.processEnds.empty());
             QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());

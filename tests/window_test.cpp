@@ -4,6 +4,7 @@
 #include "fontsubstitutes.h"
 #include "labels.h"
 #include "launcherscene.h"
+#include "playertexts.h"
 #include "stylesheet.h"
 
 #include <QFontInfo>
@@ -208,7 +209,7 @@ private slots:
         QObject::connect(scene.window.get(), &MainWindow::window_loaded,
                          [&] { statusWhenLoaded << scene.status(); });
         scene.window->show();
-        QTRY_COMPARE(scene.status(), QStringLiteral("Launcher foi carregado com sucesso"));
+        QTRY_COMPARE(scene.status(), PlayerText::loadedSuccessfully);
         QCOMPARE(statusWhenLoaded, QStringList{QStringLiteral("Conectando-se ao servidor")});
         scene.window->hide();
         scene.window->show();

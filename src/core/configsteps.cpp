@@ -2,11 +2,11 @@
 
 #include "launcherstate.h"
 #include "messages.h"
+#include "playertexts.h"
 
 void showUnreadableListMessage(QWidget *parent)
 {
-    showErrorMessage(parent, QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
-                                                 "es, por favor contate o suporte"));
+    showErrorMessage(parent, PlayerText::unreadableList);
 }
 
 bool loadConfigAndTell(LauncherState &state, QWidget *parent)
@@ -20,10 +20,7 @@ bool loadConfigAndTell(LauncherState &state, QWidget *parent)
     case ConfigLoad::Missing:
         return state.saveConfig();
     case ConfigLoad::Locked:
-        showErrorMessage(parent,
-                         QString::fromLatin1("N\xe3o foi poss\xedvel abrir o config.xml. O launcher "
-                                             "continuar\xe1 sem salvar o progresso; feche os programas "
-                                             "que possam estar usando o arquivo e reinicie o launcher"));
+        showErrorMessage(parent, PlayerText::configLocked);
         return false;
     case ConfigLoad::Damaged:
         showUnreadableListMessage(parent);
@@ -48,9 +45,6 @@ bool saveConfigOrTell(const LauncherState &state, QWidget *parent)
         return true;
     // The progress of this run is not kept: the player must know.
     if (!state.configLocked())
-        showErrorMessage(parent,
-                         QString::fromLatin1("N\xe3o foi poss\xedvel salvar o progresso no config.xml. "
-                                             "Verifique se h\xe1 espa\xe7o livre no disco e reinicie o "
-                                             "launcher"));
+        showErrorMessage(parent, PlayerText::progressNotSaved);
     return false;
 }

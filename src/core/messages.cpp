@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include "launcherlog.h"
+#include "playertexts.h"
 
 #include <QMessageLogger>
 
@@ -40,7 +41,7 @@ void presentMessageBox(const MessageBoxRequest &request)
 
 void showErrorMessage(QWidget *parent, const QString &text)
 {
-    presentMessageBox({parent, MessageBoxRequest::Icon::Warning, QStringLiteral("Erro"), text});
+    presentMessageBox({parent, MessageBoxRequest::Icon::Warning, PlayerText::errorTitle, text});
 }
 
 void showErrorMessage(QWidget *parent, const char *text)

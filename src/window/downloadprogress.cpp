@@ -4,6 +4,7 @@
 #include "filedownloader.h"
 
 #include "clock.h"
+#include "playertexts.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -26,8 +27,7 @@ void FileDownloader::showProgress(qint64 stored, qint64 expectedTotal, qint64 re
     if (statusLabel && displayName && now - lastUpdateMs > 1000) {
         const qint64 since = lastUpdateMs == 0 ? transferStartMs : lastUpdateMs;
         const qint64 speed = speedKilobytesPerSecond(received - lastUpdateBytes, now - since);
-        statusLabel->setText(QString::fromUtf8(QByteArray("Baixando ") + displayName + " | Velocidade " +
-                                               QByteArray::number(speed) + " KB/s"));
+        statusLabel->setText(PlayerText::downloadProgress(displayName, speed));
         lastUpdateBytes = received;
         lastUpdateMs = currentTimeMs();
     }

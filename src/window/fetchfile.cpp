@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "names.h"
 #include "partialfile.h"
+#include "playertexts.h"
 #include "transferengine.h"
 
 #include <QCoreApplication>
@@ -26,12 +27,9 @@ bool enoughDiskSpace(QWidget *parent, const char *folder, qint64 neededBytes)
     const QStorageInfo storage(QFile::decodeName(folder));
     if (!storage.isValid() || storage.bytesAvailable() >= neededBytes)
         return true;
-    const auto megabytes = [](qint64 bytes) { return QString::number((bytes + (1 << 20) - 1) >> 20); };
-    showErrorMessage(parent,
-                     QString::fromLatin1("N\xe3o h\xe1 espa\xe7o livre suficiente no disco: s\xe3o "
-                                         "necess\xe1rios %1 MB e h\xe1 %2 MB livres. Libere espa\xe7o "
-                                         "e tente de novo")
-                         .arg(megabytes(neededBytes), megabytes(storage.bytesAvailable())));
+    const auto megabytes = [](qint64 bytes) { return (bytes + (1 << 20) - 1) >> 20; };
+    showErrorMessage(
+        parent, PlayerText::notEnoughDiskSpace(megabytes(neededBytes), megabytes(storage.bytesAvailable())));
     return false;
 }
 
@@ -41,10 +39,7 @@ void showRefusedNameMessage(QWidget *parent, const QByteArray &name)
                               "es: " +
                               name.toPercentEncoding("/"))
                        .constData());
-    showErrorMessage(parent, QString::fromLatin1("A lista de atualiza\xe7\xf5"
-                                                 "es traz um nome de arquivo que o launcher recusa: \"") +
-                                 QString::fromUtf8(name) +
-                                 QString::fromLatin1("\". Por favor contate o suporte"));
+    showErrorMessage(parent, PlayerText::refusedName(name));
 }
 
 namespace {

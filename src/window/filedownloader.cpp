@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "messages.h"
+#include "playertexts.h"
 #include "transferengine.h"
 
 #include <QCoreApplication>
@@ -80,25 +81,16 @@ void FileDownloader::showFailure(const TransferOutcome &outcome)
     case TransferOutcome::Kind::HttpStatus:
         // Also for a body kept in memory: an error page of a CDN or a proxy may
         // be well-formed XML, and is no update list.
-        showErrorMessage(statusLabel,
-                         QString::fromLatin1("O servidor retornou um erro ao solicitar um arquivo. errno: " +
-                                             QByteArray::number(qlonglong(outcome.httpStatus))));
+        showErrorMessage(statusLabel, PlayerText::serverError(outcome.httpStatus));
         break;
     case TransferOutcome::Kind::TransferError:
-        showErrorMessage(statusLabel,
-                         QString::fromLatin1("Ocorreu um erro ao tentar acessar um arquivo na internet, por "
-                                             "favor, verifique a sua internet. errno " +
-                                             QByteArray::number(outcome.transferError)));
+        showErrorMessage(statusLabel, PlayerText::transferError(outcome.transferError));
         break;
     case TransferOutcome::Kind::ContentMismatch:
-        showErrorMessage(statusLabel, QString::fromLatin1("O arquivo baixado n\xe3o confere com a lista de "
-                                                          "atualiza\xe7\xf5"
-                                                          "es"));
+        showErrorMessage(statusLabel, PlayerText::contentMismatch);
         break;
     case TransferOutcome::Kind::StoreError:
-        showErrorMessage(statusLabel,
-                         QString::fromLatin1("N\xe3o foi poss\xedvel salvar o download, aparentemente o "
-                                             "arquivo est\xe1 em uso"));
+        showErrorMessage(statusLabel, PlayerText::inUse);
         break;
     }
 }

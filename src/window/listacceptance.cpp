@@ -10,6 +10,7 @@
 #include "launcherstate.h"
 #include "listsignature.h"
 #include "messages.h"
+#include "playertexts.h"
 
 #include <QDateTime>
 
@@ -17,23 +18,6 @@ namespace {
 
 // A signature file is three short lines.
 constexpr qint64 maximumSignatureSize = 4096;
-
-QString refusalText(ListVerdict verdict)
-{
-    switch (verdict) {
-    case ListVerdict::Rollback:
-        return QStringLiteral("A lista de atualizações é mais antiga que a última recebida e foi recusada, "
-                              "por favor contate o suporte");
-    case ListVerdict::Expired:
-        return QStringLiteral("A lista de atualizações expirou e foi recusada. Verifique se a data do "
-                              "computador está correta ou contate o suporte");
-    case ListVerdict::BadSignature:
-    case ListVerdict::Accepted:
-        break;
-    }
-    return QStringLiteral("A lista de atualizações não tem uma assinatura válida e foi recusada, "
-                          "por favor contate o suporte");
-}
 
 } // namespace
 
@@ -60,7 +44,7 @@ ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
         verifyUpdateList(publicKey, list, fetched ? signatureDownloader.buffer : QByteArray(),
                          launcherState->acceptedListSerial, QDateTime::currentDateTimeUtc(), &serial);
     if (verdict != ListVerdict::Accepted) {
-        showErrorMessage(this, refusalText(verdict));
+        showErrorMessage(this, PlayerText::listRefused(verdict));
         return ListAcceptance::Refused;
     }
 

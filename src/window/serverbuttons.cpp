@@ -9,24 +9,12 @@
 #include "messages.h"
 #include "names.h"
 #include "platform/platform.h"
+#include "playertexts.h"
 #include "ui_mainwindow.h"
 
 #include <QElapsedTimer>
 
 namespace {
-
-const char *statusSuffix(ServerStatus status)
-{
-    switch (status) {
-    case ServerStatus::Install:
-        return " (Instalar)";
-    case ServerStatus::Update:
-        return " (Atualizar)";
-    case ServerStatus::Play:
-        break;
-    }
-    return " (Jogar)";
-}
 
 // Saves the versions an install records, without a save of config.xml per file
 // of a large client: at once when it matters (an action ran), else at most once a
@@ -86,7 +74,7 @@ void MainWindow::refreshServerButtons()
             form->frame_buttons->findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(server.id));
         if (!button)
             continue; // ids outside 1 to 6 have no button
-        button->setText(QString::fromUtf8(server.name + statusSuffix(LauncherState::serverStatus(server))));
+        button->setText(PlayerText::serverCaption(server.name, LauncherState::serverStatus(server)));
         button->setEnabled(true);
     }
 }
@@ -145,8 +133,7 @@ void MainWindow::serverAction(quint16 id)
     if (result != FetchResult::Stored) {
         // A cancel comes from a closing window: no box.
         if (result == FetchResult::Failed)
-            showErrorMessage(this,
-                             QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
+            showErrorMessage(this, PlayerText::clientFileFailed);
         recorder.save();
         form->frame_buttons->setEnabled(true);
         return;

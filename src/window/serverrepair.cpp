@@ -9,6 +9,7 @@
 #include "launcherstate.h"
 #include "messages.h"
 #include "names.h"
+#include "playertexts.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -20,7 +21,7 @@ void MainWindow::addRepairActions()
     for (quint16 id = 1; id <= 6; ++id) {
         auto *button =
             form->frame_buttons->findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
-        auto *repair = new QAction(QStringLiteral("Verificar e reparar"), button);
+        auto *repair = new QAction(PlayerText::repairAction, button);
         repair->setObjectName(QStringLiteral("repair_server_%1").arg(id));
         connect(repair, &QAction::triggered, this, [this, id] { repairServer(id); });
         button->addAction(repair);
@@ -44,7 +45,7 @@ void MainWindow::repairServer(quint16 id)
     }
 
     form->frame_buttons->setEnabled(false);
-    form->label_status->setText(QString::fromUtf8("Verificando os arquivos de " + server.name));
+    form->label_status->setText(PlayerText::checkingFiles(server.name));
     const std::vector<bool> damaged =
         findDamagedFiles(installed, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
     if (closing)
@@ -58,26 +59,24 @@ void MainWindow::repairServer(quint16 id)
         }
     }
     if (items.empty()) {
-        form->label_status->setText(
-            QString::fromUtf8("Os arquivos de " + server.name + " est\xc3\xa3o corretos"));
+        form->label_status->setText(PlayerText::filesCorrect(server.name));
         form->frame_buttons->setEnabled(true);
         return;
     }
 
-    // Where the release has chunks, only the damaged ones are fetched: "at most".
-    const QByteArray shown = server.name + " (reparo: " + QByteArray::number(qulonglong(items.size())) +
-                             " arquivo(s), at\xc3\xa9 " + QByteArray::number((bytes + (1 << 20) - 1) >> 20) +
-                             " MB)";
-    form->label_status->setText(QString::fromUtf8("Reparando " + shown));
+    const QString summary =
+        PlayerText::repairSummary(server.name, items.size(), (bytes + (1 << 20) - 1) >> 20);
+    const QByteArray shown = summary.toUtf8();
+    form->label_status->setText(PlayerText::repairing(summary));
     FileDownloader downloader;
     downloader.progressBar = form->action_progressBar;
     downloader.statusLabel = form->label_status;
     const FetchResult result = fetchFiles(downloader, launcherState->downloadBases(), "clientes/", items,
                                           shown.constData(), [](std::size_t) {});
     if (result == FetchResult::Failed)
-        showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar um arquivo do servidor"));
+        showErrorMessage(this, PlayerText::clientFileFailed);
     else if (result == FetchResult::Stored)
-        form->label_status->setText(QString::fromUtf8("Os arquivos de " + server.name + " foram reparados"));
+        form->label_status->setText(PlayerText::filesRepaired(server.name));
     if (result != FetchResult::Cancelled)
         form->frame_buttons->setEnabled(true);
 }

@@ -10,6 +10,7 @@
 #include "launcherstate.h"
 #include "messages.h"
 #include "platform/platform.h"
+#include "playertexts.h"
 #include "processend.h"
 #include "ui_mainwindow.h"
 
@@ -49,8 +50,7 @@ void MainWindow::onLoad()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     form->frame_buttons->setEnabled(false);
-    form->label_status->setText(QString::fromLatin1("Baixando lista de atualiza\xe7\xf5"
-                                                    "es"));
+    form->label_status->setText(PlayerText::downloadingList);
     form->action_progressBar->setValue(0);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     // A window closed while the event loop turned above means stop: nothing more
@@ -62,33 +62,21 @@ void MainWindow::onLoad()
     case ListAcceptance::Cancelled:
         return;
     case ListAcceptance::NotFetched:
-        showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel baixar a lista de atualiza\xe7\xf5"
-                                                   "es\n"
-                                                   "Neste caso o recomendado seria verificar a internet e "
-                                                   "reiniciar o launcher"));
-        form->label_status->setText(
-            QString::fromLatin1("Launcher foi carregado sem a lista de atualiza\xe7\xf5"
-                                "es"));
+        showErrorMessage(this, PlayerText::listNotFetched);
+        form->label_status->setText(PlayerText::loadedWithoutList);
         break;
     case ListAcceptance::Refused:
-        form->label_status->setText(
-            QString::fromLatin1("N\xe3o foi poss\xedvel ler a lista de atualiza\xe7\xf5"
-                                "es"));
+        form->label_status->setText(PlayerText::listNotRead);
         break;
     case ListAcceptance::Merged:
         if (updateImages() == FetchResult::Cancelled)
             return;
         if (launcherState->launcherInstalledVersion == launcherState->launcherLastVersion) {
-            form->label_status->setText(QStringLiteral("Launcher foi carregado com sucesso"));
+            form->label_status->setText(PlayerText::loadedSuccessfully);
         } else if (selfUpdateFailed) {
             // Offering the update again would only fail again, in a loop.
-            showErrorMessage(this, QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher: o "
-                                                       "launcher.exe n\xe3o p\xf4"
-                                                       "de ser substitu\xed"
-                                                       "do. Feche "
-                                                       "os programas que possam estar usando o arquivo e "
-                                                       "reinicie o launcher"));
-            form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
+            showErrorMessage(this, PlayerText::launcherNotReplaced);
+            form->label_status->setText(PlayerText::launcherNotUpdated);
         } else if (updateLauncher() != FetchResult::Failed) {
             return; // handed over to the new build, or the window is closing
         }
@@ -110,7 +98,7 @@ FetchResult MainWindow::updateImages()
     for (const auto &[name, image] : launcherState->images)
         neededBytes += image.check.size.toLongLong();
     if (!enoughDiskSpace(this, "imagens", neededBytes)) {
-        form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
+        form->label_status->setText(PlayerText::imageFailed);
         return FetchResult::Failed;
     }
     std::vector<FetchItem> items;
@@ -124,7 +112,7 @@ FetchResult MainWindow::updateImages()
     if (result != FetchResult::Stored) {
         // The version stays, so the next start fetches every picture again.
         if (result == FetchResult::Failed)
-            form->label_status->setText(QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor"));
+            form->label_status->setText(PlayerText::imageFailed);
         return result;
     }
     launcherState->imagesInstalledVersion = launcherState->imagesLastVersion;
@@ -134,14 +122,14 @@ FetchResult MainWindow::updateImages()
 
 FetchResult MainWindow::updateLauncher()
 {
-    presentMessageBox({this, MessageBoxRequest::Icon::Information, QStringLiteral("Atualizar Launcher"),
-                       QString::fromLatin1("Seu Launcher ser\xe1 atualizado, clique em Ok para continuar")});
+    presentMessageBox({this, MessageBoxRequest::Icon::Information, PlayerText::launcherUpdateTitle,
+                       PlayerText::launcherUpdate});
 
     qint64 neededBytes = launcherState->launcherBuildCheck.size.toLongLong();
     for (const auto &[name, check] : launcherState->launcherFileChecks)
         neededBytes += check.size.toLongLong();
     if (!enoughDiskSpace(this, ".", neededBytes)) {
-        form->label_status->setText(QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher"));
+        form->label_status->setText(PlayerText::launcherNotUpdated);
         return FetchResult::Failed;
     }
     // The new build first, then its files, as the list names them.
@@ -156,9 +144,8 @@ FetchResult MainWindow::updateLauncher()
         downloader, launcherState->downloadBases(), "launcher/", items, "Launcher", [](std::size_t) {},
         &stoppedAt);
     if (result == FetchResult::Failed)
-        form->label_status->setText(stoppedAt == 0
-                                        ? QString::fromLatin1("N\xe3o foi poss\xedvel atualizar o launcher")
-                                        : QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher"));
+        form->label_status->setText(stoppedAt == 0 ? PlayerText::launcherNotUpdated
+                                                   : PlayerText::launcherFileFailed);
     if (result != FetchResult::Stored)
         return result;
 

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "launcherstate.h"
+#include "listsignature.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Every text the player reads: boxes, the status line, captions, the menu. Each
+// is spelled here once, for the program and its tests alike. The constants are
+// inline, so that they are ready before any other constant made from them.
+namespace PlayerText {
+
+// Box titles.
+inline const QString errorTitle = QStringLiteral("Erro");
+inline const QString launcherUpdateTitle = QStringLiteral("Atualizar Launcher");
+
+// The start-up synchronisation.
+inline const QString downloadingList = QStringLiteral("Baixando lista de atualizações");
+inline const QString listNotFetched =
+    QStringLiteral("Não foi possível baixar a lista de atualizações\n"
+                   "Neste caso o recomendado seria verificar a internet e reiniciar o "
+                   "launcher");
+inline const QString loadedWithoutList = QStringLiteral("Launcher foi carregado sem a lista de atualizações");
+inline const QString listNotRead = QStringLiteral("Não foi possível ler a lista de atualizações");
+inline const QString loadedSuccessfully = QStringLiteral("Launcher foi carregado com sucesso");
+inline const QString unreadableList =
+    QStringLiteral("Não foi possível ler a lista de atualizações, por favor contate o suporte");
+QString listRefused(ListVerdict verdict);
+inline const QString imageFailed = QStringLiteral("Ocorreu um erro ao baixar uma imagem do servidor");
+inline const QString launcherUpdate =
+    QStringLiteral("Seu Launcher será atualizado, clique em Ok para continuar");
+inline const QString launcherNotUpdated = QStringLiteral("Não foi possível atualizar o launcher");
+inline const QString launcherNotReplaced =
+    QStringLiteral("Não foi possível atualizar o launcher: o launcher.exe não pôde ser substituído. Feche os "
+                   "programas que possam estar usando o arquivo e reinicie o launcher");
+inline const QString launcherFileFailed = QStringLiteral("Ocorreu um erro ao baixar um arquivo do launcher");
+
+// config.xml.
+inline const QString configLocked =
+    QStringLiteral("Não foi possível abrir o config.xml. O launcher continuará sem salvar o progresso; feche "
+                   "os programas que possam estar usando o arquivo e reinicie o launcher");
+inline const QString progressNotSaved =
+    QStringLiteral("Não foi possível salvar o progresso no config.xml. Verifique se "
+                   "há espaço livre no disco e reinicie o launcher");
+
+// Transfers.
+QString downloadProgress(const QByteArray &displayName, qint64 kilobytesPerSecond);
+QString transferError(int code);
+QString serverError(long status);
+inline const QString contentMismatch =
+    QStringLiteral("O arquivo baixado não confere com a lista de atualizações");
+inline const QString inUse =
+    QStringLiteral("Não foi possível salvar o download, aparentemente o arquivo está em uso");
+QString notEnoughDiskSpace(qint64 neededMegabytes, qint64 freeMegabytes);
+QString refusedName(const QByteArray &name);
+
+// The server buttons.
+QString serverCaption(const QByteArray &serverName, ServerStatus status);
+inline const QString clientFileFailed = QStringLiteral("Não foi possível baixar um arquivo do servidor");
+inline const QString repairAction = QStringLiteral("Verificar e reparar");
+QString checkingFiles(const QByteArray &serverName);
+QString filesCorrect(const QByteArray &serverName);
+// "Um (reparo: 2 arquivo(s), até 30 MB)": where the release has chunks, only the
+// damaged ones are fetched, hence "at most".
+QString repairSummary(const QByteArray &serverName, std::size_t files, qint64 megabytesAtMost);
+QString repairing(const QString &summary);
+QString filesRepaired(const QByteArray &serverName);
+
+} // namespace PlayerText
