@@ -1,7 +1,4 @@
-// The news carousel: the pictures of the update list, one every five seconds, a
-// click opening the page of the picture on show.
-
-#include "mainwindow.h"
+#include "carousel.h"
 
 #include "launcherstate.h"
 #include "messages.h"
@@ -41,13 +38,13 @@ QImage readPicture(const QByteArray &name, qint64 budgetLeft)
 
 } // namespace
 
-void MainWindow::nextImage()
+void Carousel::showNext()
 {
-    if (carouselImages.isEmpty()) {
-        carouselIndex = 0;
+    if (pictures.isEmpty()) {
+        index = 0;
         qint64 budgetLeft = maximumCarouselBytes;
-        for (const auto &[name, image] : launcherState->images) {
-            if (carouselImages.size() == maximumCarouselImages)
+        for (const auto &[name, image] : context.state->images) {
+            if (pictures.size() == maximumCarouselImages)
                 break;
             if (!isSafeRelativeName(image.name))
                 continue;
@@ -55,36 +52,31 @@ void MainWindow::nextImage()
             if (picture.isNull())
                 continue;
             budgetLeft -= picture.sizeInBytes();
-            carouselImages.append(
+            pictures.append(
                 {QPixmap::fromImage(picture), QUrl(QString::fromUtf8(image.href), QUrl::TolerantMode)});
-            ++carouselIndex;
+            ++index;
         }
-        connect(form->img_background, SIGNAL(clicked()), this, SLOT(onImgClick()));
-        if (carouselImages.isEmpty())
+        QObject::connect(context.form->img_background, SIGNAL(clicked()), context.window, SLOT(onImgClick()));
+        if (pictures.isEmpty())
             return;
     }
 
     // The build leaves the index at the count, so the first picture comes first.
-    if (carouselIndex >= carouselImages.size() - 1)
-        carouselIndex = 0;
+    if (index >= pictures.size() - 1)
+        index = 0;
     else
-        ++carouselIndex;
-    form->img_background->setPixmap(carouselImages.at(carouselIndex).pixmap);
-    QTimer::singleShot(5000, this, SLOT(onTimedImageChange()));
+        ++index;
+    context.form->img_background->setPixmap(pictures.at(index).pixmap);
+    QTimer::singleShot(5000, context.window, SLOT(onTimedImageChange()));
 }
 
-void MainWindow::onTimedImageChange()
-{
-    nextImage();
-}
-
-void MainWindow::onImgClick()
+void Carousel::openLink() const
 {
     // A picture's link is a web page: any other scheme could open a file or run
     // a program the list put on the player's disk.
-    if (carouselIndex >= carouselImages.size())
+    if (index >= pictures.size())
         return;
-    const QUrl &link = carouselImages.at(carouselIndex).link;
+    const QUrl &link = pictures.at(index).link;
     if (link.scheme() == QLatin1String("http") || link.scheme() == QLatin1String("https"))
         QDesktopServices::openUrl(link);
 }

@@ -1,8 +1,4 @@
-// Whether the update list fetched at start-up may be merged. A launcher built
-// with the operator's public key takes a list only with its signature, and never
-// an older or expired one; without a key every readable list is taken.
-
-#include "mainwindow.h"
+#include "listacceptance.h"
 
 #include "buildconfig.h"
 #include "configsteps.h"
@@ -21,12 +17,12 @@ constexpr qint64 maximumSignatureSize = 4096;
 
 } // namespace
 
-ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
+ListAcceptance acceptUpdateList(LauncherState &state, const QByteArray &list, QWidget *window)
 {
     const QByteArray &publicKey = buildSettings().updateListPublicKey;
     if (publicKey.isEmpty())
-        return mergeUpdateListAndSave(*launcherState, list.constData(), this) ? ListAcceptance::Merged
-                                                                              : ListAcceptance::Refused;
+        return mergeUpdateListAndSave(state, list.constData(), window) ? ListAcceptance::Merged
+                                                                       : ListAcceptance::Refused;
 
     FileDownloader signatureDownloader;
     signatureDownloader.maximumBodySize = maximumSignatureSize;
@@ -42,17 +38,17 @@ ListAcceptance MainWindow::acceptUpdateList(const QByteArray &list)
     quint64 serial = 0;
     const ListVerdict verdict =
         verifyUpdateList(publicKey, list, fetched ? signatureDownloader.buffer : QByteArray(),
-                         launcherState->acceptedListSerial, QDateTime::currentDateTimeUtc(), &serial);
+                         state.acceptedListSerial, QDateTime::currentDateTimeUtc(), &serial);
     if (verdict != ListVerdict::Accepted) {
-        showErrorMessage(this, PlayerText::listRefused(verdict));
+        showErrorMessage(window, PlayerText::listRefused(verdict));
         return ListAcceptance::Refused;
     }
 
     // Set before the merge, which saves config.xml with it.
-    const std::optional<quint64> previousSerial = launcherState->acceptedListSerial;
-    launcherState->acceptedListSerial = serial;
-    if (!mergeUpdateListAndSave(*launcherState, list.constData(), this)) {
-        launcherState->acceptedListSerial = previousSerial;
+    const std::optional<quint64> previousSerial = state.acceptedListSerial;
+    state.acceptedListSerial = serial;
+    if (!mergeUpdateListAndSave(state, list.constData(), window)) {
+        state.acceptedListSerial = previousSerial;
         return ListAcceptance::Refused;
     }
     return ListAcceptance::Merged;

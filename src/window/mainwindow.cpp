@@ -1,9 +1,15 @@
 #include "mainwindow.h"
 
+#include "buildconfig.h"
+#include "carousel.h"
 #include "configsteps.h"
 #include "filedownloader.h"
 #include "labels.h"
+#include "linkbuttons.h"
 #include "launcherstate.h"
+#include "serverbuttons.h"
+#include "serverrepair.h"
+#include "startupsync.h"
 #include "stylesheet.h"
 #include "ui_mainwindow.h"
 
@@ -18,7 +24,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new Ui::Main
     launcherState = std::make_unique<LauncherState>();
     loadConfigAndTell(*launcherState, this);
 
-    addRepairActions();
+    const WindowContext context{this, form, launcherState.get(), &closing};
+    carousel = std::make_unique<Carousel>(context);
+    serverButtons = std::make_unique<ServerButtons>(context);
+    serverRepair = std::make_unique<ServerRepair>(context);
+    startupSync = std::make_unique<StartupSync>(context, *serverButtons, *carousel);
+    serverRepair->addActions();
 
     // Runs the start-up synchronisation as soon as the event loop does.
     QTimer::singleShot(0, this, SLOT(onLoad()));
@@ -46,6 +57,26 @@ MainWindow::~MainWindow()
     delete form;
 }
 
+void MainWindow::noteFailedSelfUpdate()
+{
+    startupSync->noteFailedSelfUpdate();
+}
+
+void MainWindow::onLoad()
+{
+    startupSync->run();
+}
+
+void MainWindow::onTimedImageChange()
+{
+    carousel->showNext();
+}
+
+void MainWindow::onImgClick()
+{
+    carousel->openLink();
+}
+
 void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
@@ -63,30 +94,60 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::on_button_server_1_clicked()
 {
-    serverAction(1);
+    serverButtons->act(1);
 }
 
 void MainWindow::on_button_server_2_clicked()
 {
-    serverAction(2);
+    serverButtons->act(2);
 }
 
 void MainWindow::on_button_server_3_clicked()
 {
-    serverAction(3);
+    serverButtons->act(3);
 }
 
 void MainWindow::on_button_server_4_clicked()
 {
-    serverAction(4);
+    serverButtons->act(4);
 }
 
 void MainWindow::on_button_server_5_clicked()
 {
-    serverAction(5);
+    serverButtons->act(5);
 }
 
 void MainWindow::on_button_server_6_clicked()
 {
-    serverAction(6);
+    serverButtons->act(6);
+}
+
+void MainWindow::on_button_url_facebook_zev_clicked()
+{
+    openFixedAddress(buildSettings().facebookZevUrl);
+}
+
+void MainWindow::on_button_url_facebook_mir_clicked()
+{
+    openFixedAddress(buildSettings().facebookMirUrl);
+}
+
+void MainWindow::on_button_url_zev_1_clicked()
+{
+    openFixedAddress(buildSettings().siteZev1Url);
+}
+
+void MainWindow::on_button_url_zev_2_clicked()
+{
+    openFixedAddress(buildSettings().siteZev2Url);
+}
+
+void MainWindow::on_button_url_mir_1_clicked()
+{
+    openFixedAddress(buildSettings().siteMir1Url);
+}
+
+void MainWindow::on_button_url_mir_2_clicked()
+{
+    openFixedAddress(buildSettings().siteMir2Url);
 }

@@ -1,30 +1,23 @@
 #pragma once
 
-#include "fetchfile.h"
-
-#include <QList>
 #include <QMainWindow>
-#include <QPixmap>
-#include <QUrl>
 
 #include <memory>
 
+class Carousel;
 class LauncherState;
-
-enum class ListAcceptance { Merged, NotFetched, Refused, Cancelled };
+class ServerButtons;
+class ServerRepair;
+class StartupSync;
 
 namespace Ui {
 class MainWindow;
 }
 
-// One picture of the news carousel and the page a click on it opens.
-struct CarouselImage {
-    QPixmap pixmap;
-    QUrl link;
-};
-
-// The launcher's one window: the server buttons, the carousel, the link buttons,
-// the status line and the progress bar. It owns the launcher state.
+// The launcher's one window: the form (server buttons, carousel, link buttons,
+// status line, progress bar), its slots and the wiring. What happens behind the
+// slots belongs to the behaviours it owns: the start-up synchronisation, the
+// server buttons, their repair, the carousel. It owns the launcher state.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -35,7 +28,7 @@ public:
 
     // Update mode could not put the new build in place: the start-up tells the
     // player and offers no launcher update in this run.
-    void noteFailedSelfUpdate() { selfUpdateFailed = true; }
+    void noteFailedSelfUpdate();
 
 signals:
     void window_loaded();
@@ -62,24 +55,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Merges the update list if it may be trusted; Refused has shown its box,
-    // NotFetched the downloader's box for the signature.
-    ListAcceptance acceptUpdateList(const QByteArray &list);
-    // The update list fetched and, where it may be, merged.
-    ListAcceptance fetchUpdateList();
-    FetchResult updateImages();
-    FetchResult updateLauncher();
-    void refreshServerButtons();
-    void serverAction(quint16 id);
-    // The context menu of each server button offers "Verificar e reparar".
-    void addRepairActions();
-    void repairServer(quint16 id);
-    void nextImage();
-
-    QList<CarouselImage> carouselImages;
-    quint8 carouselIndex = 0;
     Ui::MainWindow *form;
     std::unique_ptr<LauncherState> launcherState;
-    bool selfUpdateFailed = false;
     bool closing = false; // the player closed the window: nothing more starts
+    std::unique_ptr<Carousel> carousel;
+    std::unique_ptr<ServerButtons> serverButtons;
+    std::unique_ptr<ServerRepair> serverRepair;
+    std::unique_ptr<StartupSync> startupSync;
 };

@@ -1,10 +1,8 @@
-// The six server buttons: install, update or play.
+#include "serverbuttons.h"
 
-#include "mainwindow.h"
-
+#include "configsteps.h"
 #include "fetchfile.h"
 #include "filedownloader.h"
-#include "configsteps.h"
 #include "launcherstate.h"
 #include "messages.h"
 #include "names.h"
@@ -67,11 +65,11 @@ std::vector<QByteArray> installedChunkedFiles(const ServerEntry &server)
 
 } // namespace
 
-void MainWindow::refreshServerButtons()
+void ServerButtons::refresh()
 {
-    for (auto &[id, server] : launcherState->servers) {
-        auto *button =
-            form->frame_buttons->findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(server.id));
+    for (auto &[id, server] : context.state->servers) {
+        auto *button = context.form->frame_buttons->findChild<QPushButton *>(
+            QStringLiteral("button_server_%1").arg(server.id));
         if (!button)
             continue; // ids outside 1 to 6 have no button
         button->setText(PlayerText::serverCaption(server.name, LauncherState::serverStatus(server)));
@@ -79,10 +77,10 @@ void MainWindow::refreshServerButtons()
     }
 }
 
-void MainWindow::serverAction(quint16 id)
+void ServerButtons::act(quint16 id)
 {
-    const auto held = launcherState->servers.find(id);
-    if (held == launcherState->servers.end())
+    const auto held = context.state->servers.find(id);
+    if (held == context.state->servers.end())
         return;
     ServerEntry &server = held->second;
     const std::map<QByteArray, FileEntry *> pending = LauncherState::pendingFiles(server);
@@ -91,16 +89,16 @@ void MainWindow::serverAction(quint16 id)
         if (isSafeRelativeName(server.executable))
             platform().startProgram("clientes", server.executable, std::nullopt);
         else
-            showRefusedNameMessage(this, server.executable);
+            showRefusedNameMessage(context.window, server.executable);
         return;
     }
 
-    form->frame_buttons->setEnabled(false);
+    context.form->frame_buttons->setEnabled(false);
     qint64 neededBytes = 0;
     for (const auto &[name, file] : pending)
         neededBytes += file->check.size.toLongLong();
-    if (!enoughDiskSpace(this, "clientes", neededBytes)) {
-        form->frame_buttons->setEnabled(true);
+    if (!enoughDiskSpace(context.window, "clientes", neededBytes)) {
+        context.form->frame_buttons->setEnabled(true);
         return;
     }
 
@@ -113,7 +111,7 @@ void MainWindow::serverAction(quint16 id)
         items.push_back({file->name, "clientes/" + file->name, file->check});
         files.push_back(file);
     }
-    ConfigRecorder recorder(*launcherState, this);
+    ConfigRecorder recorder(*context.state, context.window);
     const auto runActionAndRecord = [&](std::size_t index) {
         FileEntry *file = files[index];
         const bool actionRan = file->function == "exec" || !file->cmd.isEmpty();
@@ -125,21 +123,21 @@ void MainWindow::serverAction(quint16 id)
         recorder.changed(actionRan);
     };
     FileDownloader downloader;
-    downloader.progressBar = form->action_progressBar;
-    downloader.statusLabel = form->label_status;
+    downloader.progressBar = context.form->action_progressBar;
+    downloader.statusLabel = context.form->label_status;
     const FetchResult result =
-        fetchFiles(downloader, launcherState->downloadBases(), "clientes/", items, server.name.constData(),
+        fetchFiles(downloader, context.state->downloadBases(), "clientes/", items, server.name.constData(),
                    runActionAndRecord, nullptr, installedChunkedFiles(server));
     if (result != FetchResult::Stored) {
         // A cancel comes from a closing window: no box.
         if (result == FetchResult::Failed)
-            showErrorMessage(this, PlayerText::clientFileFailed);
+            showErrorMessage(context.window, PlayerText::clientFileFailed);
         recorder.save();
-        form->frame_buttons->setEnabled(true);
+        context.form->frame_buttons->setEnabled(true);
         return;
     }
 
     recorder.save();
-    refreshServerButtons();
-    form->frame_buttons->setEnabled(true);
+    refresh();
+    context.form->frame_buttons->setEnabled(true);
 }

@@ -1,9 +1,6 @@
-// "Verificar e reparar": every recorded file of a server checked against the
-// list's size and SHA-256, and the damaged or missing ones fetched again (only
-// their damaged chunks, where the release has chunks).
+#include "serverrepair.h"
 
-#include "mainwindow.h"
-
+#include "fetchfile.h"
 #include "filedownloader.h"
 #include "installcheck.h"
 #include "launcherstate.h"
@@ -16,23 +13,23 @@
 #include <QCoreApplication>
 #include <QPushButton>
 
-void MainWindow::addRepairActions()
+void ServerRepair::addActions()
 {
     for (quint16 id = 1; id <= 6; ++id) {
         auto *button =
-            form->frame_buttons->findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
+            context.form->frame_buttons->findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
         auto *repair = new QAction(PlayerText::repairAction, button);
         repair->setObjectName(QStringLiteral("repair_server_%1").arg(id));
-        connect(repair, &QAction::triggered, this, [this, id] { repairServer(id); });
+        QObject::connect(repair, &QAction::triggered, context.window, [this, id] { this->repair(id); });
         button->addAction(repair);
         button->setContextMenuPolicy(Qt::ActionsContextMenu);
     }
 }
 
-void MainWindow::repairServer(quint16 id)
+void ServerRepair::repair(quint16 id)
 {
-    const auto held = launcherState->servers.find(id);
-    if (held == launcherState->servers.end() || !form->frame_buttons->isEnabled())
+    const auto held = context.state->servers.find(id);
+    if (held == context.state->servers.end() || !context.form->frame_buttons->isEnabled())
         return; // nothing recorded, or another action is running
     ServerEntry &server = held->second;
     std::vector<InstalledFile> installed;
@@ -44,11 +41,11 @@ void MainWindow::repairServer(quint16 id)
         }
     }
 
-    form->frame_buttons->setEnabled(false);
-    form->label_status->setText(PlayerText::checkingFiles(server.name));
+    context.form->frame_buttons->setEnabled(false);
+    context.form->label_status->setText(PlayerText::checkingFiles(server.name));
     const std::vector<bool> damaged =
         findDamagedFiles(installed, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
-    if (closing)
+    if (*context.closing)
         return;
     std::vector<FetchItem> items;
     qint64 bytes = 0;
@@ -59,24 +56,24 @@ void MainWindow::repairServer(quint16 id)
         }
     }
     if (items.empty()) {
-        form->label_status->setText(PlayerText::filesCorrect(server.name));
-        form->frame_buttons->setEnabled(true);
+        context.form->label_status->setText(PlayerText::filesCorrect(server.name));
+        context.form->frame_buttons->setEnabled(true);
         return;
     }
 
     const QString summary =
         PlayerText::repairSummary(server.name, items.size(), (bytes + (1 << 20) - 1) >> 20);
     const QByteArray shown = summary.toUtf8();
-    form->label_status->setText(PlayerText::repairing(summary));
+    context.form->label_status->setText(PlayerText::repairing(summary));
     FileDownloader downloader;
-    downloader.progressBar = form->action_progressBar;
-    downloader.statusLabel = form->label_status;
-    const FetchResult result = fetchFiles(downloader, launcherState->downloadBases(), "clientes/", items,
+    downloader.progressBar = context.form->action_progressBar;
+    downloader.statusLabel = context.form->label_status;
+    const FetchResult result = fetchFiles(downloader, context.state->downloadBases(), "clientes/", items,
                                           shown.constData(), [](std::size_t) {});
     if (result == FetchResult::Failed)
-        showErrorMessage(this, PlayerText::clientFileFailed);
+        showErrorMessage(context.window, PlayerText::clientFileFailed);
     else if (result == FetchResult::Stored)
-        form->label_status->setText(PlayerText::filesRepaired(server.name));
+        context.form->label_status->setText(PlayerText::filesRepaired(server.name));
     if (result != FetchResult::Cancelled)
-        form->frame_buttons->setEnabled(true);
+        context.form->frame_buttons->setEnabled(true);
 }

@@ -1,9 +1,7 @@
-// The start-up synchronisation: the update list, the carousel pictures and the
-// launcher's own update, once per start.
-
-#include "mainwindow.h"
+#include "startupsync.h"
 
 #include "buildconfig.h"
+#include "carousel.h"
 #include "configsteps.h"
 #include "fetchfile.h"
 #include "filedownloader.h"
@@ -12,6 +10,7 @@
 #include "platform/platform.h"
 #include "playertexts.h"
 #include "processend.h"
+#include "serverbuttons.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
@@ -31,121 +30,121 @@ constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::Wri
 
 } // namespace
 
-ListAcceptance MainWindow::fetchUpdateList()
+ListAcceptance StartupSync::fetchUpdateList()
 {
     FileDownloader listDownloader;
     listDownloader.maximumBodySize = maximumUpdateListSize;
     if (listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr))
-        return acceptUpdateList(listDownloader.buffer);
+        return acceptUpdateList(*context.state, listDownloader.buffer, context.window);
     if (listDownloader.wasCancelled())
         return ListAcceptance::Cancelled;
     if (!listDownloader.exceededMaximumBodySize())
         return ListAcceptance::NotFetched;
     // A list too large to hold is as unreadable as a malformed one.
-    showUnreadableListMessage(this);
+    showUnreadableListMessage(context.window);
     return ListAcceptance::Refused;
 }
 
-void MainWindow::onLoad()
+void StartupSync::run()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
-    form->frame_buttons->setEnabled(false);
-    form->label_status->setText(PlayerText::downloadingList);
-    form->action_progressBar->setValue(0);
+    context.form->frame_buttons->setEnabled(false);
+    context.form->label_status->setText(PlayerText::downloadingList);
+    context.form->action_progressBar->setValue(0);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     // A window closed while the event loop turned above means stop: nothing more
     // is fetched, shown or started.
-    if (closing)
+    if (*context.closing)
         return;
 
     switch (fetchUpdateList()) {
     case ListAcceptance::Cancelled:
         return;
     case ListAcceptance::NotFetched:
-        showErrorMessage(this, PlayerText::listNotFetched);
-        form->label_status->setText(PlayerText::loadedWithoutList);
+        showErrorMessage(context.window, PlayerText::listNotFetched);
+        context.form->label_status->setText(PlayerText::loadedWithoutList);
         break;
     case ListAcceptance::Refused:
-        form->label_status->setText(PlayerText::listNotRead);
+        context.form->label_status->setText(PlayerText::listNotRead);
         break;
     case ListAcceptance::Merged:
         if (updateImages() == FetchResult::Cancelled)
             return;
-        if (launcherState->launcherInstalledVersion == launcherState->launcherLastVersion) {
-            form->label_status->setText(PlayerText::loadedSuccessfully);
+        if (context.state->launcherInstalledVersion == context.state->launcherLastVersion) {
+            context.form->label_status->setText(PlayerText::loadedSuccessfully);
         } else if (selfUpdateFailed) {
             // Offering the update again would only fail again, in a loop.
-            showErrorMessage(this, PlayerText::launcherNotReplaced);
-            form->label_status->setText(PlayerText::launcherNotUpdated);
+            showErrorMessage(context.window, PlayerText::launcherNotReplaced);
+            context.form->label_status->setText(PlayerText::launcherNotUpdated);
         } else if (updateLauncher() != FetchResult::Failed) {
             return; // handed over to the new build, or the window is closing
         }
         break;
     }
 
-    refreshServerButtons();
-    nextImage();
-    form->action_progressBar->setValue(100);
-    form->frame_buttons->setEnabled(true);
+    serverButtons.refresh();
+    carousel.showNext();
+    context.form->action_progressBar->setValue(100);
+    context.form->frame_buttons->setEnabled(true);
 }
 
-FetchResult MainWindow::updateImages()
+FetchResult StartupSync::updateImages()
 {
-    if (launcherState->imagesInstalledVersion == launcherState->imagesLastVersion)
+    if (context.state->imagesInstalledVersion == context.state->imagesLastVersion)
         return FetchResult::Stored;
 
     qint64 neededBytes = 0;
-    for (const auto &[name, image] : launcherState->images)
+    for (const auto &[name, image] : context.state->images)
         neededBytes += image.check.size.toLongLong();
-    if (!enoughDiskSpace(this, "imagens", neededBytes)) {
-        form->label_status->setText(PlayerText::imageFailed);
+    if (!enoughDiskSpace(context.window, "imagens", neededBytes)) {
+        context.form->label_status->setText(PlayerText::imageFailed);
         return FetchResult::Failed;
     }
     std::vector<FetchItem> items;
-    for (const auto &[name, image] : launcherState->images)
+    for (const auto &[name, image] : context.state->images)
         items.push_back({image.name, "imagens/" + image.name, image.check});
     FileDownloader downloader;
-    downloader.progressBar = form->action_progressBar;
-    downloader.statusLabel = form->label_status;
-    const FetchResult result = fetchFiles(downloader, launcherState->downloadBases(), "imagens/", items,
+    downloader.progressBar = context.form->action_progressBar;
+    downloader.statusLabel = context.form->label_status;
+    const FetchResult result = fetchFiles(downloader, context.state->downloadBases(), "imagens/", items,
                                           "Imagem", [](std::size_t) {});
     if (result != FetchResult::Stored) {
         // The version stays, so the next start fetches every picture again.
         if (result == FetchResult::Failed)
-            form->label_status->setText(PlayerText::imageFailed);
+            context.form->label_status->setText(PlayerText::imageFailed);
         return result;
     }
-    launcherState->imagesInstalledVersion = launcherState->imagesLastVersion;
-    saveConfigOrTell(*launcherState, this);
+    context.state->imagesInstalledVersion = context.state->imagesLastVersion;
+    saveConfigOrTell(*context.state, context.window);
     return FetchResult::Stored;
 }
 
-FetchResult MainWindow::updateLauncher()
+FetchResult StartupSync::updateLauncher()
 {
-    presentMessageBox({this, MessageBoxRequest::Icon::Information, PlayerText::launcherUpdateTitle,
+    presentMessageBox({context.window, MessageBoxRequest::Icon::Information, PlayerText::launcherUpdateTitle,
                        PlayerText::launcherUpdate});
 
-    qint64 neededBytes = launcherState->launcherBuildCheck.size.toLongLong();
-    for (const auto &[name, check] : launcherState->launcherFileChecks)
+    qint64 neededBytes = context.state->launcherBuildCheck.size.toLongLong();
+    for (const auto &[name, check] : context.state->launcherFileChecks)
         neededBytes += check.size.toLongLong();
-    if (!enoughDiskSpace(this, ".", neededBytes)) {
-        form->label_status->setText(PlayerText::launcherNotUpdated);
+    if (!enoughDiskSpace(context.window, ".", neededBytes)) {
+        context.form->label_status->setText(PlayerText::launcherNotUpdated);
         return FetchResult::Failed;
     }
     // The new build first, then its files, as the list names them.
-    std::vector<FetchItem> items{{"launcher.exe", "newLauncher.exe", launcherState->launcherBuildCheck}};
-    for (const QByteArray &name : launcherState->launcherFiles)
-        items.push_back({name, name, launcherState->launcherFileChecks[name]});
+    std::vector<FetchItem> items{{"launcher.exe", "newLauncher.exe", context.state->launcherBuildCheck}};
+    for (const QByteArray &name : context.state->launcherFiles)
+        items.push_back({name, name, context.state->launcherFileChecks[name]});
     FileDownloader downloader;
-    downloader.progressBar = form->action_progressBar;
-    downloader.statusLabel = form->label_status;
+    downloader.progressBar = context.form->action_progressBar;
+    downloader.statusLabel = context.form->label_status;
     std::size_t stoppedAt = 0;
     const FetchResult result = fetchFiles(
-        downloader, launcherState->downloadBases(), "launcher/", items, "Launcher", [](std::size_t) {},
+        downloader, context.state->downloadBases(), "launcher/", items, "Launcher", [](std::size_t) {},
         &stoppedAt);
     if (result == FetchResult::Failed)
-        form->label_status->setText(stoppedAt == 0 ? PlayerText::launcherNotUpdated
-                                                   : PlayerText::launcherFileFailed);
+        context.form->label_status->setText(stoppedAt == 0 ? PlayerText::launcherNotUpdated
+                                                           : PlayerText::launcherFileFailed);
     if (result != FetchResult::Stored)
         return result;
 
