@@ -29,9 +29,10 @@ bool loadConfigAndTell(LauncherState &state, QWidget *parent)
     return false;
 }
 
-bool mergeUpdateListAndSave(LauncherState &state, const char *text, QWidget *parent)
+bool mergeUpdateListAndSave(LauncherState &state, const char *text, QWidget *parent,
+                            std::optional<quint64> signedSerial)
 {
-    if (!state.mergeDocument(text)) {
+    if (!state.mergeDocument(text, signedSerial)) {
         showUnreadableListMessage(parent);
         return false;
     }

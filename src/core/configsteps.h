@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QtGlobal>
+
+#include <optional>
+
 class LauncherState;
 class QWidget;
 
@@ -12,9 +16,11 @@ class QWidget;
 // could not be used. False then, as for a save of the defaults that failed.
 bool loadConfigAndTell(LauncherState &state, QWidget *parent = nullptr);
 
-// Merges the update list and saves config.xml; false, with the unreadable-list
-// box, when the text is not well-formed (nothing changes then).
-bool mergeUpdateListAndSave(LauncherState &state, const char *text, QWidget *parent = nullptr);
+// Merges the update list (with the serial of its accepted signature, if signed)
+// and saves config.xml; false, with the unreadable-list box, when the text is not
+// well-formed (nothing changes then).
+bool mergeUpdateListAndSave(LauncherState &state, const char *text, QWidget *parent = nullptr,
+                            std::optional<quint64> signedSerial = std::nullopt);
 
 // Saves config.xml, with the box when that fails, unless the player already
 // knows that nothing is saved in this run.

@@ -236,12 +236,14 @@ bool openExistingConfig(QFile &file)
 
 } // namespace
 
-bool LauncherState::mergeDocument(const char *text)
+bool LauncherState::mergeDocument(const char *text, std::optional<quint64> signedSerial)
 {
     pugi::xml_document document;
     if (!document.load_string(text))
         return false;
     mergeParsed(document, *this, DocumentKind::UpdateList);
+    if (signedSerial)
+        acceptedListSerial = signedSerial;
     return true;
 }
 

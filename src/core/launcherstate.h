@@ -99,8 +99,16 @@ public:
 
     // Merges the update list into the state. False when it is not well-formed; the
     // state is then unchanged. The text ends at its first NUL byte. A file that a
-    // server of the list no longer names is marked as dropped.
-    bool mergeDocument(const char *text);
+    // server of the list no longer names is marked as dropped. The serial of a
+    // signed list that was accepted is recorded with it, only when it merges.
+    bool mergeDocument(const char *text, std::optional<quint64> signedSerial = std::nullopt);
+
+    // What the window and update mode record once a step has succeeded.
+    bool imagesAreCurrent() const { return imagesInstalledVersion == imagesLastVersion; }
+    void markImagesCurrent() { imagesInstalledVersion = imagesLastVersion; }
+    bool launcherIsCurrent() const { return launcherInstalledVersion == launcherLastVersion; }
+    void markLauncherCurrent() { launcherInstalledVersion = launcherLastVersion; }
+    static void markInstalled(FileEntry &file) { file.installedVersion = file.lastVersion; }
 
     // The state as a document of that kind, in config.xml's layout.
     QByteArray document(DocumentKind kind) const;

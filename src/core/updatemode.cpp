@@ -83,7 +83,7 @@ int runUpdateMode()
     // copy that keeps failing cannot loop; its next start tries again.
     bool committed = false;
     if (copied && configUsable) {
-        state.launcherInstalledVersion = state.launcherLastVersion;
+        state.markLauncherCurrent();
         committed = state.saveConfig();
     }
 

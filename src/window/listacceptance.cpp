@@ -44,12 +44,6 @@ ListAcceptance acceptUpdateList(LauncherState &state, const QByteArray &list, QW
         return ListAcceptance::Refused;
     }
 
-    // Set before the merge, which saves config.xml with it.
-    const std::optional<quint64> previousSerial = state.acceptedListSerial;
-    state.acceptedListSerial = serial;
-    if (!mergeUpdateListAndSave(state, list.constData(), window)) {
-        state.acceptedListSerial = previousSerial;
-        return ListAcceptance::Refused;
-    }
-    return ListAcceptance::Merged;
+    return mergeUpdateListAndSave(state, list.constData(), window, serial) ? ListAcceptance::Merged
+                                                                           : ListAcceptance::Refused;
 }

@@ -119,7 +119,7 @@ void ServerButtons::act(quint16 id)
             platform().startProgram("clientes", file->name, file->value);
         if (!file->cmd.isEmpty())
             platform().runCommandLine(file->cmd);
-        file->installedVersion = file->lastVersion;
+        LauncherState::markInstalled(*file);
         recorder.changed(actionRan);
     };
     FileDownloader downloader;

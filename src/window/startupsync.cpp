@@ -70,7 +70,7 @@ void StartupSync::run()
     case ListAcceptance::Merged:
         if (updateImages() == FetchResult::Cancelled)
             return;
-        if (context.state->launcherInstalledVersion == context.state->launcherLastVersion) {
+        if (context.state->launcherIsCurrent()) {
             context.form->label_status->setText(PlayerText::loadedSuccessfully);
         } else if (selfUpdateFailed) {
             // Offering the update again would only fail again, in a loop.
@@ -90,7 +90,7 @@ void StartupSync::run()
 
 FetchResult StartupSync::updateImages()
 {
-    if (context.state->imagesInstalledVersion == context.state->imagesLastVersion)
+    if (context.state->imagesAreCurrent())
         return FetchResult::Stored;
 
     qint64 neededBytes = 0;
@@ -114,7 +114,7 @@ FetchResult StartupSync::updateImages()
             context.form->label_status->setText(PlayerText::imageFailed);
         return result;
     }
-    context.state->imagesInstalledVersion = context.state->imagesLastVersion;
+    context.state->markImagesCurrent();
     saveConfigOrTell(*context.state, context.window);
     return FetchResult::Stored;
 }
