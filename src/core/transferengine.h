@@ -41,6 +41,14 @@ struct TransferRequest {
     std::vector<QByteArray> mirrorUrls{};
 };
 
+// How far a piece of work that fetches files has come: the bytes its files hold,
+// of how many, and the bytes received over the network.
+struct TransferProgress {
+    qint64 stored;
+    qint64 expectedTotal;
+    qint64 received;
+};
+
 // A request for the first of urls, with the others as its mirrors.
 TransferRequest requestWithMirrors(std::vector<QByteArray> urls, QByteArray localPath = QByteArray(),
                                    qint64 maximumBodySize = 0, ContentCheck expected = ContentCheck());

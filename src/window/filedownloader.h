@@ -1,6 +1,7 @@
 #pragma once
 
 #include "launcherstate.h"
+#include "transferengine.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -37,11 +38,7 @@ public:
     // false, with the event loop and the progress display alive in between.
     void drive(TransferEngine &engine, const char *name, const std::function<bool()> &afterSlice);
 
-    struct Progress {
-        qint64 stored;
-        qint64 expectedTotal;
-        qint64 received;
-    };
+    using Progress = TransferProgress;
     // Runs slices of work until one returns false, showing progress() and
     // turning the event loop after each; a closing window cancels the engines,
     // which ends their slices.

@@ -1,0 +1,332 @@
+#include "filefetch.h"
+
+#include "chunkpatch.h"
+#include "chunksurvey.h"
+#include "messages.h"
+#include "names.h"
+#include "partialfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
+
+namespace {
+
+// How an item comes to lie complete beside its target.
+enum class Arrival { Transfer, Patched, AlreadyThere };
+
+bool exists(const QByteArray &path)
+{
+    return QFileInfo::exists(QFile::decodeName(path));
+}
+
+// A file published in chunks, unless a download of the whole file was cut
+// short: continuing that is cheaper than any patch.
+bool canBeBuiltFromChunks(const FetchItem &item)
+{
+    return !item.expected.chunkIndexSha256.isEmpty() && !item.expected.size.isEmpty() &&
+           !item.expected.sha256.isEmpty() && !exists(TransferEngine::resumeRecordPath(item.localPath));
+}
+
+// Chunks may pay where the player has an older version, what a build cut short
+// left, other files of the server, or where several files of this run may share
+// content; a single new file streams whole in one request.
+bool worthSurveying(const std::vector<FetchItem> &items, const std::vector<std::size_t> &candidates,
+                    const std::vector<QByteArray> &chunkSources)
+{
+    return candidates.size() > 1 || std::any_of(chunkSources.begin(), chunkSources.end(), exists) ||
+           std::any_of(candidates.begin(), candidates.end(), [&](std::size_t at) {
+               const QByteArray &path = items[at].localPath;
+               return exists(path) || exists(path + partialFileSuffix) ||
+                      exists(ChunkSurvey::leftoverSource(path));
+           });
+}
+
+void reportWholeFile(const QByteArray &localPath, const QByteArray &why)
+{
+    consoleMessage(QByteArray("Peda\xc3\xa7os indispon\xc3\xadveis, baixando o arquivo inteiro: " +
+                              localPath + " (" + why + ')')
+                       .constData());
+}
+
+// Renaming a large file over its old version makes some file systems (ext4)
+// write the new one out first, for a few hundred milliseconds: that happens
+// beside the caller's thread, which keeps its turns.
+constexpr qint64 renamedAside = 16 << 20;
+
+} // namespace
+
+struct FileFetch::Work {
+    enum class Step { Surveying, Building, FetchingProvider, Transferring, Renaming };
+
+    // First: a window that closes from now on cancels it.
+    TransferEngine engine;
+    std::vector<QByteArray> bases;
+    const char *folder;
+    std::vector<FetchItem> items;
+    std::function<void(std::size_t)> onCommitted;
+    std::size_t fetched = 0; // the items before the first refused name
+    qint64 total = 0;
+    Step step = Step::Building;
+    Ending ending = Ending::Working;
+    TransferOutcome failure;
+
+    std::vector<std::optional<std::size_t>> surveyed; // each item's target in the survey
+    std::unique_ptr<ChunkSurvey> survey;
+    std::unique_ptr<ChunkPatch> patch;
+    qint64 patchStart = 0;    // what the items before the patched one hold
+    qint64 receivedDone = 0;  // by the survey and the patches that ended
+    std::size_t building = 0; // the item being decided, built or fetched first
+    std::vector<Arrival> arrivals;
+    std::vector<std::size_t> requests;
+    qint64 patched = 0; // the bytes of the items built from chunks, or already there
+
+    std::size_t committed = 0;
+    std::thread renaming;
+    std::atomic<bool> renameDone{false};
+    bool renamed = false;
+
+    const ChunkIndex *indexOf(std::size_t at) const
+    {
+        return survey && surveyed[at] ? survey->index(*surveyed[at]) : nullptr;
+    }
+    void finish(Ending how)
+    {
+        ending = how;
+        engine.cancel(); // what runs after a failure is kept for the next run
+    }
+    void build(int waitMs);
+    void arrived(Arrival arrival);
+    void fetchProvider(int waitMs);
+    void commitInOrder();
+    bool commitNow(Arrival arrival, std::size_t request, const QByteArray &localPath);
+    void afterCommit();
+};
+
+void FileFetch::Work::build(int waitMs)
+{
+    if (building == fetched) {
+        step = Step::Transferring;
+        return;
+    }
+    const FetchItem &item = items[building];
+    const ChunkIndex *index = indexOf(building);
+    if (patch) {
+        const ChunkPatch::Result result = patch->run(waitMs);
+        if (result == ChunkPatch::Result::Working)
+            return;
+        receivedDone += patch->bytesReceived();
+        const QByteArray reason = patch->reason();
+        patch.reset();
+        if (result == ChunkPatch::Result::Cancelled)
+            return finish(Ending::Cancelled);
+        if (result == ChunkPatch::Result::Unavailable)
+            reportWholeFile(item.localPath, reason);
+        return arrived(result == ChunkPatch::Result::Built ? Arrival::Patched : Arrival::Transfer);
+    }
+    if (survey && surveyed[building] && !index)
+        reportWholeFile(item.localPath, "\xc3\xadndice ausente ou danificado");
+    if (index && survey->alreadyThere(*surveyed[building]))
+        return arrived(Arrival::AlreadyThere);
+    if (index && survey->worthBuilding(*surveyed[building])) {
+        patchStart = patched + engine.bytesStored();
+        patch =
+            std::make_unique<ChunkPatch>(bases, item.localPath, item.expected, *index, survey->locations());
+        return;
+    }
+    arrived(Arrival::Transfer);
+}
+
+void FileFetch::Work::arrived(Arrival arrival)
+{
+    const FetchItem &item = items[building];
+    const ChunkIndex *index = indexOf(building);
+    if (arrival != Arrival::Transfer)
+        patched += item.expected.size.toLongLong();
+    arrivals.push_back(arrival);
+    requests.push_back(arrival == Arrival::Transfer
+                           ? engine.add(requestWithMirrors(downloadUrls(bases, folder, item.name),
+                                                           item.localPath, 0, item.expected))
+                           : 0);
+    if (arrival == Arrival::Patched)
+        survey->locations().addIndexedFile(item.localPath + partialFileSuffix, *index);
+    // Files after this one take chunks from it: it comes whole first.
+    if (index && arrival == Arrival::Transfer && survey->isProvider(*surveyed[building])) {
+        step = Step::FetchingProvider;
+        return;
+    }
+    ++building;
+}
+
+void FileFetch::Work::fetchProvider(int waitMs)
+{
+    engine.run(waitMs);
+    if (!engine.isFinished(requests.back()))
+        return;
+    if (engine.outcome(requests.back()).kind == TransferOutcome::Kind::Stored)
+        survey->locations().addIndexedFile(items[building].localPath + partialFileSuffix, *indexOf(building));
+    ++building;
+    step = Step::Building;
+}
+
+bool FileFetch::Work::commitNow(Arrival arrival, std::size_t request, const QByteArray &localPath)
+{
+    return arrival == Arrival::Patched ? PartialFile::commitFinished(localPath) : engine.commit(request);
+}
+
+void FileFetch::Work::afterCommit()
+{
+    QFile::remove(QFile::decodeName(ChunkSurvey::leftoverSource(items[committed].localPath)));
+    onCommitted(committed);
+    ++committed;
+}
+
+void FileFetch::Work::commitInOrder()
+{
+    while (committed < fetched) {
+        const std::size_t request = requests[committed];
+        const Arrival arrival = arrivals[committed];
+        if (arrival == Arrival::Transfer) {
+            if (!engine.isFinished(request))
+                return;
+            if (engine.outcome(request).kind != TransferOutcome::Kind::Stored) {
+                failure = engine.outcome(request);
+                return finish(Ending::TransferFailed);
+            }
+        }
+        const QByteArray &localPath = items[committed].localPath;
+        if (arrival != Arrival::AlreadyThere &&
+            QFileInfo(QFile::decodeName(localPath + partialFileSuffix)).size() >= renamedAside) {
+            renameDone = false;
+            renaming = std::thread([this, arrival, request, localPath] {
+                renamed = commitNow(arrival, request, localPath);
+                renameDone = true;
+            });
+            step = Step::Renaming;
+            return;
+        }
+        if (arrival != Arrival::AlreadyThere && !commitNow(arrival, request, localPath))
+            return finish(Ending::CommitFailed);
+        afterCommit();
+    }
+    finish(fetched == items.size() ? Ending::Committed : Ending::RefusedName);
+}
+
+FileFetch::FileFetch(std::vector<QByteArray> bases, const char *folder, std::vector<FetchItem> items,
+                     std::function<void(std::size_t)> onCommitted, std::vector<QByteArray> chunkSources)
+    : work(std::make_unique<Work>())
+{
+    Work &w = *work;
+    w.bases = std::move(bases);
+    w.folder = folder;
+    w.items = std::move(items);
+    w.onCommitted = std::move(onCommitted);
+    // A file stored in the game folder itself must not be one of the launcher's own.
+    const auto accepted = [](const FetchItem &item) {
+        return item.localPath == item.name ? isLauncherFileName(item.name) : isSafeRelativeName(item.name);
+    };
+    while (w.fetched < w.items.size() && accepted(w.items[w.fetched]))
+        ++w.fetched;
+    for (const FetchItem &item : w.items)
+        w.total += item.expected.size.toLongLong();
+
+    // Files published in chunks are looked at together first, then built one
+    // after the other; the rest are fetched side by side.
+    std::vector<std::size_t> candidates;
+    w.surveyed.resize(w.fetched);
+    for (std::size_t at = 0; at < w.fetched; ++at)
+        if (canBeBuiltFromChunks(w.items[at])) {
+            w.surveyed[at] = candidates.size();
+            candidates.push_back(at);
+        }
+    if (!candidates.empty() && worthSurveying(w.items, candidates, chunkSources)) {
+        std::vector<ChunkSurvey::Target> targets;
+        for (std::size_t at : candidates)
+            targets.push_back({w.items[at].localPath, w.items[at].expected});
+        w.survey = std::make_unique<ChunkSurvey>(w.bases, std::move(targets), std::move(chunkSources));
+        w.step = Work::Step::Surveying;
+    }
+}
+
+FileFetch::~FileFetch()
+{
+    if (work->renaming.joinable())
+        work->renaming.join();
+}
+
+FileFetch::Ending FileFetch::run(int waitMs)
+{
+    Work &w = *work;
+    if (w.ending != Ending::Working)
+        return w.ending;
+    // A patch under way notices the cancel itself and keeps what it built; a
+    // rename under way ends first; a transfer's cancel is its outcome.
+    if ((w.step == Work::Step::Surveying || w.step == Work::Step::FetchingProvider ||
+         (w.step == Work::Step::Building && !w.patch)) &&
+        w.engine.wasCancelled()) {
+        w.finish(Ending::Cancelled);
+        return w.ending;
+    }
+    switch (w.step) {
+    case Work::Step::Surveying:
+        if (w.survey->run(waitMs))
+            break;
+        w.receivedDone += w.survey->bytesReceived();
+        if (w.survey->wasCancelled())
+            w.finish(Ending::Cancelled);
+        w.step = Work::Step::Building;
+        break;
+    case Work::Step::Building:
+        w.build(waitMs);
+        break;
+    case Work::Step::FetchingProvider:
+        w.fetchProvider(waitMs);
+        break;
+    case Work::Step::Transferring:
+        w.engine.run(waitMs);
+        w.commitInOrder();
+        break;
+    case Work::Step::Renaming:
+        if (!w.renameDone) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 2)));
+            break;
+        }
+        w.renaming.join();
+        if (!w.renamed) {
+            w.finish(Ending::CommitFailed);
+            break;
+        }
+        w.afterCommit();
+        w.step = Work::Step::Transferring;
+        w.commitInOrder();
+        break;
+    }
+    return w.ending;
+}
+
+TransferProgress FileFetch::progress() const
+{
+    const Work &w = *work;
+    qint64 received = w.receivedDone + w.engine.bytesReceived();
+    if (w.step == Work::Step::Surveying)
+        return {0, w.total, received + w.survey->bytesReceived()};
+    if (w.patch)
+        return {w.patchStart + w.patch->bytesWritten(), w.total, received + w.patch->bytesReceived()};
+    if (w.step == Work::Step::Building || w.step == Work::Step::FetchingProvider)
+        return {w.patched + w.engine.bytesStored(), w.total, received};
+    return {w.patched + w.engine.bytesStored(), w.patched + w.engine.bytesExpected(), received};
+}
+
+std::size_t FileFetch::committedCount() const
+{
+    return work->committed;
+}
+
+const TransferOutcome &FileFetch::failedTransfer() const
+{
+    return work->failure;
+}
