@@ -3,7 +3,9 @@
 #include "launcherlog.h"
 #include "transferengine.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QRandomGenerator>
 #include <QFile>
 
 #include <stdexcept>
@@ -58,4 +60,17 @@ QStringList entriesBesidesTheLog(QDir::Filters filters)
     entries.removeAll(QString::fromLatin1(logFileName));
     entries.removeAll(QString::fromLatin1(previousLogFileName));
     return entries;
+}
+
+QByteArray sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
 }

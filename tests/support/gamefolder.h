@@ -31,7 +31,15 @@ bool overrideFileAccess(bool allowed);
 
 QByteArray readFileBytes(const QString &path);
 void writeFileBytes(const QString &path, const QByteArray &bytes);
+inline QByteArray configBytes()
+{
+    return readFileBytes(QStringLiteral("config.xml"));
+}
+QByteArray sha256Hex(const QByteArray &bytes);
+// Bytes of a seeded generator: a chunk in the wrong place shows.
+QByteArray randomBytes(int size, quint32 seed);
 
 // The working directory's entries, hidden ones included, without the launcher's
 // log: what a test asserts is that nothing else was left behind.
-QStringList entriesBesidesTheLog(QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+QStringList entriesBesidesTheLog(QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                         QDir::Hidden);

@@ -75,10 +75,19 @@ MainWindow &LauncherScene::startLauncher()
 
 void LauncherScene::clickServer(int id) const
 {
-    QTest::mouseClick(widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData()),
-                      Qt::LeftButton);
+    QTest::mouseClick(button(id), Qt::LeftButton);
     if (!QTest::qWaitFor([this] { return widget<QWidget>("frame_buttons")->isEnabled(); }, 20000))
         throw std::runtime_error("the server action did not finish");
+}
+
+QPushButton *LauncherScene::button(int id) const
+{
+    return widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData());
+}
+
+QString LauncherScene::caption(int id) const
+{
+    return button(id)->text();
 }
 
 QString LauncherScene::status() const

@@ -7,6 +7,7 @@
 #include "testhttpserver.h"
 
 #include <QObject>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -54,6 +55,8 @@ public:
     {
         return window->findChild<Widget *>(QString::fromLatin1(name));
     }
+    QPushButton *button(int id) const;
+    QString caption(int id) const;
     QString status() const;
     QByteArrayList requestedPaths() const;
     // Files are fetched side by side: the order of their requests is not theirs.

@@ -16,26 +16,6 @@
 
 namespace {
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 206:
-        return "Partial Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 QByteArray headerValue(const QByteArray &head, const QByteArray &name)
 {
     for (const QByteArray &line : head.split('\n')) {
@@ -196,8 +176,8 @@ void TestHttpServer::serveConnection(int socket)
             offset = std::min(range.mid(6, range.size() - 7).toLongLong(), bodySize);
             reply.status = 206;
         }
-        QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
-                             reasonPhrase(reply.status) + "\r\nConnection: close\r\n" + reply.extraHeaders;
+        QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                             " Status\r\nConnection: close\r\n" + reply.extraHeaders;
         if (reply.sendContentLength)
             headers += "Content-Length: " + QByteArray::number(bodySize - offset) + "\r\n";
         if (!reply.etag.isEmpty())
