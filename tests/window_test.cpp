@@ -1,71 +1,42 @@
-// The window as built: its widgets, captions, fonts, focus, shadows, style sheet
-// and the meta-object through which its buttons and timers reach code.
+// The window as the player meets it: the form, clicks on its labels, the news
+// carousel, the link buttons, and a window closed mid-download.
 
-#include "fontsubstitutes.h"
+#include "buildconfig.h"
 #include "labels.h"
 #include "launcherscene.h"
 #include "playertexts.h"
 #include "stylesheet.h"
 
-#include <QFontInfo>
-#include <QFrame>
-#include <QGraphicsDropShadowEffect>
-#include <QMetaMethod>
+#include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QRawFont>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
 
 QStringList warnings;
 
-void collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+void putPicture(const QString &name, Qt::GlobalColor colour)
 {
-    if (type == QtWarningMsg)
-        warnings << message;
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(colour);
+    QVERIFY(picture.save("imagens/" + name, "PNG"));
 }
 
-struct WidgetRow {
-    const char *name;
-    const char *className;
-    const char *parent;
-    QRect geometry;
-    const char *caption; // null for widgets without text
-};
-
-// The form as a player sees it before the first synchronisation.
-const WidgetRow layoutTable[] = {
-    {"action_progressBar", "QProgressBar", "centralWidget", {20, 560, 761, 31}, nullptr},
-    {"img_background", "ClickableLabel", "centralWidget", {210, 90, 500, 375}, ""},
-    {"label_status", "QLabel", "centralWidget", {20, 540, 761, 21}, "Conectando-se ao servidor"},
-    {"frame_buttons", "QFrame", "centralWidget", {20, 490, 761, 51}, nullptr},
-    {"button_server_3", "QPushButton", "frame_buttons", {430, 10, 161, 21}, "Tessaro Server 1"},
-    {"button_server_1", "QPushButton", "frame_buttons", {0, 10, 161, 21}, "Astravel Server 1"},
-    {"button_server_6", "QPushButton", "frame_buttons", {430, 30, 321, 21}, "Tessaro OTClient"},
-    {"button_server_5", "QPushButton", "frame_buttons", {0, 30, 321, 21}, "Astravel OTClient"},
-    {"button_server_4", "QPushButton", "frame_buttons", {590, 10, 161, 21}, "Tessaro Server 2"},
-    {"button_server_2", "QPushButton", "frame_buttons", {160, 10, 161, 21}, "Astravel Server 2"},
-    {"button_url_facebook_zev", "QPushButton", "centralWidget", {10, 130, 161, 27}, "Facebook ZEV"},
-    {"button_url_facebook_mir", "QPushButton", "centralWidget", {10, 270, 161, 27}, "Facebook MIR"},
-    {"button_url_zev_1", "QPushButton", "centralWidget", {10, 160, 161, 27}, "Site ZEV Server 1"},
-    {"label_launcher", "ShapedLabel", "centralWidget", {10, 0, 781, 81}, "LAUNCHER"},
-    {"label_zevondra", "ShapedLabel", "centralWidget", {10, 90, 261, 41}, "Astravel"},
-    {"button_url_zev_2", "QPushButton", "centralWidget", {10, 190, 161, 27}, "Site ZEV Server 2"},
-    {"button_url_mir_1", "QPushButton", "centralWidget", {10, 300, 161, 27}, "Site MIR Server 1"},
-    {"button_url_mir_2", "QPushButton", "centralWidget", {10, 330, 161, 27}, "Site MIR Server 2"},
-    {"label_servidores_zev", "ShapedLabel", "centralWidget", {20, 470, 321, 31}, "Astravel"},
-    {"label_servidores_mir", "ShapedLabel", "centralWidget", {450, 480, 321, 21}, "Tessaro"},
-    {"label_tessaro", "ShapedLabel", "centralWidget", {10, 230, 171, 41}, "Tessaro"},
-};
-
-QString captionOf(const QWidget *widget)
+QColor shownColour(const LauncherScene &scene)
 {
-    if (const auto *label = qobject_cast<const QLabel *>(widget))
-        return label->text();
-    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
-        return button->text();
-    return QString();
+    return scene.widget<QLabel>("img_background")->pixmap(Qt::ReturnByValue).toImage().pixelColor(0, 0);
+}
+
+// Server 1 has one client file that arrives in pieces, 50 ms apart.
+void startWithASlowClient(LauncherScene &scene, int bytes, int pieceBytes)
+{
+    scene.publishList(
+        "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+        "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" lastVersion=\"1\"/></server></servers>");
+    scene.server.setReply("/clientes/big", TestHttpServer::slowReply(QByteArray(bytes, 'x'), pieceBytes, 50));
+    scene.startLauncher();
 }
 
 } // namespace
@@ -75,128 +46,71 @@ class WindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { useFontSubstitutes(); }
-
-    void widgetsStandWhereTheFormPutsThem()
+    void theFormBeforeTheFirstSynchronisation()
     {
         TemporaryGameFolder folder;
+        BoxRecorder boxes;
         warnings.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                if (type == QtWarningMsg)
+                    warnings << text;
+            });
         MainWindow window;
         qInstallMessageHandler(previous);
         // A slot that lost its widget through a rename would only warn.
-        QVERIFY2(warnings.filter(QStringLiteral("No matching signal")).isEmpty(),
-                 qPrintable(warnings.join(QLatin1Char('\n'))));
-
-        QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
+        QVERIFY2(warnings.filter("No matching signal").isEmpty(), qPrintable(warnings.join('\n')));
         QCOMPARE(window.windowTitle(), QStringLiteral("Launcher ZEV & MIR Ondra"));
         QCOMPARE(window.minimumSize(), QSize(800, 600));
         QCOMPARE(window.maximumSize(), QSize(800, 600));
-        QVERIFY(!window.windowIcon().isNull());
-
-        const QList<QWidget *> children = window.centralWidget()->findChildren<QWidget *>();
-        QCOMPARE(children.size(), int(std::size(layoutTable)));
-        for (std::size_t i = 0; i < std::size(layoutTable); ++i) {
-            const WidgetRow &row = layoutTable[i];
-            const QWidget *widget = window.findChild<QWidget *>(QLatin1String(row.name));
-            QVERIFY2(widget, row.name);
-            QCOMPARE(children.at(int(i)), widget); // created in the listed order
-            QCOMPARE(widget->metaObject()->className(), row.className);
-            QCOMPARE(widget->parentWidget()->objectName(), QLatin1String(row.parent));
-            QCOMPARE(widget->geometry(), row.geometry);
-            if (row.caption)
-                QCOMPARE(captionOf(widget), QString::fromUtf8(row.caption));
-            if (QByteArray(row.name).startsWith("button_server_"))
-                QVERIFY2(!widget->isEnabled(), row.name);
+        const char *captions[] = {"Astravel Server 1", "Astravel Server 2", "Tessaro Server 1",
+                                  "Tessaro Server 2",  "Astravel OTClient", "Tessaro OTClient"};
+        for (int id = 1; id <= 6; ++id) {
+            const auto *button = window.findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
+            QCOMPARE(button->text(), QLatin1String(captions[id - 1]));
+            QVERIFY(!button->isEnabled());
         }
-        const auto *picture = window.findChild<QLabel *>(QStringLiteral("img_background"));
+        QCOMPARE(window.findChild<QLabel *>("label_status")->text(),
+                 QStringLiteral("Conectando-se ao servidor"));
+        const auto *picture = window.findChild<QLabel *>("img_background");
         QCOMPARE(picture->pixmap(Qt::ReturnByValue).size(), QSize(640, 480));
-        QVERIFY(picture->hasScaledContents());
         QCOMPARE(picture->cursor().shape(), Qt::PointingHandCursor);
-        QCOMPARE(window.findChild<QProgressBar *>(QStringLiteral("action_progressBar"))->value(), 0);
-    }
+        QVERIFY(window.styleSheet().contains("QLabel#label_status"));
+        // The style sheet ends at its first zero byte.
+        QCOMPARE(styleSheetText(QByteArray("QLabel { color: white; }\0QLabel { color: red; }", 48)),
+                 QStringLiteral("QLabel { color: white; }"));
 
-    void captionFacesDrawLetters()
-    {
-        const std::pair<const char *, QStringList> faces[] = {
-            {"Impact", {QStringLiteral("Bebas Neue")}},
-            {"Arial", {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")}},
-            {"Century Schoolbook L", {QStringLiteral("C059"), QStringLiteral("Century Schoolbook L")}},
-        };
-        for (const auto &[family, accepted] : faces) {
-            const QFont font(QLatin1String(family), 28);
-            const QString resolved = QFontInfo(font).family();
-            QVERIFY2(std::any_of(accepted.begin(), accepted.end(),
-                                 [&](const QString &face) { return resolved.startsWith(face); }),
-                     qPrintable(QLatin1String(family) + QLatin1String(" -> ") + resolved));
-            const QRawFont raw = QRawFont::fromFont(font);
-            for (const QChar letter : QStringLiteral("LAUNCHERAstravelTessaro"))
-                QVERIFY2(raw.supportsCharacter(letter), qPrintable(resolved));
-        }
-    }
-
-    void noWidgetTakesFocusAndFiveCaptionsCarryAHalo()
-    {
-        TemporaryGameFolder folder;
-        MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(&window, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), nullptr);
-
-        QStringList halos;
-        for (QWidget *widget : window.findChildren<QWidget *>()) {
-            const auto *shadow = qobject_cast<QGraphicsDropShadowEffect *>(widget->graphicsEffect());
-            if (!shadow)
-                continue;
-            halos << widget->objectName();
-            QCOMPARE(shadow->blurRadius(), 5.0);
-            QCOMPARE(shadow->color(), QColor(0, 0, 0, 255));
-            QCOMPARE(shadow->offset(), QPointF(0, 0));
-        }
-        halos.sort();
-        QCOMPARE(halos, QStringList({QStringLiteral("label_launcher"), QStringLiteral("label_servidores_mir"),
-                                     QStringLiteral("label_servidores_zev"), QStringLiteral("label_tessaro"),
-                                     QStringLiteral("label_zevondra")}));
+        QCOMPARE(QApplication::focusWidget(), nullptr); // no widget takes focus
     }
 
-    void styleSheetEndsAtItsFirstZeroByte()
+    void everyReleaseOfAPressOnALabelIsAClick()
     {
-        QCOMPARE(styleSheetText(QByteArray("QLabel { color: white; }\0QLabel { color: red; }", 48)),
-                 QStringLiteral("QLabel { color: white; }"));
-        QCOMPARE(styleSheetText("/* \xe9 */"), QString::fromUtf8("/* \xc3\xa9 */"));
-        TemporaryGameFolder folder;
-        MainWindow window;
-        QVERIFY(window.styleSheet().contains(QLatin1String("QLabel#label_status")));
-        QVERIFY(window.styleSheet().contains(QLatin1String("url(resources/bg_servidores.png)")));
-    }
-
-    void slotsKeepTheirPlaces()
-    {
-        const QMetaObject &meta = MainWindow::staticMetaObject;
-        QCOMPARE(meta.className(), "MainWindow");
-        const QByteArrayList expected = {"window_loaded()",
-                                         "on_button_server_1_clicked()",
-                                         "on_button_server_2_clicked()",
-                                         "onLoad()",
-                                         "on_button_server_3_clicked()",
-                                         "on_button_server_4_clicked()",
-                                         "on_button_url_facebook_zev_clicked()",
-                                         "on_button_url_facebook_mir_clicked()",
-                                         "on_button_url_zev_1_clicked()",
-                                         "on_button_url_zev_2_clicked()",
-                                         "on_button_url_mir_1_clicked()",
-                                         "on_button_url_mir_2_clicked()",
-                                         "onTimedImageChange()",
-                                         "onImgClick()",
-                                         "on_button_server_5_clicked()",
-                                         "on_button_server_6_clicked()"};
-        QCOMPARE(meta.methodCount() - meta.methodOffset(), expected.size());
-        for (int i = 0; i < expected.size(); ++i) {
-            const QMetaMethod method = meta.method(meta.methodOffset() + i);
-            QCOMPARE(method.methodSignature(), expected.at(i));
-            QCOMPARE(method.methodType(), i == 0 ? QMetaMethod::Signal : QMetaMethod::Slot);
+        QWidget window;
+        window.resize(300, 200);
+        auto *picture = new ClickableLabel(&window);
+        picture->setGeometry(10, 10, 100, 100);
+        auto *caption = new ShapedLabel(&window);
+        caption->setGeometry(150, 10, 100, 40);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto pressAndRelease = [&](QPoint pressAt, QPoint releaseAt, Qt::MouseButton button) {
+            // Through the window, so that the implicit mouse grab routes them as for a hand.
+            QTest::mousePress(window.windowHandle(), button, {}, pressAt);
+            QTest::mouseRelease(window.windowHandle(), button, {}, releaseAt);
+        };
+        for (QLabel *label : {static_cast<QLabel *>(picture), static_cast<QLabel *>(caption)}) {
+            QSignalSpy clicks(label, SIGNAL(clicked()));
+            const QPoint inside = label->geometry().center(), outside(290, 190);
+            for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
+                pressAndRelease(inside, inside, button);
+            QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {}, inside);
+            pressAndRelease(inside, outside, Qt::LeftButton); // released outside: a click
+            pressAndRelease(outside, inside, Qt::LeftButton); // pressed outside: none
+            QCOMPARE(clicks.count(), 6);
         }
     }
 
@@ -215,6 +129,93 @@ private slots:
         scene.window->show();
         QCOMPARE(statusWhenLoaded.size(), 2);
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"}); // the synchronisation ran once
+    }
+
+    void picturesTakeTurnsInNameOrder()
+    {
+        LauncherScene scene;
+        writeFileBytes("config.xml", "<images installedVersion=\"1\"/>");
+        putPicture("b.png", Qt::green);
+        putPicture("c.png", Qt::blue);
+        putPicture("d.png", Qt::red);
+        // Current and on disk, so none is fetched; a.png is missing and skipped.
+        scene.publishList(
+            "<launcher lastVersion=\"1.2\"/><images installedVersion=\"1\" lastVersion=\"1\">"
+            "<file name=\"d.png\" href=\"http://127.0.0.1/d\"/><file name=\"a.png\" href=\"http://a\"/>"
+            "<file name=\"c.png\" href=\"http://127.0.0.1/c\"/>"
+            "<file name=\"b.png\" href=\"http://127.0.0.1/b\"/></images>");
+        scene.startLauncher();
+        QCOMPARE(shownColour(scene), QColor(Qt::green));
+        // The next picture comes by itself five seconds later; the later turns are taken by hand.
+        QTRY_COMPARE_WITH_TIMEOUT(shownColour(scene), QColor(Qt::blue), 6000);
+        for (const Qt::GlobalColor colour : {Qt::red, Qt::green, Qt::blue}) {
+            QMetaObject::invokeMethod(scene.window.get(), "onTimedImageChange");
+            QCOMPARE(shownColour(scene), QColor(colour));
+        }
+        QTest::mouseClick(scene.widget<QLabel>("img_background"), Qt::RightButton);
+        QCOMPARE(scene.opened.links, QList<QUrl>{QUrl("http://127.0.0.1/c")});
+    }
+
+    void withoutPicturesTheFirstPictureStaysAndClicksDoNothing()
+    {
+        LauncherScene scene;
+        scene.publishList("<launcher lastVersion=\"1.2\"/>");
+        scene.window = std::make_unique<MainWindow>();
+        QTest::mouseClick(scene.widget<QLabel>("img_background"),
+                          Qt::LeftButton); // before the carousel starts
+        scene.window.reset();
+        scene.startLauncher();
+        auto *picture = scene.widget<QLabel>("img_background");
+        QCOMPARE(picture->pixmap(Qt::ReturnByValue).size(), QSize(640, 480));
+        QTest::mouseClick(picture, Qt::LeftButton);
+        QVERIFY(scene.opened.links.isEmpty());
+    }
+
+    void linkButtonsOpenTheirOwnAddressesEvenDuringADownload()
+    {
+        LauncherScene scene;
+        startWithASlowClient(scene, 60000, 3000);
+        const std::pair<const char *, QByteArray> buttons[] = {
+            {"button_url_facebook_zev", buildSettings().facebookZevUrl},
+            {"button_url_facebook_mir", buildSettings().facebookMirUrl},
+            {"button_url_zev_1", buildSettings().siteZev1Url},
+            {"button_url_zev_2", buildSettings().siteZev2Url},
+            {"button_url_mir_1", buildSettings().siteMir1Url},
+            {"button_url_mir_2", buildSettings().siteMir2Url},
+        };
+        QList<QUrl> expected;
+        for (const auto &[name, address] : buttons) {
+            for (int click = 0; click < 2; ++click) {
+                QTest::mouseClick(scene.widget<QPushButton>(name), Qt::LeftButton);
+                expected << QUrl(QString::fromUtf8(address));
+            }
+        }
+        QCOMPARE(scene.opened.links, expected);
+
+        bool downloading = false;
+        QTimer::singleShot(300, [&] {
+            downloading = !scene.widget<QWidget>("frame_buttons")->isEnabled();
+            QTest::mouseClick(scene.widget<QPushButton>("button_url_mir_2"), Qt::LeftButton);
+        });
+        QTest::mouseClick(scene.button(1), Qt::LeftButton);
+        QVERIFY(downloading);
+        QCOMPARE(scene.opened.links.size(), expected.size() + 1);
+    }
+
+    void closingTheWindowDuringADownloadEndsTheProcessQuietly()
+    {
+        LauncherScene scene;
+        startWithASlowClient(scene, 200000, 1000);
+        const QByteArray before = configBytes();
+        QTimer::singleShot(0, [&] { QTest::mouseClick(scene.button(1), Qt::LeftButton); });
+        QTimer::singleShot(500, [&] { scene.window->close(); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(clock.elapsed() < 2500);
+        QVERIFY(scene.boxes.boxes.empty());
+        QCOMPARE(configBytes(), before);
+        QVERIFY(QDir("clientes").isEmpty());
     }
 };
 

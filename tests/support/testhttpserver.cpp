@@ -166,54 +166,46 @@ void TestHttpServer::serveConnection(int socket)
         bodySize = reply.body.size();
     }
 
-    if (reply.neverAnswer) {
-        waitUntilStopped();
-    } else if (!reply.closeWithoutAnswer) {
-        // "bytes=N-" from a client that still has the file this answer would send.
-        qint64 offset = 0;
-        if (reply.status == 200 && reply.honourRange && range.startsWith("bytes=") && range.endsWith('-') &&
-            !reply.etag.isEmpty() && (ifRange.isEmpty() || ifRange == reply.etag)) {
-            offset = std::min(range.mid(6, range.size() - 7).toLongLong(), bodySize);
-            reply.status = 206;
-        }
-        QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) +
-                             " Status\r\nConnection: close\r\n" + reply.extraHeaders;
-        if (reply.sendContentLength)
-            headers += "Content-Length: " + QByteArray::number(bodySize - offset) + "\r\n";
-        if (!reply.etag.isEmpty())
-            headers += "ETag: " + reply.etag + "\r\n";
-        if (reply.status == 206)
-            headers += "Content-Range: bytes " + QByteArray::number(offset) + '-' +
-                       QByteArray::number(bodySize - 1) + '/' + QByteArray::number(bodySize) + "\r\n";
-        if (!reply.location.isEmpty())
-            headers += "Location: " + reply.location + "\r\n";
-        headers += "\r\n";
-
-        // The cut and the stall happen at a point of the file, counted from its
-        // first byte also in an answer to a range.
-        qint64 limit = bodySize;
-        if (reply.closeAfterBytes >= 0)
-            limit = std::min(limit, reply.closeAfterBytes);
-        if (reply.stallAfterBytes >= 0)
-            limit = std::min(limit, reply.stallAfterBytes);
-
-        bool open =
-            sendAll(socket, headers.constData(), headers.size()) && (!file.isOpen() || file.seek(offset));
-        std::vector<char> fileChunk(file.isOpen() ? std::size_t(reply.chunkBytes) : 0);
-        for (qint64 at = offset; open && at < limit && !stopping; at += reply.chunkBytes) {
-            if (at > offset && reply.chunkDelayMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));
-            const qint64 size = std::min<qint64>(reply.chunkBytes, limit - at);
-            const char *chunk = reply.body.constData() + at;
-            if (file.isOpen()) {
-                chunk = fileChunk.data();
-                open = file.read(fileChunk.data(), size) == size;
-            }
-            open = open && sendAll(socket, chunk, size);
-        }
-        if (open && reply.stallAfterBytes >= 0)
-            waitUntilStopped();
+    // "bytes=N-" from a client that still has the file this answer would send.
+    qint64 offset = 0;
+    if (reply.status == 200 && reply.honourRange && range.startsWith("bytes=") && range.endsWith('-') &&
+        !reply.etag.isEmpty() && (ifRange.isEmpty() || ifRange == reply.etag)) {
+        offset = std::min(range.mid(6, range.size() - 7).toLongLong(), bodySize);
+        reply.status = 206;
     }
+    QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\nConnection: close\r\n" +
+                         reply.extraHeaders;
+    headers += "Content-Length: " + QByteArray::number(bodySize - offset) + "\r\n";
+    if (!reply.etag.isEmpty())
+        headers += "ETag: " + reply.etag + "\r\n";
+    if (reply.status == 206)
+        headers += "Content-Range: bytes " + QByteArray::number(offset) + '-' +
+                   QByteArray::number(bodySize - 1) + '/' + QByteArray::number(bodySize) + "\r\n";
+    headers += "\r\n";
+
+    // The cut and the stall happen at a point of the file, counted from its
+    // first byte also in an answer to a range.
+    qint64 limit = bodySize;
+    if (reply.closeAfterBytes >= 0)
+        limit = std::min(limit, reply.closeAfterBytes);
+    if (reply.stallAfterBytes >= 0)
+        limit = std::min(limit, reply.stallAfterBytes);
+
+    bool open = sendAll(socket, headers.constData(), headers.size()) && (!file.isOpen() || file.seek(offset));
+    std::vector<char> fileChunk(file.isOpen() ? std::size_t(reply.chunkBytes) : 0);
+    for (qint64 at = offset; open && at < limit && !stopping; at += reply.chunkBytes) {
+        if (at > offset && reply.chunkDelayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));
+        const qint64 size = std::min<qint64>(reply.chunkBytes, limit - at);
+        const char *chunk = reply.body.constData() + at;
+        if (file.isOpen()) {
+            chunk = fileChunk.data();
+            open = file.read(fileChunk.data(), size) == size;
+        }
+        open = open && sendAll(socket, chunk, size);
+    }
+    if (open && reply.stallAfterBytes >= 0)
+        waitUntilStopped();
 
     std::lock_guard<std::mutex> lock(mutex);
     openSockets.erase(std::find(openSockets.begin(), openSockets.end(), socket));

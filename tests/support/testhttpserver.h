@@ -21,17 +21,13 @@ public:
     struct Reply {
         int status = 200;
         QByteArray body;
-        QByteArray location; // sent as Location when not empty
-        bool sendContentLength = true;
-        qint64 closeAfterBytes = -1;     // cut the body off after this many bytes
-        qint64 stallAfterBytes = -1;     // stop sending after this many bytes, keep the connection
-        bool neverAnswer = false;        // accept and read the request, then say nothing
-        bool closeWithoutAnswer = false; // accept and read the request, then hang up
-        int chunkBytes = 64 * 1024;      // the body is sent in pieces of this size ...
-        int chunkDelayMs = 0;            // ... with this pause between them
-        QByteArray etag;                 // sent as ETag, and what If-Range must name for a 206
-        bool honourRange = true;         // answer "Range: bytes=N-" with 206 where If-Range agrees
-        QByteArray extraHeaders;         // whole header lines, e.g. "Retry-After: 1\r\n"
+        qint64 closeAfterBytes = -1; // cut the body off after this many bytes
+        qint64 stallAfterBytes = -1; // stop sending after this many bytes, keep the connection
+        int chunkBytes = 64 * 1024;  // the body is sent in pieces of this size ...
+        int chunkDelayMs = 0;        // ... with this pause between them
+        QByteArray etag;             // sent as ETag, and what If-Range must name for a 206
+        bool honourRange = true;     // answer "Range: bytes=N-" with 206 where If-Range agrees
+        QByteArray extraHeaders;     // whole header lines, e.g. "Retry-After: 1\r\n"
     };
 
     // A body sent in pieces of chunkBytes with a pause of delayMs between them.
