@@ -1,0 +1,235 @@
+// Real launcher processes in temporary game folders: one launcher per machine,
+// and update mode replacing the launcher with its new build.
+
+#include "buildconfig.h"
+#include "configsteps.h"
+#include "gamefolder.h"
+#include "launcherstate.h"
+#include "reliability.h"
+#include "singleinstanceguard.h"
+#include "updatemode.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QUuid>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+std::unique_ptr<QProcess> startLauncher(const QStringList &arguments = {})
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->start(LAUNCHER_BINARY, arguments);
+    return process;
+}
+
+// A launcher that has gone on running for a while holds the machine.
+bool keepsRunning(QProcess &process, int forMs = 3000)
+{
+    return process.waitForStarted() && !process.waitForFinished(forMs);
+}
+
+void stop(QProcess &process)
+{
+    process.kill(); // SIGKILL: no chance to let go of anything
+    process.waitForFinished();
+}
+
+// Stands in for a launcher build: it leaves a marker with its arguments when started.
+const QByteArray markerScript = "#!/bin/sh\necho \"started$*\" > started.marker\n";
+
+void writeExecutable(const QString &path, const QByteArray &contents)
+{
+    writeFileBytes(path, contents);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The arguments the launcher build was started with, once it has been.
+QByteArray startedLauncher()
+{
+    QByteArray arguments;
+    const auto started = [&] {
+        return QFile::exists("started.marker") && !(arguments = readFileBytes("started.marker")).isEmpty();
+    };
+    return QTest::qWaitFor(started, 10000) ? arguments : "not started";
+}
+
+const QByteArray oldConfig = "<?xml version=\"1.0\"?>\n<tsqp version=\"1.0\" />\n"
+                             "<download path=\"http://127.0.0.1:8765/\" />\n"
+                             "<launcher installedVersion=\"1.2\" lastVersion=\"1.3\" />\n"
+                             "<images installedVersion=\"\" lastVersion=\"\" />\n<servers />\n";
+
+} // namespace
+
+class ProcessesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void theGuardLetsOneHolderAtATime()
+    {
+        // SHA-1 of the key's bytes followed by the salt's, as every launcher build derives it.
+        QCOMPARE(deriveKey("ab", "c"), QStringLiteral("a9993e364706816aba3e25717850c26c9cd0d89d"));
+        const QString key = QUuid::createUuid().toString();
+        {
+            SingleInstanceGuard first(key), second(key);
+            QVERIFY(!first.otherInstanceRunning() && first.claim());
+            QVERIFY(!first.otherInstanceRunning()); // the holder does not count itself
+            QVERIFY(second.otherInstanceRunning() && !second.claim());
+            // Another user who could take the lock could keep every launcher from starting.
+            QCOMPARE(QFile::permissions(guardLockPath(deriveKey(key, "_memLockKey"))) &
+                         ~QFile::Permissions(0x0f00),
+                     QFile::ReadOwner | QFile::WriteOwner);
+        }
+        QVERIFY(SingleInstanceGuard(key).claim());
+    }
+
+    void eightAtOnceLeaveExactlyOne()
+    {
+        // Several rounds: a race between starts shows only now and then.
+        constexpr int rounds = 5;
+        for (int round = 0; round < rounds; ++round) {
+            TemporaryGameFolder folder;
+            std::vector<std::unique_ptr<QProcess>> launchers;
+            for (int i = 0; i < 8; ++i)
+                launchers.push_back(startLauncher());
+            const auto running = [&] {
+                return std::count_if(launchers.begin(), launchers.end(), [](const auto &launcher) {
+                    return launcher->state() != QProcess::NotRunning;
+                });
+            };
+            QVERIFY2(QTest::qWaitFor([&] { return running() <= 1; }, 20000),
+                     qPrintable(QString::number(running())));
+            for (const auto &launcher : launchers) {
+                if (launcher->state() == QProcess::NotRunning)
+                    QVERIFY(launcher->exitStatus() == QProcess::NormalExit && launcher->exitCode() == 0);
+                else
+                    QVERIFY(keepsRunning(*launcher, 500)); // the holder goes on
+            }
+            // All eight wrote config.xml before seven of them stopped.
+            LauncherState state;
+            QVERIFY(mergeUpdateListAndSave(state, configBytes().constData()));
+            for (const auto &launcher : launchers)
+                stop(*launcher);
+        }
+        reportReliability("concurrency", "eight launchers started at once", rounds,
+                          "each time exactly one went on running; seven ended with status 0 unseen");
+    }
+
+    void aKilledHolderDoesNotLockThePlayerOut()
+    {
+        TemporaryGameFolder folder;
+        const auto killed = startLauncher();
+        QVERIFY(keepsRunning(*killed));
+        stop(*killed);
+        const auto next = startLauncher();
+        QVERIFY(keepsRunning(*next));
+        stop(*next);
+    }
+
+    void onlyTheExactOptionSelectsUpdateMode()
+    {
+        const auto selects = [](std::vector<const char *> arguments) {
+            return hasUpdateOption(int(arguments.size()), const_cast<char **>(arguments.data()));
+        };
+        QVERIFY(selects({"launcher.exe", "-update"}) && selects({"-update"}) &&
+                selects({"launcher.exe", "x", "-update", "y"}));
+        QVERIFY(!selects({"launcher.exe"}));
+        QVERIFY(!selects({"launcher.exe", "-Update", "--update", "-update ", " -update", "update"}));
+    }
+
+    void updateModeRunsBesideARunningLauncher()
+    {
+        TemporaryGameFolder folder;
+        const auto running = startLauncher();
+        QVERIFY(keepsRunning(*running));
+        TemporaryGameFolder other;
+        writeFileBytes("newLauncher.exe", "new build");
+        const auto update = startLauncher({"-update"});
+        QVERIFY(update->waitForFinished(15000));
+        QCOMPARE(update->exitCode(), 1);
+        QCOMPARE(readFileBytes("launcher.exe"), QByteArray("new build"));
+        QCOMPARE(running->state(), QProcess::Running);
+        stop(*running);
+        reportReliability("concurrency", "update mode while a launcher runs", 1,
+                          "the new build was copied into place; the running launcher went on");
+    }
+
+    // Update mode in a game folder as the old launcher left it: what it takes, what
+    // becomes of launcher.exe and config.xml, and how the launcher is started.
+    void updateModeReplacesTheLauncher_data()
+    {
+        QTest::addColumn<QByteArray>("config");    // as found; null for none
+        QTest::addColumn<bool>("blocked");         // no file can be written beside launcher.exe
+        QTest::addColumn<bool>("oldStillRunning"); // the old launcher holds the guard for 3.5 s
+        QTest::addColumn<int>("atLeastMs");
+        QTest::addColumn<QByteArray>("started"); // the marker of the started build
+        QTest::newRow("the new build in place, then started")
+            << oldConfig << false << true << 3500 << QByteArray("started\n");
+        QTest::newRow("a copy that keeps failing: the old build is told so")
+            << oldConfig << true << false << 6000 << QByteArray("started-update-failed\n");
+        // The new build is started all the same, without the version recorded: it offers no update.
+        QTest::newRow("an unreadable config.xml")
+            << QByteArray("<launcher installedVersion=\"1.2\" lastVersion=\"1.3\">") << false << false << 0
+            << QByteArray("started-update-failed\n");
+        QTest::newRow("an empty folder") << QByteArray() << false << false << 2000 << QByteArray();
+    }
+
+    void updateModeReplacesTheLauncher()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(bool, blocked);
+        QFETCH(bool, oldStillRunning);
+        QFETCH(int, atLeastMs);
+        QFETCH(QByteArray, started);
+        TemporaryGameFolder folder;
+        if (!config.isNull()) {
+            writeExecutable("launcher.exe", blocked ? markerScript : "old build");
+            writeExecutable("newLauncher.exe", blocked ? "new build" : markerScript);
+            writeFileBytes("config.xml", config);
+        }
+        if (blocked)
+            QVERIFY(QDir().mkpath("launcher.exe.~part/held"));
+        SingleInstanceGuard oldLauncher(buildSettings().guardKey);
+        std::thread quitting;
+        if (oldStillRunning) {
+            QVERIFY(oldLauncher.claim());
+            quitting = std::thread([&oldLauncher] {
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(3500)); // the old launcher's last moments
+                oldLauncher.relinquish();
+            });
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const auto update = startLauncher({"-update"});
+        QVERIFY(update->waitForFinished(15000));
+        if (quitting.joinable())
+            quitting.join();
+        QCOMPARE(update->exitCode(), 1);
+        QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
+
+        if (config.isNull()) { // exactly the defaults, and nothing else
+            QCOMPARE(configBytes(), QByteArray(oldConfig)
+                                        .replace("http://127.0.0.1:8765/", "")
+                                        .replace("lastVersion=\"1.3\"", "lastVersion=\"\""));
+            QCOMPARE(entriesBesidesTheLog(), QStringList{"config.xml"});
+            return;
+        }
+        const bool recorded = started == "started\n";
+        QCOMPARE(configBytes(), recorded ? QByteArray(oldConfig).replace("\"1.2\"", "\"1.3\"") : config);
+        QCOMPARE(readFileBytes("launcher.exe"), markerScript);
+        QVERIFY(QFile::permissions("launcher.exe") & QFile::ExeOwner);
+        if (config != oldConfig)
+            QCOMPARE(readFileBytes("config.xml.bad"), config);
+        QCOMPARE(startedLauncher(), started);
+    }
+};
+
+QTEST_GUILESS_MAIN(ProcessesTest)
+#include "processes_test.moc"
