@@ -9,7 +9,6 @@
 #include "reliability.h"
 #include "transferengine.h"
 
-#include <QDirIterator>
 #include <QtTest>
 
 namespace {
@@ -43,16 +42,6 @@ Reply faulty(int status, qint64 cutAt = -1, qint64 stallAt = -1)
     reply.closeAfterBytes = cutAt;
     reply.stallAfterBytes = stallAt;
     return reply;
-}
-
-QStringList leftoverPartialFiles()
-{
-    QStringList found;
-    QDirIterator files(QStringLiteral("."), {QStringLiteral("*.~part*")}, QDir::Files | QDir::Hidden,
-                       QDirIterator::Subdirectories);
-    while (files.hasNext())
-        found << files.next();
-    return found;
 }
 
 } // namespace
@@ -123,7 +112,7 @@ private slots:
         QCOMPARE(scene.boxes.texts(), boxes);
         // A server action leaves its last progress text standing.
         QVERIFY2(scene.status().startsWith(status), qPrintable(scene.status()));
-        QCOMPARE(leftoverPartialFiles(), QStringList());
+        QCOMPARE(partialFilesLeft(), QStringList());
         QVERIFY(scene.processEnds.empty());
         QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled() && scene.button(1)->isEnabled());
         QVERIFY(phase == "launcher files" || !QFile::exists(QStringLiteral("newLauncher.exe")));

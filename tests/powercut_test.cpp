@@ -2,15 +2,13 @@
 // while it downloads client files. Whatever it had committed must survive, no
 // file may be left half written, and the next run must work.
 
-#include "configsteps.h"
 #include "boxrecorder.h"
+#include "configsteps.h"
 #include "gamefolder.h"
 #include "launcherstate.h"
 #include "reliability.h"
 #include "testhttpserver.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -19,7 +17,6 @@
 namespace {
 
 constexpr int fileCount = 4;
-constexpr int fileSize = 256 * 1024;
 
 QByteArray fileName(int index)
 {
@@ -29,42 +26,21 @@ QByteArray fileName(int index)
 // Two releases take turns, so that every run has files to fetch.
 QByteArray contentOf(const QByteArray &version, int index)
 {
-    return QByteArray(fileSize, char('a' + index)) + version;
-}
-
-QByteArray listOf(const QByteArray &version, const TestHttpServer &server)
-{
-    QByteArray files;
-    for (int i = 0; i < fileCount; ++i)
-        files += "<file name=\"" + fileName(i) + "\" lastVersion=\"" + version + "\"/>";
-    return "<download path=\"" + server.url("/") +
-           "\"/><launcher lastVersion=\"1.2\"/>"
-           "<servers><server id=\"1\" name=\"Um\">" +
-           files + "</server></servers>";
+    return QByteArray(256 * 1024, char('a' + index)) + version;
 }
 
 void publish(TestHttpServer &server, const QByteArray &version)
 {
-    TestHttpServer::Reply list;
-    list.body = listOf(version, server);
-    server.setReply("/launcher.xml", list);
+    QByteArray list = "<download path=\"" + server.url("/") +
+                      "\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"Um\">";
     for (int i = 0; i < fileCount; ++i) {
-        TestHttpServer::Reply file;
-        file.body = contentOf(version, i);
-        file.chunkBytes = 16 * 1024;
-        file.chunkDelayMs = 2;
-        server.setReply("/clientes/" + fileName(i), file);
+        list += "<file name=\"" + fileName(i) + "\" lastVersion=\"" + version + "\"/>";
+        server.setReply("/clientes/" + fileName(i),
+                        TestHttpServer::slowReply(contentOf(version, i), 16 * 1024, 2));
     }
-}
-
-QStringList partialFiles()
-{
-    QStringList found;
-    QDirIterator files(QStringLiteral("."), {QStringLiteral("*.~part")}, QDir::Files,
-                       QDirIterator::Subdirectories);
-    while (files.hasNext())
-        found << files.next();
-    return found;
+    TestHttpServer::Reply listReply;
+    listReply.body = list + "</server></servers>";
+    server.setReply("/launcher.xml", listReply);
 }
 
 // config.xml reads, no file lies half written, and a file that config.xml holds
@@ -76,12 +52,12 @@ QByteArray checkGameFolder()
 {
     BoxRecorder quiet;
     LauncherState state;
-    const QByteArray config = readFileBytes(QStringLiteral("config.xml"));
+    const QByteArray config = configBytes();
     if (!mergeUpdateListAndSave(state, config.constData()))
         qFatal("config.xml does not read after a kill:\n%s", config.constData());
     QByteArray installed;
     for (int i = 0; i < fileCount; ++i) {
-        const QString path = QStringLiteral("clientes/") + QString::fromLatin1(fileName(i));
+        const QString path = "clientes/" + QString::fromLatin1(fileName(i));
         const FileEntry file = state.servers.count(1) ? state.servers.at(1).files[fileName(i)] : FileEntry{};
         if (i > 0 && file.installedVersion != installed)
             qFatal("the files of one server were committed apart");
@@ -110,41 +86,40 @@ private slots:
     void killedAtRandomMomentsTheLauncherLosesNothing()
     {
         TemporaryGameFolder folder;
-        QDir().mkdir(QStringLiteral("clientes"));
-        QDir().mkdir(QStringLiteral("imagens"));
+        QDir().mkdir("clientes");
+        QDir().mkdir("imagens");
         TestHttpServer server;
         const quint32 seed = QRandomGenerator::global()->generate();
         QRandomGenerator random(seed);
         qInfo("random seed %u", seed);
+        // A launcher that installs server 1; killed when it has not finished within limitMs.
+        const auto run = [&](int limitMs) {
+            QProcess launcher;
+            launcher.start(LAUNCHER_DRIVER, {QString::fromLatin1(server.url("/launcher.xml")), "1"});
+            if (launcher.waitForFinished(limitMs))
+                return launcher.exitCode() == 0;
+            launcher.kill(); // SIGKILL: no chance to tidy up
+            launcher.waitForFinished();
+            return false;
+        };
 
         // One undisturbed run gives the span in which the kills fall.
         QElapsedTimer calibration;
         calibration.start();
         publish(server, "v0");
-        QProcess first;
-        first.start(QStringLiteral(LAUNCHER_DRIVER),
-                    {QString::fromLatin1(server.url("/launcher.xml")), QStringLiteral("1")});
-        QVERIFY(first.waitForFinished(60000) && first.exitCode() == 0);
+        QVERIFY(run(60000));
         const int span = int(calibration.elapsed());
-        qInfo("a whole run takes %d ms", span);
-
         QByteArray committed = checkGameFolder();
         int kills = 0, killsMidFile = 0;
         QElapsedTimer clock;
         clock.start();
         while (kills < 100 && clock.elapsed() < 200000) {
             publish(server, committed == "v0" ? "v1" : "v0");
-            QProcess launcher;
-            launcher.start(QStringLiteral(LAUNCHER_DRIVER),
-                           {QString::fromLatin1(server.url("/launcher.xml")), QStringLiteral("1")});
-            QVERIFY(launcher.waitForStarted());
-            if (!launcher.waitForFinished(int(random.bounded(span / 20, span)))) {
-                launcher.kill(); // SIGKILL: no chance to tidy up
-                launcher.waitForFinished();
+            if (!run(int(random.bounded(span / 20, span)))) {
                 ++kills;
-                killsMidFile += partialFiles().isEmpty() ? 0 : 1;
+                killsMidFile += partialFilesLeft().isEmpty() ? 0 : 1;
             }
-            if (!QFile::exists(QStringLiteral("config.xml")))
+            if (!QFile::exists("config.xml"))
                 continue; // killed before its first save
             const QByteArray installed = checkGameFolder();
             QVERIFY2(installed == committed || !installed.isEmpty(), "a committed version was lost");
@@ -156,19 +131,14 @@ private slots:
         // The next run works, and fetching the files again clears what the kills left.
         const QByteArray next = committed == "v0" ? "v1" : "v0";
         publish(server, next);
-        QProcess launcher;
-        launcher.start(QStringLiteral(LAUNCHER_DRIVER),
-                       {QString::fromLatin1(server.url("/launcher.xml")), QStringLiteral("1")});
-        QVERIFY(launcher.waitForFinished(60000));
-        QCOMPARE(launcher.exitCode(), 0);
+        QVERIFY(run(60000));
         QCOMPARE(checkGameFolder(), next);
-        QCOMPARE(partialFiles(), QStringList());
+        QCOMPARE(partialFilesLeft(), QStringList());
         reportReliability(
-            QStringLiteral("power cuts"),
-            QStringLiteral("SIGKILL at a random moment of start-up saves and client downloads"), kills,
-            QStringLiteral(
-                "%1 kills inside a download; config.xml read every time, no committed version lost, no "
-                "partial target; the next run installed all and left no temporary file")
+            "power cuts", "SIGKILL at a random moment of start-up saves and client downloads", kills,
+            QStringLiteral("%1 kills inside a download; config.xml read every time, no committed "
+                           "version lost, no partial target; the next run installed all and left "
+                           "no temporary file")
                 .arg(killsMidFile));
     }
 };

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QRandomGenerator>
 #include <QFile>
 
@@ -73,4 +74,14 @@ QByteArray randomBytes(int size, quint32 seed)
     QByteArray bytes(size, Qt::Uninitialized);
     generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
+}
+
+QStringList partialFilesLeft()
+{
+    QStringList found;
+    QDirIterator files(QStringLiteral("."), {QStringLiteral("*.~part*")}, QDir::Files | QDir::Hidden,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        found << files.next();
+    return found;
 }

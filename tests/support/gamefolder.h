@@ -36,6 +36,9 @@ inline QByteArray configBytes()
     return readFileBytes(QStringLiteral("config.xml"));
 }
 QByteArray sha256Hex(const QByteArray &bytes);
+// The launcher's partial files below the working directory: what a failure or a
+// kill may have left behind.
+QStringList partialFilesLeft();
 // Bytes of a seeded generator: a chunk in the wrong place shows.
 QByteArray randomBytes(int size, quint32 seed);
 
