@@ -8,7 +8,6 @@
 #include "gamefolder.h"
 #include "launcherlog.h"
 #include "playertexts.h"
-#include "sha256.h"
 #include "testhttpserver.h"
 #include "tlstestserver.h"
 
@@ -40,7 +39,7 @@ private slots:
         QFETCH(bool, fetched);
         TemporaryGameFolder folder;
         BoxRecorder boxes;
-        writeFileBytes(QStringLiteral("lista.xml"), "<download/>");
+        writeFileBytes("lista.xml", "<download/>");
         TlsTestServer server(folder.path(), certificate);
         buildSettings().certificateAuthorityFile = server.authorityFile();
         FileDownloader downloader;
@@ -78,25 +77,22 @@ private slots:
         BoxRecorder boxes;
         QTemporaryDir site;
         const QByteArray body(200 << 10, 'a');
-        QVERIFY(QDir(site.path()).mkdir(QStringLiteral("clientes")));
-        writeFileBytes(site.filePath(QStringLiteral("clientes/a.dat")), body);
+        QVERIFY(QDir(site.path()).mkdir("clientes") && QDir().mkdir("clientes"));
+        writeFileBytes(site.filePath("clientes/a.dat"), body);
         TestHttpServer primary, mirror(mirrorServes ? site.path() : QString());
         primary.setReply("/clientes/a.dat", first);
-        Sha256 hash;
-        hash.addData(body);
-        QVERIFY(QDir().mkdir(QStringLiteral("clientes")));
 
         FileDownloader downloader;
         const FetchResult result =
             fetchFiles(downloader, {primary.url("/"), mirror.url("/")}, "clientes/",
-                       {{"a.dat", "clientes/a.dat", {QByteArray::number(body.size()), hash.hexResult()}}},
+                       {{"a.dat", "clientes/a.dat", {QByteArray::number(body.size()), sha256Hex(body)}}},
                        "Um", [](std::size_t) {});
 
         QCOMPARE(result, box.isEmpty() ? FetchResult::Stored : FetchResult::Failed);
         QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
-        QCOMPARE(QFile::exists(QStringLiteral("clientes/a.dat")), box.isEmpty());
+        QCOMPARE(QFile::exists("clientes/a.dat"), box.isEmpty());
         if (box.isEmpty()) {
-            QCOMPARE(readFileBytes(QStringLiteral("clientes/a.dat")), body);
+            QCOMPARE(readFileBytes("clientes/a.dat"), body);
             // Support sees which address served the file.
             const QByteArray log = readFileBytes(QString::fromLatin1(logFileName));
             QVERIFY2(log.contains(mirror.url("/clientes/a.dat") + ": conclu\xc3\xad"
