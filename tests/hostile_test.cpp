@@ -68,234 +68,149 @@ QByteArray listFor(const QByteArray &phase)
 using Arrangement = std::function<void(LauncherScene &, const QString &outside)>;
 
 // How the server, the list or the folder misbehave, and what the player then
-// sees. Every trial starts with server 1 installed, jogo.dat at version 1.
+// sees. Every trial starts with server 1 installed and current.
 struct Misbehaviour {
     QByteArray what;
-    Arrangement arrange;
     bool clickServer;
+    const char *caption;
     QStringList boxes;
     QByteArrayList requested; // besides the list
-    const char *caption = "Um (Jogar)";
+    Arrangement arrange;
     Arrangement afterwards = {}; // what more the trial shows
     QString status = {};         // how the status line begins, when it matters
     int withinMs = 0;            // 0: no bound
 };
 
-void link(const QString &target, const QString &at)
+// Publishes the list and files on the server, then arranges the rest.
+Arrangement publishing(const QByteArray &list, const std::map<QString, QByteArray> &files = {},
+                       const Arrangement &more = {})
 {
-    QFile::remove(at);
-    QVERIFY(QFile::link(target, at));
-}
-
-// Publishes the list and files on the server.
-Arrangement publishing(const QByteArray &list, const std::map<QString, QByteArray> &files = {})
-{
-    return [=](LauncherScene &scene, const QString &) {
+    return [=](LauncherScene &scene, const QString &outside) {
         scene.publishList(list);
         for (const auto &[path, bytes] : files)
             scene.publish(path, bytes);
+        if (more)
+            more(scene, outside);
     };
 }
 
-Arrangement both(const Arrangement &first, const Arrangement &second)
+Arrangement replying(const QByteArray &path, const TestHttpServer::Reply &reply)
 {
-    return [=](LauncherScene &scene, const QString &outside) {
-        first(scene, outside);
-        second(scene, outside);
+    return [=](LauncherScene &scene, const QString &) { scene.server.setReply(path, reply); };
+}
+
+// A link at a place of the game folder, to a place outside it.
+Arrangement linking(const QString &at, const QString &toOutside)
+{
+    return [=](LauncherScene &, const QString &outside) {
+        QFile::remove(at);
+        QVERIFY(QFile::link(outside + toOutside, at));
     };
+}
+
+// A new version of what the phase fetches; the release is complete on the server but for the fault.
+Arrangement faultIn(const QByteArray &phase, const QByteArray &path, int status, qint64 cutAt = -1,
+                    qint64 stallAt = -1)
+{
+    TestHttpServer::Reply fault = TestHttpServer::slowReply("new picture, new launcher, new client", 64, 0);
+    fault.status = status;
+    fault.closeAfterBytes = cutAt;
+    fault.stallAfterBytes = stallAt;
+    return publishing(listFor(phase),
+                      {{"imagens/a.png", "new picture"},
+                       {"launcher/launcher.exe", "new launcher"},
+                       {"launcher/x.dll", "new library"},
+                       {"clientes/jogo.dat", "new client"}},
+                      replying(path, fault));
 }
 
 std::vector<Misbehaviour> misbehaviours()
 {
+    const QByteArray list = "/launcher.xml", png = "/imagens/a.png", dll = "/launcher/x.dll",
+                     build = "/launcher/launcher.exe";
+    const Arrangement noLinks = [](LauncherScene &scene, const QString &) {
+        QTest::mouseClick(scene.widget<QLabel>("img_background"), Qt::LeftButton);
+        QVERIFY(scene.opened.links.isEmpty());
+    };
+    // clang-format off
     std::vector<Misbehaviour> trials{
-        {"the list trickled above its time limit",
-         [](LauncherScene &scene, const QString &) {
-             const QByteArray list = listWith("<!--" + QByteArray(30000, '-') + "-->");
-             scene.server.setReply("/launcher.xml", TestHttpServer::slowReply(list, 400, 100));
-         },
-         false,
-         {transferError(28), listNotFetched},
-         {}}, // its whole time limit: no passing fault, no second try
-        {"a client body far longer than the list says",
-         both(publishing(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>")),
-              [](LauncherScene &scene, const QString &) {
-                  scene.server.setReply("/clientes/grande.dat",
-                                        TestHttpServer::slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50));
-              }),
-         true,
-         {contentMismatch, clientFileFailed},
+        // Its whole time limit: no passing fault, no second try.
+        {"the list trickled above its time limit", false, "Um (Jogar)", {transferError(28), listNotFetched}, {},
+         replying(list, TestHttpServer::slowReply(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100))},
+        {"a client body far longer than the list says", true, "Um (Atualizar)", {contentMismatch, clientFileFailed},
          {"/clientes/grande.dat"},
-         "Um (Atualizar)",
-         {},
-         {},
-         3000},
-        {"names the operator encoded, and one with a space",
-         publishing(
-             listWith(
-                 "<file name=\"a%20b.pak\" lastVersion=\"1\"/><file name=\"c d.pak\" lastVersion=\"1\"/>"),
-             {{"clientes/a%20b.pak", "a"}, {"clientes/c%20d.pak", "c"}}),
-         true,
-         {},
-         {"/clientes/a%20b.pak", "/clientes/c%20d.pak"}},
-        {"imagens/ a link to another folder",
-         both(publishing(listWith({}) + picture, {{"imagens/p.png", "png"}}),
-              [](LauncherScene &, const QString &outside) {
-                  QDir(QStringLiteral("imagens")).removeRecursively();
-                  link(outside + "/pasta", "imagens");
-              }),
-         false,
-         {inUse},
-         {"/imagens/p.png"}},
-        {"config.xml a link to another file",
-         both(publishing(listWith({})),
-              [](LauncherScene &, const QString &outside) { link(outside + "/segredo.txt", "config.xml"); }),
-         false,
-         {configLocked},
-         {},
-         "Um (Instalar)",
+         publishing(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>"), {},
+                    replying("/clientes/grande.dat", TestHttpServer::slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50))),
+         {}, {}, 3000},
+        {"names the operator encoded, and one with a space", true, "Um (Jogar)", {},
+         {"/clientes/a%20b.pak", "/clientes/c%20d.pak"},
+         publishing(listWith("<file name=\"a%20b.pak\" lastVersion=\"1\"/><file name=\"c d.pak\" lastVersion=\"1\"/>"),
+                    {{"clientes/a%20b.pak", "a"}, {"clientes/c%20d.pak", "c"}})},
+        {"imagens/ a link to another folder", false, "Um (Jogar)", {inUse}, {"/imagens/p.png"},
+         publishing(listWith({}) + picture, {{"imagens/p.png", "png"}}, [](LauncherScene &scene, const QString &outside) {
+             QDir("imagens").removeRecursively();
+             linking("imagens", "/pasta")(scene, outside);
+         })},
+        {"config.xml a link to another file", false, "Um (Instalar)", {configLocked}, {},
+         publishing(listWith({}), {}, linking("config.xml", "/segredo.txt")),
          [](LauncherScene &, const QString &) { QVERIFY(!QFile::exists("config.xml.bad")); }},
-        {"the client a link out of the game folder",
-         both(publishing(listWith({})),
-              [](LauncherScene &, const QString &outside) {
-                  link(outside + "/segredo.txt", "clientes/jogo.exe");
-                  setPlatform(nullptr); // the operating system's own start
-              }),
-         true,
-         {},
-         {}},
-        {"a picture of 10000 x 10000 pixels",
-         publishing(listWith({}) +
-                        QByteArray(picture).replace("</images>", "<file name=\"q.png\"/></images>"),
+        {"the client a link out of the game folder", true, "Um (Jogar)", {}, {},
+         publishing(listWith({}), {}, [](LauncherScene &scene, const QString &outside) {
+             linking("clientes/jogo.exe", "/segredo.txt")(scene, outside);
+             setPlatform(nullptr); // the operating system's own start
+         })},
+        {"a picture of 10000 x 10000 pixels", false, "Um (Jogar)", {}, {"/imagens/p.png", "/imagens/q.png"},
+         publishing(listWith({}) + QByteArray(picture).replace("</images>", "<file name=\"q.png\"/></images>"),
                     {{"imagens/p.png", pictureFile(10000, 10000)}, {"imagens/q.png", pictureFile(10, 10)}}),
-         false,
-         {},
-         {"/imagens/p.png", "/imagens/q.png"},
-         "Um (Jogar)",
-         [](LauncherScene &scene, const QString &) {
-             // Never decoded: the carousel shows the other one.
-             QCOMPARE(scene.widget<QLabel>("img_background")->pixmap(Qt::ReturnByValue).size(),
-                      QSize(10, 10));
+         [](LauncherScene &scene, const QString &) { // never decoded: the carousel shows the other one
+             QCOMPARE(scene.widget<QLabel>("img_background")->pixmap(Qt::ReturnByValue).size(), QSize(10, 10));
          }},
-        {"a server name in HTML",
-         publishing(
-             listWith(newFile).replace("name=\"Um\"", "name=\"&lt;img src=&quot;imagens/a.png&quot;&gt;Um\""),
-             {{"clientes/novo.dat", QByteArray(300000, 'n')}}),
-         true,
-         {},
-         {"/clientes/novo.dat"},
-         "<img src=\"imagens/a.png\">Um (Jogar)",
+        {"a server name in HTML", true, "<img src=\"imagens/a.png\">Um (Jogar)", {}, {"/clientes/novo.dat"},
+         publishing(listWith(newFile).replace("name=\"Um\"", "name=\"&lt;img src=&quot;imagens/a.png&quot;&gt;Um\""),
+                    {{"clientes/novo.dat", QByteArray(300000, 'n')}}),
          [](LauncherScene &scene, const QString &) {
              QCOMPARE(scene.widget<QLabel>("label_status")->textFormat(), Qt::PlainText);
          }},
-        {"a download address of another protocol",
+        {"a download address of another protocol", true, "Um (Atualizar)", {transferError(1), clientFileFailed}, {},
          [](LauncherScene &scene, const QString &outside) {
-             scene.publishList(
-                 listWith(newFile).replace("BASE/", "file://" + QFile::encodeName(outside) + '/'));
+             scene.publishList(listWith(newFile).replace("BASE/", "file://" + QFile::encodeName(outside) + '/'));
              QDir(outside).mkdir("clientes");
              writeFileBytes(outside + "/clientes/novo.dat", "de fora");
-         },
-         true,
-         {transferError(1), clientFileFailed},
-         {},
-         "Um (Atualizar)"},
+         }},
+        {"update list: 500", false, "Um (Jogar)", {serverError(500), listNotFetched}, {list, list, list},
+         faultIn("update list", list, 500), {}, loadedWithoutList},
+        {"images: cut off", false, "Um (Jogar)", {transferError(18)}, {png, png, png, png},
+         faultIn("images", png, 200, 5), {}, loadedSuccessfully},
+        {"launcher build: 404", false, "Um (Jogar)", {launcherUpdate, serverError(404)}, {build, dll},
+         faultIn("launcher build", build, 404), {}, launcherNotUpdated},
+        {"launcher files: stalled", false, "Um (Jogar)", {launcherUpdate, transferError(28)}, {build, dll, dll, dll, dll},
+         faultIn("launcher files", dll, 200, -1, 0), {}, launcherFileFailed},
+        // A server action leaves its last progress text standing.
+        {"client files: bytes unlike the list's", true, "Um (Instalar)", {contentMismatch, clientFileFailed},
+         {"/clientes/jogo.dat"}, faultIn("client files", "/clientes/jogo.dat", 200), {}, "Baixando Um | Velocidade "},
     };
-    // A fault in each download phase; the release is complete on the server but for it.
-    const auto phase = [](const QByteArray &phase, const QByteArray &path, int status, qint64 cutAt = -1,
-                          qint64 stallAt = -1) {
-        TestHttpServer::Reply fault;
-        fault.status = status;
-        fault.body = "new launcher, new library, new picture, new client";
-        fault.closeAfterBytes = cutAt;
-        fault.stallAfterBytes = stallAt;
-        return both(publishing(listFor(phase), {{"imagens/a.png", "new picture"},
-                                                {"launcher/launcher.exe", "new launcher"},
-                                                {"launcher/x.dll", "new library"},
-                                                {"clientes/jogo.dat", "new client"}}),
-                    [=](LauncherScene &scene, const QString &) { scene.server.setReply(path, fault); });
-    };
-    const QByteArray listPath = "/launcher.xml", picturePath = "/imagens/a.png",
-                     libraryPath = "/launcher/x.dll";
-    trials.push_back({"update list: 500",
-                      phase("update list", listPath, 500),
-                      false,
-                      {serverError(500), listNotFetched},
-                      {listPath, listPath, listPath},
-                      "Um (Jogar)",
-                      {},
-                      loadedWithoutList});
-    trials.push_back({"images: cut off",
-                      phase("images", picturePath, 200, 5),
-                      false,
-                      {transferError(18)},
-                      {picturePath, picturePath, picturePath, picturePath},
-                      "Um (Jogar)",
-                      {},
-                      loadedSuccessfully});
-    trials.push_back({"launcher build: 404",
-                      phase("launcher build", "/launcher/launcher.exe", 404),
-                      false,
-                      {launcherUpdate, serverError(404)},
-                      {"/launcher/launcher.exe", libraryPath},
-                      "Um (Jogar)",
-                      {},
-                      launcherNotUpdated});
-    trials.push_back({"launcher files: stalled",
-                      phase("launcher files", libraryPath, 200, -1, 0),
-                      false,
-                      {launcherUpdate, transferError(28)},
-                      {"/launcher/launcher.exe", libraryPath, libraryPath, libraryPath, libraryPath},
-                      "Um (Jogar)",
-                      {},
-                      launcherFileFailed});
-    // A server action leaves its last progress text standing.
-    trials.push_back({"client files: bytes unlike the list's",
-                      phase("client files", "/clientes/jogo.dat", 200),
-                      true,
-                      {contentMismatch, clientFileFailed},
-                      {"/clientes/jogo.dat"},
-                      "Um (Instalar)",
-                      {},
-                      "Baixando Um | Velocidade "});
     // A launcher file would land beside config.xml and the launcher itself.
-    for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe",
-                             "newLauncher.exe", "x.dll.~part.etag"}) {
-        trials.push_back({"a launcher file named \"" + QByteArray(name) + '"',
-                          publishing(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" +
-                                                      QByteArray(name) + "\"/></launcher>"),
-                                     {{"launcher/launcher.exe", "new build"}}),
-                          false,
-                          {launcherUpdate, refusedName(name)},
-                          {"/launcher/launcher.exe"}});
-    }
+    for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe", "newLauncher.exe",
+                             "x.dll.~part.etag"})
+        trials.push_back({"a launcher file named \"" + QByteArray(name) + '"', false, "Um (Jogar)",
+                          {launcherUpdate, refusedName(name)}, {build},
+                          publishing(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" + QByteArray(name) +
+                                                      "\"/></launcher>"), {{"launcher/launcher.exe", "new build"}})});
     // Links planted by a local user who may write in the game folder.
-    for (const char *partial : {"clientes/novo.dat.~part", "config.xml.~part"}) {
-        trials.push_back({"a link planted at " + QByteArray(partial),
-                          both(publishing(listWith(newFile), {{"clientes/novo.dat", "novo"}}),
-                               [=](LauncherScene &, const QString &outside) {
-                                   link(outside + "/segredo.txt", QLatin1String(partial));
-                               }),
-                          true,
-                          {},
-                          {"/clientes/novo.dat"},
-                          "Um (Jogar)",
+    for (const char *partial : {"clientes/novo.dat.~part", "config.xml.~part"})
+        trials.push_back({"a link planted at " + QByteArray(partial), true, "Um (Jogar)", {}, {"/clientes/novo.dat"},
+                          publishing(listWith(newFile), {{"clientes/novo.dat", "novo"}},
+                                     linking(QLatin1String(partial), "/segredo.txt")),
                           [](LauncherScene &, const QString &) {
                               QCOMPARE(readFileBytes("clientes/novo.dat"), QByteArray("novo"));
                           }});
-    }
     // Values of the list that reach the desktop.
-    for (const char *href : {"file:///etc/passwd", "javascript:alert(1)", "file:clientes/jogo.exe"}) {
-        trials.push_back({"a picture linked to " + QByteArray(href),
+    for (const char *href : {"file:///etc/passwd", "javascript:alert(1)", "file:clientes/jogo.exe"})
+        trials.push_back({"a picture linked to " + QByteArray(href), false, "Um (Jogar)", {}, {"/imagens/p.png"},
                           publishing(listWith({}) + QByteArray(picture).replace("https://x", href),
                                      {{"imagens/p.png", pictureFile(10, 10)}}),
-                          false,
-                          {},
-                          {"/imagens/p.png"},
-                          "Um (Jogar)",
-                          [](LauncherScene &scene, const QString &) {
-                              QTest::mouseClick(scene.widget<QLabel>("img_background"), Qt::LeftButton);
-                              QVERIFY(scene.opened.links.isEmpty());
-                          }});
-    }
+                          noLinks});
+    // clang-format on
     return trials;
 }
 
