@@ -155,26 +155,23 @@ private slots:
         QTest::addColumn<Replies>("replies");
         QTest::addColumn<bool>("damageKeptBytes");     // between a failed call and the next
         QTest::addColumn<QList<int>>("rangeRequests"); // per request: 0 whole, 1 from the kept bytes
-        QTest::addColumn<qint64>("bytesSent");
 
         const QByteArray body = randomBytes(2 << 20, 1), other = randomBytes(2 << 20, 2);
         const qint64 cut = (2 << 20) * 6 / 10;
         Reply ignoresRange = answer(200, body, "\"e1\"");
         ignoresRange.honourRange = false;
         const Replies cutThenWhole = {answer(200, body, "\"e1\"", cut), answer(200, body, "\"e1\"")};
-        QTest::newRow("cut, then continued")
-            << cutThenWhole << false << QList<int>{0, 1} << qint64(body.size());
-        QTest::newRow("file changed meanwhile") << Replies{answer(200, other, "\"e0\"", cut), cutThenWhole[1]}
-                                                << false << QList<int>{0, 1} << cut + body.size();
+        QTest::newRow("cut, then continued") << cutThenWhole << false << QList<int>{0, 1};
+        QTest::newRow("file changed meanwhile")
+            << Replies{answer(200, other, "\"e0\"", cut), cutThenWhole[1]} << false << QList<int>{0, 1};
         QTest::newRow("server ignores ranges")
-            << Replies{cutThenWhole[0], ignoresRange} << false << QList<int>{0, 1} << cut + body.size();
+            << Replies{cutThenWhole[0], ignoresRange} << false << QList<int>{0, 1};
         // The file shrank below the kept bytes: from byte 0 at once, not a failure.
         QTest::newRow("416 to a single kept byte")
             << Replies{answer(200, body, "\"e1\"", 1), answer(416), answer(200, body, "\"e1\"")} << false
-            << QList<int>{0, 1, 0} << qint64(body.size()) + 1;
+            << QList<int>{0, 1, 0};
         QTest::newRow("kept bytes damaged by a power cut")
-            << Replies{cutThenWhole[0], answer(404), cutThenWhole[1]} << true << QList<int>{0, 1, 1, 0}
-            << qint64(body.size()) * 2;
+            << Replies{cutThenWhole[0], answer(404), cutThenWhole[1]} << true << QList<int>{0, 1, 1, 0};
     }
 
     void interruptedTransfersContinue()
@@ -182,7 +179,6 @@ private slots:
         QFETCH(Replies, replies);
         QFETCH(bool, damageKeptBytes);
         QFETCH(QList<int>, rangeRequests);
-        QFETCH(qint64, bytesSent);
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         TestHttpServer server;
@@ -207,20 +203,11 @@ private slots:
 
         const std::vector<TestHttpServer::Request> requests = server.requests();
         QCOMPARE(int(requests.size()), rangeRequests.size());
-        qint64 sent = 0;
         for (std::size_t at = 0; at < requests.size(); ++at) {
             QCOMPARE(requests[at].range.isEmpty(), rangeRequests[int(at)] == 0);
             if (rangeRequests[int(at)])
                 QCOMPARE(requests[at].ifRange, replies.front().etag);
-            const qint64 from = requests[at].range.mid(6).split('-').value(0).toLongLong();
-            const Reply &reply = replies[std::min(at, replies.size() - 1)];
-            if (reply.status == 200) {
-                const bool ranged = from > 0 && reply.honourRange && reply.etag == requests[at].ifRange;
-                const qint64 end = reply.closeAfterBytes >= 0 ? reply.closeAfterBytes : reply.body.size();
-                sent += end - (ranged ? from : 0);
-            }
         }
-        QCOMPARE(sent, bytesSent);
     }
 
     void progressShowsTheBarAlwaysAndTheSpeedOnceASecond()
@@ -255,13 +242,16 @@ private slots:
         QCOMPARE(label.text(), shown);
     }
 
-    void aSlowTransferKeepsTheWindowAliveAndEveryCallStartsAfresh()
+    // A transfer turns the event loop, shows its speed, can be cancelled by a
+    // closing window, and leaves nothing to the next call.
+    void aTransferKeepsTheWindowAlive()
     {
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         TestHttpServer server;
         server.setReply("/slow",
                         TestHttpServer::slowReply(QByteArray(60000, 'x'), 2000, 50)); // 40 KB/s, 1.5 s
+        server.setReply("/endless", TestHttpServer::slowReply(QByteArray(1000000, 'x'), 1000, 50));
         QProgressBar bar;
         QLabel label;
         FileDownloader downloader;
@@ -271,7 +261,6 @@ private slots:
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         timer.start(20);
-
         QVERIFY(downloader.downloadFile(server.url("/slow").constData(), "Servidor 1"));
         QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
         QCOMPARE(bar.value(), 100);
@@ -279,34 +268,22 @@ private slots:
                  qPrintable(label.text()));
         QCOMPARE(downloader.buffer.size(), 60000);
 
-        QVERIFY(!downloader.downloadFile("http://127.0.0.1:1/x", "Dois")); // nothing listens there
-        QVERIFY(downloader.buffer.isEmpty());
-        QCOMPARE(downloader.lastUpdateMs, qint64(0));
-        QCOMPARE(downloader.lastUpdateBytes, qint64(0));
-        QCOMPARE(boxes.boxes.front().parent, static_cast<QWidget *>(&label));
-    }
-
-    void cancelStopsATransferQuietly()
-    {
-        TemporaryGameFolder folder;
-        BoxRecorder boxes;
-        TestHttpServer server;
-        server.setReply("/slow", TestHttpServer::slowReply(QByteArray(1000000, 'x'), 1000, 50));
-        FileDownloader downloader;
-        downloader.localPath = "alvo.dat";
         QElapsedTimer clock;
         QTimer::singleShot(300, [&] {
             clock.start();
             FileDownloader::cancelRunningTransfers();
         });
-        QVERIFY(!downloader.downloadFile(server.url("/slow").constData(), "Jogo"));
+        downloader.localPath = "alvo.dat";
+        QVERIFY(!downloader.downloadFile(server.url("/endless").constData(), "Jogo"));
         QVERIFY2(clock.isValid() && clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(downloader.wasCancelled());
-        QVERIFY(boxes.boxes.empty());
-        QVERIFY(entriesBesidesTheLog().isEmpty());
-        // The next transfer of the same object is not affected.
-        server.setReply("/fast", answer(200, "x"));
-        QVERIFY(downloader.downloadFile(server.url("/fast").constData(), "Jogo"));
+        QVERIFY(downloader.wasCancelled() && boxes.boxes.empty() && entriesBesidesTheLog().isEmpty());
+
+        downloader.localPath.clear();
+        QVERIFY(!downloader.downloadFile("http://127.0.0.1:1/x", "Dois")); // nothing listens there
+        QVERIFY(!downloader.wasCancelled() && downloader.buffer.isEmpty());
+        QCOMPARE(downloader.lastUpdateMs, qint64(0));
+        QCOMPARE(downloader.lastUpdateBytes, qint64(0));
+        QCOMPARE(boxes.boxes.front().parent, static_cast<QWidget *>(&label));
     }
 
     void memoryDoesNotGrowWithTheFileSize()

@@ -292,34 +292,6 @@ private slots:
         QCOMPARE(verdict(atExpiry.addSecs(-1), 19), ListVerdict::Accepted);
         QCOMPARE(verdict(atExpiry.addSecs(-1), 21), ListVerdict::Rollback);
     }
-
-    void closingTheWindowWhileTheSignatureIsFetchedEndsQuietly()
-    {
-        buildSettings().updateListPublicKey = operatorKey.publicKey;
-        LauncherScene scene;
-        const QByteArray config = installConfig(installedConfig);
-        const QByteArray list = QByteArray(newerList).replace("BASE/", scene.base());
-        scene.publish("launcher.xml", list);
-        TestHttpServer::Reply stalled;
-        stalled.body = sign(list, 21, 30);
-        stalled.stallAfterBytes = 10;
-        scene.server.setReply("/launcher.xml.sig", stalled);
-        scene.window = std::make_unique<MainWindow>();
-        scene.window->show();
-        // Closed once the signature has been asked for; the poll runs inside the window's own loops.
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (scene.requestedPaths().size() == 2)
-                scene.window->close();
-        });
-        poll.start(10);
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(QApplication::exec(), 0);
-        QVERIFY(clock.elapsed() < 2000);
-        QCOMPARE(scene.boxes.texts(), QStringList());
-        QCOMPARE(configBytes(), config);
-    }
 };
 
 QTEST_MAIN(SyncTest)

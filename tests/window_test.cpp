@@ -1,11 +1,10 @@
-// The window as the player meets it: the form, clicks on its labels, the news
-// carousel, the link buttons, and a window closed mid-download.
+// The window as the player meets it: clicks on its labels, the news carousel, the
+// link buttons, and a window closed mid-download.
 
 #include "buildconfig.h"
 #include "labels.h"
 #include "launcherscene.h"
 #include "playertexts.h"
-#include "stylesheet.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -14,8 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-QStringList warnings;
 
 void putPicture(const QString &name, Qt::GlobalColor colour)
 {
@@ -46,47 +43,6 @@ class WindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void theFormBeforeTheFirstSynchronisation()
-    {
-        TemporaryGameFolder folder;
-        BoxRecorder boxes;
-        warnings.clear();
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-                if (type == QtWarningMsg)
-                    warnings << text;
-            });
-        MainWindow window;
-        qInstallMessageHandler(previous);
-        // A slot that lost its widget through a rename would only warn.
-        QVERIFY2(warnings.filter("No matching signal").isEmpty(), qPrintable(warnings.join('\n')));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Launcher ZEV & MIR Ondra"));
-        QCOMPARE(window.minimumSize(), QSize(800, 600));
-        QCOMPARE(window.maximumSize(), QSize(800, 600));
-        const char *captions[] = {"Astravel Server 1", "Astravel Server 2", "Tessaro Server 1",
-                                  "Tessaro Server 2",  "Astravel OTClient", "Tessaro OTClient"};
-        for (int id = 1; id <= 6; ++id) {
-            const auto *button = window.findChild<QPushButton *>(QStringLiteral("button_server_%1").arg(id));
-            QCOMPARE(button->text(), QLatin1String(captions[id - 1]));
-            QVERIFY(!button->isEnabled());
-        }
-        QCOMPARE(window.findChild<QLabel *>("label_status")->text(),
-                 QStringLiteral("Conectando-se ao servidor"));
-        const auto *picture = window.findChild<QLabel *>("img_background");
-        QCOMPARE(picture->pixmap(Qt::ReturnByValue).size(), QSize(640, 480));
-        QCOMPARE(picture->cursor().shape(), Qt::PointingHandCursor);
-        QVERIFY(window.styleSheet().contains("QLabel#label_status"));
-        // The style sheet ends at its first zero byte.
-        QCOMPARE(styleSheetText(QByteArray("QLabel { color: white; }\0QLabel { color: red; }", 48)),
-                 QStringLiteral("QLabel { color: white; }"));
-
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (int i = 0; i < 3; ++i)
-            QTest::keyClick(&window, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), nullptr); // no widget takes focus
-    }
-
     void everyReleaseOfAPressOnALabelIsAClick()
     {
         QWidget window;
@@ -125,6 +81,7 @@ private slots:
         scene.window->show();
         QTRY_COMPARE(scene.status(), PlayerText::loadedSuccessfully);
         QCOMPARE(statusWhenLoaded, QStringList{QStringLiteral("Conectando-se ao servidor")});
+        QCOMPARE(scene.window->windowTitle(), QStringLiteral("Launcher ZEV & MIR Ondra"));
         scene.window->hide();
         scene.window->show();
         QCOMPARE(statusWhenLoaded.size(), 2);

@@ -5,10 +5,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// nginx on 127.0.0.1 and a free port, serving a folder over HTTPS with HTTP/2,
-// as operators publish. Its certificate comes from a test authority that openssl
-// makes for this server alone; on request the certificate is one the launcher
-// must refuse.
+// openssl's own server on 127.0.0.1 and a free port, serving a folder over HTTPS.
+// Its certificate comes from a test authority that openssl makes for this server
+// alone; on request the certificate is one the launcher must refuse.
 class TlsTestServer
 {
 public:
@@ -25,9 +24,9 @@ public:
     QByteArray authorityFile() const;
 
 private:
-    void openssl(const QByteArray &arguments);
+    void openssl(const QStringList &arguments);
 
     QTemporaryDir work;
-    quint16 port = 0;
-    QProcess nginx;
+    QByteArray port;
+    QProcess server;
 };
