@@ -362,15 +362,6 @@ private slots:
         QVERIFY(overrideFileAccess(true));
         QCOMPARE(boxes.texts().last(), PlayerText::progressNotSaved);
         QCOMPARE(configBytes(), before);
-
-        // A folder where the file should be (root writes any file).
-        QVERIFY(QFile::remove(QStringLiteral("config.xml")) && QDir().mkdir(QStringLiteral("config.xml")));
-        writeFileBytes(QStringLiteral("config.xml/inside"), "keep");
-        LauncherState blocked;
-        QVERIFY(!loadConfigAndTell(blocked));
-        QVERIFY(mergeUpdateListAndSave(blocked, "<launcher lastVersion=\"2\"/>"));
-        QCOMPARE(readFileBytes(QStringLiteral("config.xml/inside")), QByteArray("keep"));
-        QCOMPARE(entriesBesidesTheLog(), QStringList{QStringLiteral("config.xml")});
     }
 
     void debugLinesAreWrittenAsGiven()

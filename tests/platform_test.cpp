@@ -1,5 +1,6 @@
-// Starting programs, copying the new build into place, the operator's command
-// lines, and the command lines the Windows interpreter is given.
+// Starting programs, the operator's command lines, and the command lines the
+// Windows interpreter is given. (Copying the new build into place is tried by
+// update mode in the process tests.)
 
 #include "gamefolder.h"
 #include "platform/platform.h"
@@ -85,23 +86,6 @@ private slots:
         QCOMPARE(seenLines("seen.txt"), QByteArrayList{QFile::encodeName(folder.path())});
         QVERIFY(!platform().startProgram("", "sh", QByteArray("-c true")));
         QVERIFY(!platform().startProgram("clientes", "missing.exe", std::nullopt));
-    }
-
-    void copyReplacesTheTargetOrLeavesItAlone()
-    {
-        TemporaryGameFolder folder;
-        writeFileBytes("launcher.exe", "old build");
-        QVERIFY(!platform().copyFile("newLauncher.exe", "launcher.exe"));
-        QVERIFY(QDir().mkdir("folder.exe"));
-        QVERIFY(!platform().copyFile("folder.exe", "launcher.exe"));
-        QCOMPARE(entriesBesidesTheLog(QDir::Files | QDir::Hidden), QStringList{"launcher.exe"});
-
-        writeExecutable("newLauncher.exe", "new build");
-        QFile::setPermissions("launcher.exe", QFile::ReadOwner | QFile::WriteOwner);
-        QVERIFY(platform().copyFile("newLauncher.exe", "launcher.exe"));
-        QCOMPARE(readFileBytes("launcher.exe"), QByteArray("new build"));
-        QVERIFY(QFile::permissions("launcher.exe") & QFile::ExeOwner); // the source's permissions
-        QCOMPARE(readFileBytes("newLauncher.exe"), QByteArray("new build"));
     }
 
     void operatorsCommandLineRunsThroughTheShellAndIsWaitedFor()

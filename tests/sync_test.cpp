@@ -124,15 +124,6 @@ private slots:
         QCOMPARE(scene.status(), loadedSuccessfully);
     }
 
-    void aNewPictureVersionWithoutPicturesIsRecordedAtOnce()
-    {
-        LauncherScene scene;
-        scene.publishList("<launcher lastVersion=\"1.2\"/><images lastVersion=\"8\"/>");
-        scene.startLauncher();
-        QVERIFY(configBytes().contains("<images installedVersion=\"8\" lastVersion=\"8\""));
-        QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
-    }
-
     void anotherLauncherVersionHandsOverToTheNewBuild()
     {
         LauncherScene scene;

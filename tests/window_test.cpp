@@ -113,21 +113,6 @@ private slots:
         QCOMPARE(scene.opened.links, QList<QUrl>{QUrl("http://127.0.0.1/c")});
     }
 
-    void withoutPicturesTheFirstPictureStaysAndClicksDoNothing()
-    {
-        LauncherScene scene;
-        scene.publishList("<launcher lastVersion=\"1.2\"/>");
-        scene.window = std::make_unique<MainWindow>();
-        QTest::mouseClick(scene.widget<QLabel>("img_background"),
-                          Qt::LeftButton); // before the carousel starts
-        scene.window.reset();
-        scene.startLauncher();
-        auto *picture = scene.widget<QLabel>("img_background");
-        QCOMPARE(picture->pixmap(Qt::ReturnByValue).size(), QSize(640, 480));
-        QTest::mouseClick(picture, Qt::LeftButton);
-        QVERIFY(scene.opened.links.isEmpty());
-    }
-
     void linkButtonsOpenTheirOwnAddressesEvenDuringADownload()
     {
         LauncherScene scene;
