@@ -214,15 +214,6 @@ std::vector<Misbehaviour> misbehaviours()
     return trials;
 }
 
-QByteArray serverWithFiles(int count)
-{
-    QByteArray files;
-    for (int i = 0; i < count; ++i)
-        files += "<file name=\"arquivo-" + QByteArray::number(i) + ".dat\" lastVersion=\"1\"/>";
-    return "<launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"Muitos\">" + files +
-           "</server></servers>";
-}
-
 } // namespace
 
 class HostileTest : public QObject
@@ -321,36 +312,6 @@ private slots:
         reportReliability(
             QStringLiteral("misbehaving servers and folders"), QString::fromLatin1(misbehaviour.what), 1,
             QStringLiteral("%1 box(es); nothing installed lost").arg(misbehaviour.boxes.size()));
-    }
-
-    void hugeAndDeepListsNeitherHangNorCrash()
-    {
-        const std::pair<const char *, QByteArray> lists[] = {
-            {"100,000 files", serverWithFiles(100000)},
-            {"an attribute value of 10 MB",
-             "<launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"" +
-                 QByteArray(10 * 1024 * 1024, 'N') + "\"/></servers>"},
-            {"10,000 levels of nesting", "<launcher lastVersion=\"1.2\"/><servers>" +
-                                             QByteArray("<a>").repeated(10000) +
-                                             QByteArray("</a>").repeated(10000) + "</servers>"},
-            {"entity declarations",
-             "<!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-             "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">]>"
-             "<launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"&d;&d;&d;&d;\"/></servers>"},
-        };
-        for (const auto &[what, list] : lists) {
-            LauncherScene scene;
-            scene.publishList(list);
-            QElapsedTimer clock;
-            clock.start();
-            scene.startLauncher();
-            const qint64 elapsed = clock.elapsed();
-            QVERIFY2(elapsed < 30000, what);
-            QVERIFY2(scene.widget<QWidget>("frame_buttons")->isEnabled(), what);
-            QVERIFY2(configBytes().startsWith("<?xml"), what);
-            reportReliability(QStringLiteral("hostile lists"), QString::fromLatin1(what), 1,
-                              QStringLiteral("read in %1 ms; window usable, config.xml sound").arg(elapsed));
-        }
     }
 
     void anEndlessListIsRefusedAsUnreadable()
