@@ -65,6 +65,17 @@ int shownSpeed(const QLabel &label, const char *name)
 
 const QByteArray release("the body\0the list describes", 27);
 
+// A downloader that shows its progress, as the window's does.
+struct ShownDownloader : FileDownloader {
+    QProgressBar bar;
+    QLabel label;
+    ShownDownloader()
+    {
+        progressBar = &bar;
+        statusLabel = &label;
+    }
+};
+
 // What the server folder and the game folder look like before the update runs;
 // items holds the file being updated, and may gain others.
 using Scene = std::function<void(const QString &serverFolder, std::vector<FetchItem> &items)>;
@@ -234,34 +245,31 @@ private slots:
 
     void progressShowsTheBarAlwaysAndTheSpeedOnceASecond()
     {
-        QProgressBar bar;
-        QLabel label;
-        FileDownloader downloader;
-        downloader.progressBar = &bar;
-        downloader.statusLabel = &label;
+        ShownDownloader downloader;
         downloader.displayName = "Imagem";
-        bar.setValue(7);
+        downloader.bar.setValue(7);
         downloader.showProgress(500, 0, 500); // size not known yet
-        QCOMPARE(bar.value(), 7);
-        QVERIFY(label.text().isEmpty());
+        QCOMPARE(downloader.bar.value(), 7);
+        QVERIFY(downloader.label.text().isEmpty());
 
         // 2048 KiB over two seconds is 1024 KB/s, not 2048; the bar follows what is
         // stored, the speed what was received.
         downloader.lastUpdateMs = currentTimeMs() - 2000;
         downloader.showProgress(3, 4, 2048 * 1024);
-        QCOMPARE(bar.value(), 75);
-        const QString shown = label.text();
-        QVERIFY2(shownSpeed(label, "Imagem") >= 1000 && shownSpeed(label, "Imagem") <= 1024,
+        QCOMPARE(downloader.bar.value(), 75);
+        const QString shown = downloader.label.text();
+        QVERIFY2(shownSpeed(downloader.label, "Imagem") >= 1000 &&
+                     shownSpeed(downloader.label, "Imagem") <= 1024,
                  qPrintable(shown));
         // Within the second only the bar moves; without a name no text is written.
         downloader.lastUpdateMs = currentTimeMs() - 900;
         downloader.showProgress(100, 100, 3072 * 1024);
-        QCOMPARE(bar.value(), 100);
+        QCOMPARE(downloader.bar.value(), 100);
         downloader.lastUpdateMs = 0;
         downloader.displayName = nullptr;
         downloader.showProgress(1, 4, 1);
-        QCOMPARE(bar.value(), 25);
-        QCOMPARE(label.text(), shown);
+        QCOMPARE(downloader.bar.value(), 25);
+        QCOMPARE(downloader.label.text(), shown);
     }
 
     // A transfer turns the event loop, shows its speed, can be cancelled by a
@@ -274,20 +282,17 @@ private slots:
         server.setReply("/slow",
                         TestHttpServer::slowReply(QByteArray(60000, 'x'), 2000, 50)); // 40 KB/s, 1.5 s
         server.setReply("/endless", TestHttpServer::slowReply(QByteArray(1000000, 'x'), 1000, 50));
-        QProgressBar bar;
-        QLabel label;
-        FileDownloader downloader;
-        downloader.progressBar = &bar;
-        downloader.statusLabel = &label;
+        ShownDownloader downloader;
         int ticks = 0;
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         timer.start(20);
         QVERIFY(downloader.downloadFile(server.url("/slow").constData(), "Servidor 1"));
         QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
-        QCOMPARE(bar.value(), 100);
-        QVERIFY2(shownSpeed(label, "Servidor 1") > 10 && shownSpeed(label, "Servidor 1") < 200,
-                 qPrintable(label.text()));
+        QCOMPARE(downloader.bar.value(), 100);
+        QVERIFY2(shownSpeed(downloader.label, "Servidor 1") > 10 &&
+                     shownSpeed(downloader.label, "Servidor 1") < 200,
+                 qPrintable(downloader.label.text()));
         QCOMPARE(downloader.buffer.size(), 60000);
 
         QElapsedTimer clock;
@@ -305,7 +310,7 @@ private slots:
         QVERIFY(!downloader.wasCancelled() && downloader.buffer.isEmpty());
         QCOMPARE(downloader.lastUpdateMs, qint64(0));
         QCOMPARE(downloader.lastUpdateBytes, qint64(0));
-        QCOMPARE(boxes.boxes.front().parent, static_cast<QWidget *>(&label));
+        QCOMPARE(boxes.boxes.front().parent, static_cast<QWidget *>(&downloader.label));
     }
 
     void memoryDoesNotGrowWithTheFileSize()
@@ -319,11 +324,7 @@ private slots:
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(mebibytes * 1024 * 1024));
         }
         TestHttpServer server(folder.path());
-        QProgressBar bar;
-        QLabel label;
-        FileDownloader downloader;
-        downloader.progressBar = &bar;
-        downloader.statusLabel = &label;
+        ShownDownloader downloader;
         downloader.localPath = "downloaded.bin";
         QVERIFY(resetPeakResident());
         const qint64 before = peakResidentKilobytes();
