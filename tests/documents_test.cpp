@@ -113,6 +113,9 @@ std::vector<MergeRule> mergeRules()
           "<images><file name=\"i.png\" href=\"h\"/>solto</images>"},
          {"\t<file name=\"\" />\n\t<file name=\"a.dll\" />\n\t<file name=\"\" />\n",
           "\t<file name=\"\" href=\"\" />\n\t<file name=\"i.png\" href=\"h\" />\n"}},
+        {"values written as they came, spaces too",
+         {"<download path=\" http://x/ \"/><servers><server id=\"1\" name=\" Um \"/></servers>"},
+         {"<download path=\" http://x/ \" />", "name=\" Um \""}},
         {"elements only at the top level",
          {"<root><download path=\"http://x/\"/><launcher lastVersion=\"9\"/><servers><server id=\"1\"/>"
           "</servers></root>"},
