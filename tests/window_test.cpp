@@ -317,6 +317,10 @@ private slots:
         QCOMPARE(readFileBytes("clientes/patch.exe"), QByteArray("body of patch.exe"));
         // Each file's action right after it; the game itself is not started.
         QCOMPARE(scene.platform.calls, QByteArrayList({"run echo pronto", "start clientes|patch.exe|"}));
+        // What an action ran after is recorded before the next one runs.
+        QVERIFY(scene.platform.configs.at(1).contains(
+            "name=\"data.pak\" function=\"\" value=\"\" cmd=\"echo pronto\" "
+            "installedVersion=\"4\""));
         QCOMPARE(scene.caption(1), serverCaption("Um", ServerStatus::Play));
         QVERIFY(
             configBytes().contains("name=\"b.dat\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"2\" "

@@ -1,5 +1,7 @@
 #include "platformrecorder.h"
 
+#include <QFile>
+
 PlatformRecorder::PlatformRecorder() : previous(setPlatform(this)) {}
 
 PlatformRecorder::~PlatformRecorder()
@@ -9,7 +11,7 @@ PlatformRecorder::~PlatformRecorder()
 
 bool PlatformRecorder::copyFile(const QByteArray &source, const QByteArray &target)
 {
-    calls << "copy " + source + ' ' + target;
+    record("copy " + source + ' ' + target);
     return true;
 }
 
@@ -19,17 +21,24 @@ bool PlatformRecorder::startProgram(const QByteArray &folder, const QByteArray &
     QByteArray call = "start " + folder + '|' + program;
     if (argumentText)
         call += '|' + *argumentText;
-    calls << call;
+    record(call);
     return true;
 }
 
 bool PlatformRecorder::startLauncher(const QByteArray &program, const QByteArray &option)
 {
-    calls << "launcher " + program + (option.isEmpty() ? QByteArray() : ' ' + option);
+    record("launcher " + program + (option.isEmpty() ? QByteArray() : ' ' + option));
     return true;
 }
 
 void PlatformRecorder::runCommandLine(const QByteArray &commandLine)
 {
-    calls << "run " + commandLine;
+    record("run " + commandLine);
+}
+
+void PlatformRecorder::record(const QByteArray &call)
+{
+    calls << call;
+    QFile config(QStringLiteral("config.xml"));
+    configs << (config.open(QIODevice::ReadOnly) ? config.readAll() : QByteArray());
 }

@@ -23,7 +23,10 @@ public:
     void runCommandLine(const QByteArray &commandLine) override;
 
     QByteArrayList calls;
+    QByteArrayList configs; // config.xml as each call found it
 
 private:
+    void record(const QByteArray &call);
+
     Platform *previous;
 };
