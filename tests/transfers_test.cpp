@@ -526,6 +526,34 @@ private slots:
         const auto aSixteenthOnDisk = [=](const QString &server, std::vector<FetchItem> &) {
             writeFileBytes("clientes/dados.pak", fresh(server).left(6 << 16) + randomBytes(6 << 20, 5));
         };
+        // Published anew, and described by its list entry and the index.
+        const auto republish = [](const QString &server, std::vector<FetchItem> &items,
+                                  const QByteArray &bytes) {
+            writeFileBytes(server + "/clientes/dados.pak", bytes);
+            QString error;
+            const auto index = publishInChunks(server, server + "/clientes/dados.pak", error);
+            items.back().expected = {QByteArray::number(bytes.size()), sha256Hex(bytes), index.value_or("")};
+        };
+        // The index of another build under this file's entry: the build is checked whole.
+        const auto indexOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
+            const QByteArray published = fresh(server);
+            republish(server, items, QByteArray(published).replace(1 << 20, 4096, randomBytes(4096, 7)));
+            writeFileBytes(server + "/clientes/dados.pak", published);
+            items.back().expected.sha256 = sha256Hex(published);
+        };
+        // Other installed files hold twice what is missing: still worth reading.
+        const auto largerOtherFiles = [=](const QString &server, std::vector<FetchItem> &items) {
+            anotherFileShares(server, items);
+            writeFileBytes("clientes/extra.pak", randomBytes(6 << 20, 8));
+        };
+        // A new piece that recurs in the file is fetched once.
+        const auto recurringNewChunks = [=](const QString &server, std::vector<FetchItem> &items) {
+            const QByteArray piece = randomBytes(64 << 10, 9);
+            QByteArray bytes = fresh(server);
+            for (const int at : {1 << 20, 3 << 20, 5 << 20})
+                bytes.replace(at, piece.size(), piece);
+            republish(server, items, bytes);
+        };
         // A first install: another new file of the release shares most chunks.
         const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
             QVERIFY(QFile::remove("clientes/dados.pak"));
@@ -544,6 +572,12 @@ private slots:
         QTest::newRow("first install, two files sharing content")
             << Scene(firstInstallSharing) << false << 10 << QString();
         QTest::newRow("an unrelated old version") << Scene(unrelatedOldVersion) << true << 0 << QString();
+        QTest::newRow("an index of another build")
+            << Scene(indexOfAnotherBuild) << true << 30 << QStringLiteral("não formam o arquivo da lista");
+        QTest::newRow("other installed files larger than what is missing")
+            << Scene(largerOtherFiles) << false << 30 << QString();
+        QTest::newRow("a new piece recurring three times")
+            << Scene(recurringNewChunks) << false << 43 << QString();
         QTest::newRow("a sixteenth on disk") << Scene(aSixteenthOnDisk) << true << 0 << QString();
         QTest::newRow("already the new version") << Scene(alreadyNew) << false << 0 << QString();
         QTest::newRow("index lost") << Scene(removeIndex) << true << 0 << QStringLiteral("não está na pasta");
@@ -597,9 +631,9 @@ private slots:
         const ino_t before = inode();
         FileDownloader downloader;
         QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um", [](std::size_t) {},
-                            nullptr, {"clientes/outro.pak"}),
+                            nullptr, {"clientes/outro.pak", "clientes/extra.pak"}),
                  FetchResult::Stored);
-        QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), fresh);
+        QCOMPARE(readFileBytes("clientes/dados.pak"), readFileBytes(published));
         QCOMPARE(QDir(QStringLiteral("clientes"))
                      .entryList(QDir::Files | QDir::Hidden)
                      .filter(QStringLiteral("dados")),
