@@ -91,6 +91,13 @@ const ReleaseTrial releaseTrials[] = {
      },
      {},
      "clientes/um-3.dat é um link para fora da pasta da versão"},
+    {"a launcher file with a name the launcher refuses",
+     [](const QString &release, const QString &) {
+         writeFileBytes(release + "/launcher/x.dll.~part", "x");
+         replaceInFile(release + "/release.conf", "files = leia-me.txt", "files = leia-me.txt x.dll.~part");
+     },
+     {},
+     "nome que o launcher recusa: x.dll.~part"},
     {"a link in launcher/ to a file outside",
      [](const QString &release, const QString &outside) {
          QFile::remove(release + "/launcher/leia-me.txt");
@@ -201,11 +208,13 @@ private slots:
         QCOMPARE(runPublish(check, &output), 1);
         QVERIFY2(output.contains("não confere"), output.constData());
         // A signature would vouch for nothing below a file without its hash.
-        writeFileBytes(list, "<launcher lastVersion=\"1\"/><servers><server id=\"1\" executable=\"um.exe\">"
-                             "<file name=\"um.exe\" size=\"2\"/></server></servers>");
+        writeFileBytes(list,
+                       "<download path=\"http://x/\"/><launcher lastVersion=\"1\" size=\"1\" sha256=\"" +
+                           sha256Hex("1") +
+                           "\"/><servers><server id=\"1\" executable=\"um.exe\">"
+                           "<file name=\"um.exe\" size=\"2\"/></server></servers>");
         QCOMPARE(sign("6"), 1);
         QVERIFY2(output.contains("servidor 1: \"um.exe\" sem size e sha256"), output.constData());
-        QVERIFY2(output.contains("launcher: \"launcher.exe\" sem size e sha256"), output.constData());
     }
 
     void checkFindsWhatWouldHurtPlayers()
@@ -233,13 +242,17 @@ private slots:
             "</launcher><images><file name=\"x.png\"/><file name=\"x.png\"/></images><servers>"
             "<server id=\"1\" executable=\"um.exe\"><file name=\"um.exe\"/><file name=\"um.exe\"/>"
             "<file name=\"meu jogo.exe\"/><file name=\"p.exe\" function=\"exec\" value=\"/q &amp; del\"/>"
-            "<file name=\"um-1.dat\" size=\"1\" sha256=\"ABC\"/><file name=\"um-2.dat\" size=\"9\"/></server>"
+            "<file name=\"um-1.dat\" size=\"1\" sha256=\"ABC\"/><file name=\"um-2.dat\" size=\"9\"/><file "
+            "name=\"um-3.dat\" sha256=\"" +
+            sha256Hex("3") +
+            "\"/></server>"
             "<server id=\"1\" executable=\"C:\\jogo.exe\"/><server id=\"9\" executable=\"n.exe\"/></servers>";
         const QStringList findings = checkUpdateList(bad, release.path());
         const char *expected[] = {
             "não termina em \"/\"",
             "mirror: o endereço \"ftp://espelho/\" precisa começar com http:// ou https://",
             "servidor 1: \"um-2.dat\" sem size e sha256; um espelho com outro conteúdo passaria",
+            "servidor 1: \"um-3.dat\" sem size e sha256",
             "launcher: o launcher recusa o nome \"../fora.dll\"",
             "launcher: arquivo repetido \"a.dll\"",
             "launcher: o launcher recusa o nome \"Config.xml\", que é de um arquivo dele mesmo",

@@ -237,6 +237,8 @@ private slots:
             << list << sign(list, 19, 30).replace("serial 19", "serial 29") << refused << key;
         QTest::newRow("expiry pushed back in the signature file")
             << list << sign(list, 21, -1).replace("expires 20", "expires 21") << refused << key;
+        QTest::newRow("a signature file too large to be one")
+            << list << QByteArray(8192, 's') << refused << key;
         QTest::newRow("signature file of garbage")
             << list << QByteArray("serial 21\n\x01\x02") << refused << key;
         QTest::newRow("older than the last one taken")
