@@ -112,9 +112,7 @@ Arrangement linking(const QString &at, const QString &toOutside)
 Arrangement faultIn(const QByteArray &phase, const QByteArray &path, int status, qint64 cutAt = -1,
                     qint64 stallAt = -1)
 {
-    TestHttpServer::Reply fault = TestHttpServer::slowReply("new picture, new launcher, new client", 64, 0);
-    fault.status = status;
-    fault.closeAfterBytes = cutAt;
+    TestHttpServer::Reply fault = answer(status, "new picture, new launcher, new client", {}, cutAt);
     fault.stallAfterBytes = stallAt;
     return publishing(listFor(phase),
                       {{"imagens/a.png", "new picture"},

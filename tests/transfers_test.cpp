@@ -38,16 +38,6 @@ namespace {
 using Reply = TestHttpServer::Reply;
 using Replies = std::vector<Reply>;
 
-Reply answer(int status, const QByteArray &body = {}, const QByteArray &etag = {}, qint64 cutAt = -1)
-{
-    Reply reply;
-    reply.status = status;
-    reply.body = body;
-    reply.etag = etag;
-    reply.closeAfterBytes = cutAt;
-    return reply;
-}
-
 ContentCheck checkOf(const QByteArray &body)
 {
     return {QByteArray::number(body.size()), sha256Hex(body)};
@@ -422,11 +412,8 @@ private slots:
         QTest::addColumn<TestHttpServer::Reply>("first");
         QTest::addColumn<bool>("mirrorServes");
         QTest::addColumn<QString>("box");
-        TestHttpServer::Reply notFound, cut, otherBytes;
-        notFound.status = 404;
-        cut.body = QByteArray(200 << 10, 'a');
-        cut.closeAfterBytes = 1000;
-        otherBytes.body = QByteArray(200 << 10, 'b');
+        const Reply notFound = answer(404), cut = answer(200, QByteArray(200 << 10, 'a'), {}, 1000),
+                    otherBytes = answer(200, QByteArray(200 << 10, 'b'));
         QTest::newRow("404") << notFound << true << QString();
         QTest::newRow("a cut connection") << cut << true << QString();
         QTest::newRow("bytes unlike the list's") << otherBytes << true << QString();

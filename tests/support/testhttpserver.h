@@ -81,3 +81,16 @@ private:
     std::vector<std::thread> connectionThreads;
     std::thread acceptThread;
 };
+
+// An answer of this status and body, with an ETag and cut off after cutAt bytes
+// when given.
+inline TestHttpServer::Reply answer(int status, const QByteArray &body = {}, const QByteArray &etag = {},
+                                    qint64 cutAt = -1)
+{
+    TestHttpServer::Reply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.etag = etag;
+    reply.closeAfterBytes = cutAt;
+    return reply;
+}
