@@ -110,10 +110,10 @@ Arrangement linking(const QString &at, const QString &toOutside)
 
 // A new version of what the phase fetches; the release is complete on the server but for the fault.
 Arrangement faultIn(const QByteArray &phase, const QByteArray &path, int status, qint64 cutAt = -1,
-                    qint64 stallAt = -1)
+                    bool stalls = false)
 {
     TestHttpServer::Reply fault = answer(status, "new picture, new launcher, new client", {}, cutAt);
-    fault.stallAfterBytes = stallAt;
+    fault.stalls = stalls;
     return publishing(listFor(phase),
                       {{"imagens/a.png", "new picture"},
                        {"launcher/launcher.exe", "new launcher"},
@@ -134,11 +134,11 @@ std::vector<Misbehaviour> misbehaviours()
     std::vector<Misbehaviour> trials{
         // Its whole time limit: no passing fault, no second try.
         {"the list trickled above its time limit", false, "Um (Jogar)", {transferError(28), listNotFetched}, {},
-         replying(list, TestHttpServer::slowReply(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100))},
+         replying(list, slowReply(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100))},
         {"a client body far longer than the list says", true, "Um (Atualizar)", {contentMismatch, clientFileFailed},
          {"/clientes/grande.dat"},
          publishing(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>"), {},
-                    replying("/clientes/grande.dat", TestHttpServer::slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50))),
+                    replying("/clientes/grande.dat", slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50))),
          {}, {}, 3000},
         {"names the operator encoded, and one with a space", true, "Um (Jogar)", {},
          {"/clientes/a%20b.pak", "/clientes/c%20d.pak"},
@@ -182,7 +182,7 @@ std::vector<Misbehaviour> misbehaviours()
         {"launcher build: 404", false, "Um (Jogar)", {launcherUpdate, serverError(404)}, {build, dll},
          faultIn("launcher build", build, 404), {}, launcherNotUpdated},
         {"launcher files: stalled", false, "Um (Jogar)", {launcherUpdate, transferError(28)}, {build, dll, dll, dll, dll},
-         faultIn("launcher files", dll, 200, -1, 0), {}, launcherFileFailed},
+         faultIn("launcher files", dll, 200, 0, true), {}, launcherFileFailed},
         // A server action leaves its last progress text standing.
         {"client files: bytes unlike the list's", true, "Um (Instalar)", {contentMismatch, clientFileFailed},
          {"/clientes/jogo.dat"}, faultIn("client files", "/clientes/jogo.dat", 200), {}, "Baixando Um | Velocidade "},

@@ -35,12 +35,9 @@ void publish(TestHttpServer &server, const QByteArray &version)
                       "\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"Um\">";
     for (int i = 0; i < fileCount; ++i) {
         list += "<file name=\"" + fileName(i) + "\" lastVersion=\"" + version + "\"/>";
-        server.setReply("/clientes/" + fileName(i),
-                        TestHttpServer::slowReply(contentOf(version, i), 16 * 1024, 2));
+        server.setReply("/clientes/" + fileName(i), slowReply(contentOf(version, i), 16 * 1024, 2));
     }
-    TestHttpServer::Reply listReply;
-    listReply.body = list + "</server></servers>";
-    server.setReply("/launcher.xml", listReply);
+    server.setReply("/launcher.xml", answer(200, list + "</server></servers>"));
 }
 
 // config.xml reads, no file lies half written, and a file that config.xml holds

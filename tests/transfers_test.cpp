@@ -101,8 +101,8 @@ private slots:
         QTest::addColumn<int>("pauseMs");
 
         const Reply served = answer(200, release), cut = answer(200, release, {}, 10);
-        Reply stall = answer(200, QByteArray(100000, 'x')), retryAfter = answer(429);
-        stall.stallAfterBytes = 0;
+        Reply stall = answer(200, QByteArray(100000, 'x'), {}, 0), retryAfter = answer(429);
+        stall.stalls = true;
         retryAfter.extraHeaders = "Retry-After: 1\r\n";
         using namespace PlayerText;
         const QByteArray file = "f.dat";
@@ -269,9 +269,8 @@ private slots:
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         TestHttpServer server;
-        server.setReply("/slow",
-                        TestHttpServer::slowReply(QByteArray(60000, 'x'), 2000, 50)); // 40 KB/s, 1.5 s
-        server.setReply("/endless", TestHttpServer::slowReply(QByteArray(1000000, 'x'), 1000, 50));
+        server.setReply("/slow", slowReply(QByteArray(60000, 'x'), 2000, 50)); // 40 KB/s, 1.5 s
+        server.setReply("/endless", slowReply(QByteArray(1000000, 'x'), 1000, 50));
         ShownDownloader downloader;
         int ticks = 0;
         QTimer timer;
@@ -333,11 +332,11 @@ private slots:
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         TestHttpServer server;
-        server.setReply("/clientes/a", TestHttpServer::slowReply(QByteArray(300, 'a'), 100, 150));
-        Reply large = TestHttpServer::slowReply(randomBytes(2 << 20, 3), 64 * 1024, 40);
+        server.setReply("/clientes/a", slowReply(QByteArray(300, 'a'), 100, 150));
+        Reply large = slowReply(randomBytes(2 << 20, 3), 64 * 1024, 40);
         large.etag = "\"c1\"";
         server.setReply("/clientes/c", large);
-        Reply missing = TestHttpServer::slowReply(QByteArray(30, 'x'), 10, 200);
+        Reply missing = slowReply(QByteArray(30, 'x'), 10, 200);
         missing.status = 404;
         server.setReplies("/clientes/b", {missing, answer(200, "b")});
         QVERIFY(QDir().mkdir(QStringLiteral("clientes")));
@@ -358,7 +357,7 @@ private slots:
         QVERIFY2(kept > 0 && kept < (2 << 20), qPrintable(QString::number(kept)));
 
         committed.clear();
-        server.setReply("/clientes/a", TestHttpServer::slowReply(QByteArray(300, 'a'), 100, 300));
+        server.setReply("/clientes/a", slowReply(QByteArray(300, 'a'), 100, 300));
         QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um",
                             [&](std::size_t index) {
                                 // The later files arrived long before the first, and wait.

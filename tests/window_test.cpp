@@ -80,7 +80,7 @@ void startWithASlowClient(LauncherScene &scene, int bytes, int pieceBytes)
     scene.publishList(
         "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
         "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" lastVersion=\"1\"/></server></servers>");
-    scene.server.setReply("/clientes/big", TestHttpServer::slowReply(QByteArray(bytes, 'x'), pieceBytes, 50));
+    scene.server.setReply("/clientes/big", slowReply(QByteArray(bytes, 'x'), pieceBytes, 50));
     scene.startLauncher();
 }
 

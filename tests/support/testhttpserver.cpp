@@ -1,12 +1,10 @@
 #include "testhttpserver.h"
 
-#include <QDir>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <chrono>
 #include <stdexcept>
 
 #include <arpa/inet.h>
@@ -14,34 +12,29 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-QByteArray headerValue(const QByteArray &head, const QByteArray &name)
-{
-    for (const QByteArray &line : head.split('\n')) {
-        const int colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
-            return line.mid(colon + 1).trimmed();
-    }
-    return QByteArray();
-}
-
-} // namespace
-
 TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolder)
 {
-    listeningSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (listeningSocket < 0 || ::bind(listeningSocket, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(listeningSocket, 64) != 0 ||
-        ::getsockname(listeningSocket, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listening < 0 || ::bind(listening, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(listening, 64) != 0 ||
+        ::getsockname(listening, reinterpret_cast<sockaddr *>(&address), &length))
         throw std::runtime_error("the test HTTP server cannot listen on 127.0.0.1");
-    listeningPort = ntohs(address.sin_port);
-    acceptThread = std::thread([this] { acceptConnections(); });
+    port = QByteArray::number(ntohs(address.sin_port));
+    acceptor = std::thread([this] {
+        for (int socket; (socket = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping) {
+                ::close(socket);
+                return;
+            }
+            openSockets.insert(socket);
+            connections.emplace_back([this, socket] { serve(socket); });
+        }
+    });
 }
 
 TestHttpServer::~TestHttpServer()
@@ -53,21 +46,16 @@ TestHttpServer::~TestHttpServer()
             ::shutdown(socket, SHUT_RDWR);
     }
     stopped.notify_all();
-    ::shutdown(listeningSocket, SHUT_RDWR);
-    ::close(listeningSocket);
-    acceptThread.join();
-    for (std::thread &thread : connectionThreads)
-        thread.join();
+    ::shutdown(listening, SHUT_RDWR);
+    ::close(listening);
+    acceptor.join();
+    for (std::thread &connection : connections)
+        connection.join();
 }
 
 QByteArray TestHttpServer::url(const QByteArray &path) const
 {
-    return "http://127.0.0.1:" + QByteArray::number(listeningPort) + path;
-}
-
-void TestHttpServer::setReply(const QByteArray &path, const Reply &reply)
-{
-    setReplies(path, {reply});
+    return "http://127.0.0.1:" + port + path;
 }
 
 void TestHttpServer::setReplies(const QByteArray &path, std::vector<Reply> sequence)
@@ -79,135 +67,84 @@ void TestHttpServer::setReplies(const QByteArray &path, std::vector<Reply> seque
 std::vector<TestHttpServer::Request> TestHttpServer::requests() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return seenRequests;
+    return seen;
 }
 
-void TestHttpServer::acceptConnections()
-{
-    for (;;) {
-        const int socket = ::accept4(listeningSocket, nullptr, nullptr, SOCK_CLOEXEC);
-        if (socket < 0)
-            return; // the listening socket was shut down
-        std::lock_guard<std::mutex> lock(mutex);
-        if (stopping) {
-            ::close(socket);
-            return;
-        }
-        openSockets.push_back(socket);
-        connectionThreads.emplace_back([this, socket] { serveConnection(socket); });
-    }
-}
-
-bool TestHttpServer::replyFor(const QByteArray &path, Reply &reply)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    const auto canned = replies.find(path);
-    if (canned == replies.end())
-        return false;
-    reply = canned->second.front();
-    if (canned->second.size() > 1)
-        canned->second.erase(canned->second.begin());
-    return true;
-}
-
-bool TestHttpServer::sendAll(int socket, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(socket, data, std::size_t(size), MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= sent;
-    }
-    return true;
-}
-
-void TestHttpServer::waitUntilStopped()
-{
-    std::unique_lock<std::mutex> lock(mutex);
-    stopped.wait(lock, [this] { return stopping.load(); });
-}
-
-void TestHttpServer::serveConnection(int socket)
+void TestHttpServer::serve(int socket)
 {
     QByteArray head;
     char piece[4096];
-    while (!head.contains("\r\n\r\n") && head.size() < 64 * 1024) {
+    while (!head.contains("\r\n\r\n") && head.size() < 65536) {
         const ssize_t received = ::recv(socket, piece, sizeof piece, 0);
         if (received <= 0)
             break;
         head.append(piece, int(received));
     }
-    const QByteArrayList requestLine = head.left(head.indexOf("\r\n")).split(' ');
-    const QByteArray path = requestLine.value(1);
-    const QByteArray range = headerValue(head, "Range");
-    const QByteArray ifRange = headerValue(head, "If-Range");
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        seenRequests.push_back({path, headerValue(head, "User-Agent"), range, ifRange});
-    }
+    std::map<QByteArray, QByteArray> header;
+    for (const QByteArray &line : head.split('\n'))
+        if (const int colon = line.indexOf(':'); colon > 0)
+            header[line.left(colon).trimmed().toLower()] = line.mid(colon + 1).trimmed();
+    const QByteArray path = head.left(head.indexOf("\r\n")).split(' ').value(1);
+    const QByteArray range = header["range"], ifRange = header["if-range"];
 
     // A canned reply, or the folder's file streamed from disk, so that large files
     // cost the test process no memory.
     Reply reply;
     QFile file(QDir(rootFolder).filePath(QString::fromUtf8(path.mid(1))));
-    qint64 bodySize = 0;
-    if (replyFor(path, reply)) {
-        bodySize = reply.body.size();
-    } else if (!rootFolder.isEmpty() && !path.contains("..") && file.open(QIODevice::ReadOnly)) {
-        bodySize = file.size();
-        reply.etag = '"' + QByteArray::number(bodySize) + '-' +
-                     QByteArray::number(QFileInfo(file).lastModified().toMSecsSinceEpoch()) + '"';
-    } else {
-        reply.status = 404;
-        // Like a real server's error page: HTML, and not well-formed XML.
-        reply.body = "<html>\r\n<head><title>404 Not Found</title></head>\r\n<body>\r\n<h1>404 Not Found</h1>"
-                     "\r\n<hr>\r\n</body>\r\n</html>\r\n";
-        bodySize = reply.body.size();
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        seen.push_back({path, header["user-agent"], range, ifRange});
+        if (auto canned = replies.find(path); canned != replies.end()) {
+            reply = canned->second.front();
+            if (canned->second.size() > 1)
+                canned->second.erase(canned->second.begin());
+        } else if (!rootFolder.isEmpty() && !path.contains("..") && file.open(QIODevice::ReadOnly)) {
+            reply.etag = '"' + QByteArray::number(file.size()) + '-' +
+                         QByteArray::number(QFileInfo(file).lastModified().toMSecsSinceEpoch()) + '"';
+        } else { // like a real server's error page: HTML, not well-formed XML
+            reply = answer(404, "<html>\r\n<head><title>404 Not Found</title></head>\r\n<body>\r\n"
+                                "<h1>404 Not Found</h1>\r\n<hr>\r\n</body>\r\n</html>\r\n");
+        }
     }
+    const qint64 size = file.isOpen() ? file.size() : reply.body.size();
 
     // "bytes=N-" from a client that still has the file this answer would send.
     qint64 offset = 0;
     if (reply.status == 200 && reply.honourRange && range.startsWith("bytes=") && range.endsWith('-') &&
         !reply.etag.isEmpty() && (ifRange.isEmpty() || ifRange == reply.etag)) {
-        offset = std::min(range.mid(6, range.size() - 7).toLongLong(), bodySize);
+        offset = std::min(range.mid(6, range.size() - 7).toLongLong(), size);
         reply.status = 206;
     }
     QByteArray headers = "HTTP/1.1 " + QByteArray::number(reply.status) + " Status\r\nConnection: close\r\n" +
-                         reply.extraHeaders;
-    headers += "Content-Length: " + QByteArray::number(bodySize - offset) + "\r\n";
+                         reply.extraHeaders + "Content-Length: " + QByteArray::number(size - offset) + "\r\n";
     if (!reply.etag.isEmpty())
         headers += "ETag: " + reply.etag + "\r\n";
     if (reply.status == 206)
-        headers += "Content-Range: bytes " + QByteArray::number(offset) + '-' +
-                   QByteArray::number(bodySize - 1) + '/' + QByteArray::number(bodySize) + "\r\n";
-    headers += "\r\n";
-
-    // The cut and the stall happen at a point of the file, counted from its
-    // first byte also in an answer to a range.
-    qint64 limit = bodySize;
-    if (reply.closeAfterBytes >= 0)
-        limit = std::min(limit, reply.closeAfterBytes);
-    if (reply.stallAfterBytes >= 0)
-        limit = std::min(limit, reply.stallAfterBytes);
-
-    bool open = sendAll(socket, headers.constData(), headers.size()) && (!file.isOpen() || file.seek(offset));
-    std::vector<char> fileChunk(file.isOpen() ? std::size_t(reply.chunkBytes) : 0);
-    for (qint64 at = offset; open && at < limit && !stopping; at += reply.chunkBytes) {
-        if (at > offset && reply.chunkDelayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(reply.chunkDelayMs));
-        const qint64 size = std::min<qint64>(reply.chunkBytes, limit - at);
-        const char *chunk = reply.body.constData() + at;
-        if (file.isOpen()) {
-            chunk = fileChunk.data();
-            open = file.read(fileChunk.data(), size) == size;
-        }
-        open = open && sendAll(socket, chunk, size);
+        headers += "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(size - 1) +
+                   '/' + QByteArray::number(size) + "\r\n";
+    const auto send = [socket](const char *data, qint64 bytes) {
+        for (ssize_t sent = 0; bytes > 0; data += sent, bytes -= sent)
+            if ((sent = ::send(socket, data, std::size_t(bytes), MSG_NOSIGNAL)) <= 0)
+                return false;
+        return true;
+    };
+    bool open =
+        send((headers + "\r\n").constData(), headers.size() + 2) && (!file.isOpen() || file.seek(offset));
+    const qint64 end = reply.cutAt >= 0 ? std::min(size, reply.cutAt) : size;
+    QByteArray chunk;
+    for (qint64 at = offset; open && at < end; at += reply.chunkBytes) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (at > offset && stopped.wait_for(lock, std::chrono::milliseconds(reply.chunkDelayMs),
+                                            [this] { return stopping; }))
+            break;
+        lock.unlock();
+        const qint64 bytes = std::min<qint64>(reply.chunkBytes, end - at);
+        chunk = file.isOpen() ? file.read(bytes) : reply.body.mid(int(at), int(bytes));
+        open = chunk.size() == bytes && send(chunk.constData(), bytes);
     }
-    if (open && reply.stallAfterBytes >= 0)
-        waitUntilStopped();
-
-    std::lock_guard<std::mutex> lock(mutex);
-    openSockets.erase(std::find(openSockets.begin(), openSockets.end(), socket));
+    std::unique_lock<std::mutex> lock(mutex);
+    if (open && reply.stalls)
+        stopped.wait(lock, [this] { return stopping; });
+    openSockets.erase(socket);
     ::close(socket);
 }
