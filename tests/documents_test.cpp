@@ -6,6 +6,7 @@
 #include "gamefolder.h"
 #include "launcherstate.h"
 #include "playertexts.h"
+#include "tablerows.h"
 
 #include <QtTest>
 
@@ -177,18 +178,11 @@ class DocumentsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void mergesKeepWhatTheRulesSay_data()
-    {
-        QTest::addColumn<int>("rule");
-        const std::vector<MergeRule> rules = mergeRules();
-        for (std::size_t i = 0; i < rules.size(); ++i)
-            QTest::newRow(rules[i].what) << int(i);
-    }
+    void mergesKeepWhatTheRulesSay_data() { addTableRows(mergeRules()); }
 
     void mergesKeepWhatTheRulesSay()
     {
-        QFETCH(int, rule);
-        const MergeRule merge = mergeRules().at(std::size_t(rule));
+        const MergeRule merge = currentRow(mergeRules());
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         LauncherState state;

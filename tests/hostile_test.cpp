@@ -11,6 +11,7 @@
 #include "playertexts.h"
 #include "processmemory.h"
 #include "reliability.h"
+#include "tablerows.h"
 #include "transferengine.h"
 
 #include <QBuffer>
@@ -240,18 +241,11 @@ private slots:
                           QStringLiteral("every one refused before any request"));
     }
 
-    void misbehavingServersAndFoldersLoseNothing_data()
-    {
-        QTest::addColumn<int>("trial");
-        const std::vector<Misbehaviour> trials = misbehaviours();
-        for (std::size_t i = 0; i < trials.size(); ++i)
-            QTest::newRow(trials[i].what.constData()) << int(i);
-    }
+    void misbehavingServersAndFoldersLoseNothing_data() { addTableRows(misbehaviours()); }
 
     void misbehavingServersAndFoldersLoseNothing()
     {
-        QFETCH(int, trial);
-        const Misbehaviour misbehaviour = misbehaviours().at(std::size_t(trial));
+        const Misbehaviour misbehaviour = currentRow(misbehaviours());
         TransferEngine::stallTimeoutSeconds = 1;
         TransferEngine::memoryBodyTimeLimitSeconds = 1;
         LauncherScene scene;

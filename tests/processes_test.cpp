@@ -11,6 +11,7 @@
 #include "platform/windowscommands.h"
 #include "reliability.h"
 #include "singleinstanceguard.h"
+#include "tablerows.h"
 #include "updatemode.h"
 
 #include <QElapsedTimer>
@@ -78,6 +79,27 @@ QByteArrayList seenLines(const QString &path)
         return {};
     return readFileBytes(path).trimmed().split('\n');
 }
+
+// Update mode in a game folder as the old launcher left it: what it takes, what
+// becomes of launcher.exe and config.xml, and how the launcher is started.
+struct UpdateModeCase {
+    const char *what;
+    QByteArray config;    // as found; null for none
+    bool blocked;         // no file can be written beside launcher.exe
+    bool oldStillRunning; // the old launcher holds the guard for 3.5 s
+    int atLeastMs;
+    QByteArray started; // the marker of the started build
+};
+
+const UpdateModeCase updateModeCases[] = {
+    {"the new build in place, then started", oldConfig, false, true, 3500, "started\n"},
+    {"a copy that keeps failing: the old build is told so", oldConfig, true, false, 6000,
+     "started-update-failed\n"},
+    // The new build is started all the same, without the version recorded: it offers no update.
+    {"an unreadable config.xml", "<launcher installedVersion=\"1.2\" lastVersion=\"1.3\">", false, false, 0,
+     "started-update-failed\n"},
+    {"an empty folder", {}, false, false, 2000, {}},
+};
 
 } // namespace
 
@@ -175,33 +197,11 @@ private slots:
                           "the new build was copied into place; the running launcher went on");
     }
 
-    // Update mode in a game folder as the old launcher left it: what it takes, what
-    // becomes of launcher.exe and config.xml, and how the launcher is started.
-    void updateModeReplacesTheLauncher_data()
-    {
-        QTest::addColumn<QByteArray>("config");    // as found; null for none
-        QTest::addColumn<bool>("blocked");         // no file can be written beside launcher.exe
-        QTest::addColumn<bool>("oldStillRunning"); // the old launcher holds the guard for 3.5 s
-        QTest::addColumn<int>("atLeastMs");
-        QTest::addColumn<QByteArray>("started"); // the marker of the started build
-        QTest::newRow("the new build in place, then started")
-            << oldConfig << false << true << 3500 << QByteArray("started\n");
-        QTest::newRow("a copy that keeps failing: the old build is told so")
-            << oldConfig << true << false << 6000 << QByteArray("started-update-failed\n");
-        // The new build is started all the same, without the version recorded: it offers no update.
-        QTest::newRow("an unreadable config.xml")
-            << QByteArray("<launcher installedVersion=\"1.2\" lastVersion=\"1.3\">") << false << false << 0
-            << QByteArray("started-update-failed\n");
-        QTest::newRow("an empty folder") << QByteArray() << false << false << 2000 << QByteArray();
-    }
+    void updateModeReplacesTheLauncher_data() { addTableRows(updateModeCases); }
 
     void updateModeReplacesTheLauncher()
     {
-        QFETCH(QByteArray, config);
-        QFETCH(bool, blocked);
-        QFETCH(bool, oldStillRunning);
-        QFETCH(int, atLeastMs);
-        QFETCH(QByteArray, started);
+        const auto [what, config, blocked, oldStillRunning, atLeastMs, started] = currentRow(updateModeCases);
         TemporaryGameFolder folder;
         if (!config.isNull()) {
             writeExecutable("launcher.exe", blocked ? markerScript : "old build");

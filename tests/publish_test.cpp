@@ -5,6 +5,7 @@
 #include "buildconfig.h"
 #include "listsigning.h"
 #include "playertexts.h"
+#include "tablerows.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
@@ -276,17 +277,11 @@ private slots:
         QVERIFY(checkUpdateList("<launcher lastVersion=\"1\"/>").front().contains("vazio"));
     }
 
-    void untrustedReleaseInputsAreRefusedWithWhatToChange_data()
-    {
-        QTest::addColumn<int>("trial");
-        for (std::size_t i = 0; i < std::size(releaseTrials); ++i)
-            QTest::newRow(releaseTrials[i].what) << int(i);
-    }
+    void untrustedReleaseInputsAreRefusedWithWhatToChange_data() { addTableRows(releaseTrials); }
 
     void untrustedReleaseInputsAreRefusedWithWhatToChange()
     {
-        QFETCH(int, trial);
-        const ReleaseTrial &release = releaseTrials[trial];
+        const ReleaseTrial release = currentRow(releaseTrials);
         QTemporaryDir folder, outside;
         makeRelease(folder.path());
         const QString list = folder.filePath("l.xml");

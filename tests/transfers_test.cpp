@@ -17,6 +17,7 @@
 #include "playertexts.h"
 #include "processmemory.h"
 #include "reliability.h"
+#include "tablerows.h"
 #include "testhttpserver.h"
 #include "tlstestserver.h"
 #include "transferengine.h"
@@ -66,16 +67,146 @@ struct ShownDownloader : FileDownloader {
     }
 };
 
+// Each answer once, for a file whose size and SHA-256 the list gives: only the
+// release's bytes replace the old file; transient faults are tried three more
+// times after growing pauses, the others fail at once.
+struct AnswerCase {
+    const char *what;
+    Replies replies; // none: nothing listens
+    QString box;     // none: stored
+    int requests, atLeastMs = 0, pauseMs = 10;
+    QByteArray target = "f.dat";
+};
+
+std::vector<AnswerCase> answerCases()
+{
+    using namespace PlayerText;
+    const Reply served = answer(200, release), cut = answer(200, release, {}, 10);
+    Reply stall = answer(200, QByteArray(100000, 'x'), {}, 0), retryAfter = answer(429);
+    stall.stalls = true;
+    retryAfter.extraHeaders = "Retry-After: 1\r\n";
+    return {
+        {"the release's bytes", {served}, {}, 1},
+        {"nothing listens", {}, transferError(7), 0, 70},
+        {"404", {answer(404)}, serverError(404), 1, 0, 1000},
+        {"403", {answer(403)}, serverError(403), 1, 0, 1000},
+        {"302", {answer(302, "Found")}, serverError(302), 1, 0, 1000},
+        {"500, pauses of 100, 200, 400 ms", {answer(500)}, serverError(500), 4, 700, 100},
+        {"503 twice", {answer(503), answer(503), served}, {}, 3},
+        {"Retry-After of a second", {retryAfter, served}, {}, 2, 1000},
+        {"cut off", {cut}, transferError(18), 4},
+        {"a body in memory cut off", {cut, served}, {}, 2, 0, 10, {}},
+        {"stalled", {stall}, transferError(28), 4, 3000},
+        {"bytes unlike the list's",
+         {answer(200, QByteArray(release).replace("list", "lost"))},
+         contentMismatch,
+         1},
+        {"a missing folder", {served}, inUse, 1, 0, 10, "sem-pasta/f.dat"},
+        {"a folder in the way", {served}, inUse, 1, 0, 10, "pasta"},
+    };
+}
+
 // What the server folder and the game folder look like before the update runs;
 // items holds the file being updated, and may gain others.
-using Scene = std::function<void(const QString &serverFolder, std::vector<FetchItem> &items)>;
+struct ChunkScene {
+    const char *what;
+    std::function<void(const QString &serverFolder, std::vector<FetchItem> &items)> arrange;
+    bool wholeFile;         // the whole file was fetched after all
+    int chunksAtMost;       // chunk requests
+    QString checkSays = {}; // what launcher-publish check finds
+};
+
+std::vector<ChunkScene> chunkScenes()
+{
+    const auto fresh = [](const QString &server) { return readFileBytes(server + "/clientes/dados.pak"); };
+    const auto removeIndex = [](const QString &server, std::vector<FetchItem> &items) {
+        QVERIFY(
+            QFile::remove(server + '/' + QLatin1String(chunkIndexPath(items[0].expected.chunkIndexSha256))));
+    };
+    const auto damageChunks = [](const QString &server, std::vector<FetchItem> &) {
+        for (QDirIterator chunks(server + "/chunks", QDir::Files, QDirIterator::Subdirectories);
+             chunks.hasNext();) {
+            if (const QString path = chunks.next(); !path.endsWith(".idx"))
+                writeFileBytes(path, "not the chunk");
+        }
+    };
+    // A power cut left the first half of the new file beside the old one.
+    const auto patchCutShort = [=](const QString &server, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak.~part", fresh(server).left(3 << 20));
+    };
+    const auto alreadyNew = [=](const QString &server, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak", fresh(server));
+    };
+    const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
+        QVERIFY(QFile::rename("clientes/dados.pak", "clientes/outro.pak"));
+    };
+    const auto unrelatedOldVersion = [](const QString &, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak", randomBytes(6 << 20, 4));
+    };
+    // Thousands of small requests would cost more than they save.
+    const auto aSixteenthOnDisk = [=](const QString &server, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak", fresh(server).left(6 << 16) + randomBytes(6 << 20, 5));
+    };
+    // Published anew, and described by its list entry and the index.
+    const auto republish = [](const QString &server, std::vector<FetchItem> &items, const QByteArray &bytes) {
+        writeFileBytes(server + "/clientes/dados.pak", bytes);
+        QString error;
+        const auto index = publishInChunks(server, server + "/clientes/dados.pak", error);
+        items.back().expected = {QByteArray::number(bytes.size()), sha256Hex(bytes), index.value_or("")};
+    };
+    // The index of another build under this file's entry: the build is checked whole.
+    const auto indexOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
+        const QByteArray published = fresh(server);
+        republish(server, items, QByteArray(published).replace(1 << 20, 4096, randomBytes(4096, 7)));
+        writeFileBytes(server + "/clientes/dados.pak", published);
+        items.back().expected.sha256 = sha256Hex(published);
+    };
+    // Other installed files hold twice what is missing: still worth reading.
+    const auto largerOtherFiles = [=](const QString &server, std::vector<FetchItem> &items) {
+        anotherFileShares(server, items);
+        writeFileBytes("clientes/extra.pak", randomBytes(6 << 20, 8));
+    };
+    // A new piece that recurs in the file is fetched once.
+    const auto recurringNewChunks = [=](const QString &server, std::vector<FetchItem> &items) {
+        const QByteArray piece = randomBytes(64 << 10, 9);
+        QByteArray bytes = fresh(server);
+        for (const int at : {1 << 20, 3 << 20, 5 << 20})
+            bytes.replace(at, piece.size(), piece);
+        republish(server, items, bytes);
+    };
+    // A first install: another new file of the release shares most chunks.
+    const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
+        QVERIFY(QFile::remove("clientes/dados.pak"));
+        const QByteArray bytes = fresh(server).mid(4096);
+        writeFileBytes(server + "/clientes/antes.pak", bytes);
+        QString error;
+        const auto index = publishInChunks(server, server + "/clientes/antes.pak", error);
+        items.insert(items.begin(),
+                     {"antes.pak",
+                      "clientes/antes.pak",
+                      {QByteArray::number(bytes.size()), sha256Hex(bytes), index.value_or("")}});
+    };
+    return {
+        {"1% changed", {}, false, 30},
+        {"new, sharing an installed file's chunks", anotherFileShares, false, 30},
+        {"first install, two files sharing content", firstInstallSharing, false, 10},
+        {"an unrelated old version", unrelatedOldVersion, true, 0},
+        {"an index of another build", indexOfAnotherBuild, true, 30, "não formam o arquivo da lista"},
+        {"other installed files larger than what is missing", largerOtherFiles, false, 30},
+        {"a new piece recurring three times", recurringNewChunks, false, 43},
+        {"a sixteenth on disk", aSixteenthOnDisk, true, 0},
+        {"already the new version", alreadyNew, false, 0},
+        {"index lost", removeIndex, true, 0, "não está na pasta"},
+        {"chunks damaged", damageChunks, true, 30, "falta ou está danificado"},
+        {"a patch cut short, continued", patchCutShort, false, 20},
+    };
+}
 
 } // namespace
 
 Q_DECLARE_METATYPE(Replies)
 Q_DECLARE_METATYPE(TlsTestServer::Certificate)
 Q_DECLARE_METATYPE(TestHttpServer::Reply)
-Q_DECLARE_METATYPE(Scene)
 
 class TransfersTest : public QObject
 {
@@ -88,56 +219,11 @@ private slots:
         TransferEngine::retryPauseMs = 10;
     }
 
-    // Each answer once, for a file whose size and SHA-256 the list gives: only
-    // the release's bytes replace the old file; transient faults are tried three
-    // more times after growing pauses, the others fail at once.
-    void everyAnswerEndsAsItShould_data()
-    {
-        QTest::addColumn<Replies>("replies"); // none: nothing listens
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<QString>("box"); // none: stored
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<int>("atLeastMs");
-        QTest::addColumn<int>("pauseMs");
-
-        const Reply served = answer(200, release), cut = answer(200, release, {}, 10);
-        Reply stall = answer(200, QByteArray(100000, 'x'), {}, 0), retryAfter = answer(429);
-        stall.stalls = true;
-        retryAfter.extraHeaders = "Retry-After: 1\r\n";
-        using namespace PlayerText;
-        const QByteArray file = "f.dat";
-        QTest::newRow("the release's bytes") << Replies{served} << file << QString() << 1 << 0 << 10;
-        QTest::newRow("nothing listens") << Replies{} << file << transferError(7) << 0 << 70 << 10;
-        QTest::newRow("404") << Replies{answer(404)} << file << serverError(404) << 1 << 0 << 1000;
-        QTest::newRow("403") << Replies{answer(403)} << file << serverError(403) << 1 << 0 << 1000;
-        QTest::newRow("302") << Replies{answer(302, "Found")} << file << serverError(302) << 1 << 0 << 1000;
-        QTest::newRow("500, pauses of 100, 200, 400 ms")
-            << Replies{answer(500)} << file << serverError(500) << 4 << 700 << 100;
-        QTest::newRow("503 twice") << Replies{answer(503), answer(503), served} << file << QString() << 3 << 0
-                                   << 10;
-        QTest::newRow("Retry-After of a second")
-            << Replies{retryAfter, served} << file << QString() << 2 << 1000 << 10;
-        QTest::newRow("cut off") << Replies{cut} << file << transferError(18) << 4 << 0 << 10;
-        QTest::newRow("a body in memory cut off")
-            << Replies{cut, served} << QByteArray() << QString() << 2 << 0 << 10;
-        QTest::newRow("stalled") << Replies{stall} << file << transferError(28) << 4 << 3000 << 10;
-        QTest::newRow("bytes unlike the list's")
-            << Replies{answer(200, QByteArray(release).replace("list", "lost"))} << file << contentMismatch
-            << 1 << 0 << 10;
-        QTest::newRow("a missing folder")
-            << Replies{served} << QByteArray("sem-pasta/f.dat") << inUse << 1 << 0 << 10;
-        QTest::newRow("a folder in the way")
-            << Replies{served} << QByteArray("pasta") << inUse << 1 << 0 << 10;
-    }
+    void everyAnswerEndsAsItShould_data() { addTableRows(answerCases()); }
 
     void everyAnswerEndsAsItShould()
     {
-        QFETCH(Replies, replies);
-        QFETCH(QByteArray, target);
-        QFETCH(QString, box);
-        QFETCH(int, requests);
-        QFETCH(int, atLeastMs);
-        QFETCH(int, pauseMs);
+        const auto [what, replies, box, requests, atLeastMs, pauseMs, target] = currentRow(answerCases());
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         TestHttpServer server;
@@ -166,7 +252,7 @@ private slots:
                  target == "f.dat" && box.isEmpty() ? release : "old");
         QCOMPARE(entriesBesidesTheLog(), QStringList({QStringLiteral("f.dat"), QStringLiteral("pasta")}));
         QVERIFY(QDir(QStringLiteral("pasta")).isEmpty());
-        reportReliability("answers at the transfer level", QLatin1String(QTest::currentDataTag()), 1,
+        reportReliability("answers at the transfer level", QLatin1String(what), 1,
                           box.isEmpty() ? QStringLiteral("stored")
                                         : "box \"" + box + "\"; the old file kept");
     }
@@ -474,110 +560,11 @@ private slots:
                 .hasMatch());
     }
 
-    void updatesFetchWhatIsMissing_data()
-    {
-        QTest::addColumn<Scene>("scene");
-        QTest::addColumn<bool>("wholeFile");    // the whole file was fetched after all
-        QTest::addColumn<int>("chunksAtMost");  // chunk requests
-        QTest::addColumn<QString>("checkSays"); // what launcher-publish check finds
-
-        const auto fresh = [](const QString &server) {
-            return readFileBytes(server + "/clientes/dados.pak");
-        };
-        const auto removeIndex = [](const QString &server, std::vector<FetchItem> &items) {
-            QVERIFY(QFile::remove(server + '/' +
-                                  QLatin1String(chunkIndexPath(items[0].expected.chunkIndexSha256))));
-        };
-        const auto damageChunks = [](const QString &server, std::vector<FetchItem> &) {
-            for (QDirIterator chunks(server + "/chunks", QDir::Files, QDirIterator::Subdirectories);
-                 chunks.hasNext();) {
-                if (const QString path = chunks.next(); !path.endsWith(".idx"))
-                    writeFileBytes(path, "not the chunk");
-            }
-        };
-        // A power cut left the first half of the new file beside the old one.
-        const auto patchCutShort = [=](const QString &server, std::vector<FetchItem> &) {
-            writeFileBytes("clientes/dados.pak.~part", fresh(server).left(3 << 20));
-        };
-        const auto alreadyNew = [=](const QString &server, std::vector<FetchItem> &) {
-            writeFileBytes("clientes/dados.pak", fresh(server));
-        };
-        const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
-            QVERIFY(QFile::rename("clientes/dados.pak", "clientes/outro.pak"));
-        };
-        const auto unrelatedOldVersion = [](const QString &, std::vector<FetchItem> &) {
-            writeFileBytes("clientes/dados.pak", randomBytes(6 << 20, 4));
-        };
-        // Thousands of small requests would cost more than they save.
-        const auto aSixteenthOnDisk = [=](const QString &server, std::vector<FetchItem> &) {
-            writeFileBytes("clientes/dados.pak", fresh(server).left(6 << 16) + randomBytes(6 << 20, 5));
-        };
-        // Published anew, and described by its list entry and the index.
-        const auto republish = [](const QString &server, std::vector<FetchItem> &items,
-                                  const QByteArray &bytes) {
-            writeFileBytes(server + "/clientes/dados.pak", bytes);
-            QString error;
-            const auto index = publishInChunks(server, server + "/clientes/dados.pak", error);
-            items.back().expected = {QByteArray::number(bytes.size()), sha256Hex(bytes), index.value_or("")};
-        };
-        // The index of another build under this file's entry: the build is checked whole.
-        const auto indexOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
-            const QByteArray published = fresh(server);
-            republish(server, items, QByteArray(published).replace(1 << 20, 4096, randomBytes(4096, 7)));
-            writeFileBytes(server + "/clientes/dados.pak", published);
-            items.back().expected.sha256 = sha256Hex(published);
-        };
-        // Other installed files hold twice what is missing: still worth reading.
-        const auto largerOtherFiles = [=](const QString &server, std::vector<FetchItem> &items) {
-            anotherFileShares(server, items);
-            writeFileBytes("clientes/extra.pak", randomBytes(6 << 20, 8));
-        };
-        // A new piece that recurs in the file is fetched once.
-        const auto recurringNewChunks = [=](const QString &server, std::vector<FetchItem> &items) {
-            const QByteArray piece = randomBytes(64 << 10, 9);
-            QByteArray bytes = fresh(server);
-            for (const int at : {1 << 20, 3 << 20, 5 << 20})
-                bytes.replace(at, piece.size(), piece);
-            republish(server, items, bytes);
-        };
-        // A first install: another new file of the release shares most chunks.
-        const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
-            QVERIFY(QFile::remove("clientes/dados.pak"));
-            const QByteArray bytes = fresh(server).mid(4096);
-            writeFileBytes(server + "/clientes/antes.pak", bytes);
-            QString error;
-            const auto index = publishInChunks(server, server + "/clientes/antes.pak", error);
-            items.insert(items.begin(),
-                         {"antes.pak",
-                          "clientes/antes.pak",
-                          {QByteArray::number(bytes.size()), sha256Hex(bytes), index.value_or("")}});
-        };
-        QTest::newRow("1% changed") << Scene() << false << 30 << QString();
-        QTest::newRow("new, sharing an installed file's chunks")
-            << Scene(anotherFileShares) << false << 30 << QString();
-        QTest::newRow("first install, two files sharing content")
-            << Scene(firstInstallSharing) << false << 10 << QString();
-        QTest::newRow("an unrelated old version") << Scene(unrelatedOldVersion) << true << 0 << QString();
-        QTest::newRow("an index of another build")
-            << Scene(indexOfAnotherBuild) << true << 30 << QStringLiteral("não formam o arquivo da lista");
-        QTest::newRow("other installed files larger than what is missing")
-            << Scene(largerOtherFiles) << false << 30 << QString();
-        QTest::newRow("a new piece recurring three times")
-            << Scene(recurringNewChunks) << false << 43 << QString();
-        QTest::newRow("a sixteenth on disk") << Scene(aSixteenthOnDisk) << true << 0 << QString();
-        QTest::newRow("already the new version") << Scene(alreadyNew) << false << 0 << QString();
-        QTest::newRow("index lost") << Scene(removeIndex) << true << 0 << QStringLiteral("não está na pasta");
-        QTest::newRow("chunks damaged")
-            << Scene(damageChunks) << true << 30 << QStringLiteral("falta ou está danificado");
-        QTest::newRow("a patch cut short, continued") << Scene(patchCutShort) << false << 20 << QString();
-    }
+    void updatesFetchWhatIsMissing_data() { addTableRows(chunkScenes()); }
 
     void updatesFetchWhatIsMissing()
     {
-        QFETCH(Scene, scene);
-        QFETCH(bool, wholeFile);
-        QFETCH(int, chunksAtMost);
-        QFETCH(QString, checkSays);
+        const auto [what, scene, wholeFile, chunksAtMost, checkSays] = currentRow(chunkScenes());
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         QTemporaryDir serverFolder;

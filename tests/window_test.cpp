@@ -11,6 +11,7 @@
 #include "listsignature.h"
 #include "listsigner.h"
 #include "playertexts.h"
+#include "tablerows.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -51,6 +52,44 @@ QByteArray sign(const QByteArray &list, quint64 serial, int days, const ListKeyP
     return *signUpdateList(key.secretKey, list, serial, QDateTime::currentDateTimeUtc().addDays(days));
 }
 
+// A list the launcher must not take, or (without a box) must take after all.
+struct UntrustedList {
+    const char *what;
+    QByteArray list, signature;
+    QString box;
+    QByteArray keys = operatorKey.publicKey;
+};
+
+std::vector<UntrustedList> untrustedLists()
+{
+    const QByteArray list = newerList, unreadable = "<servers><server id=\"1\">";
+    const QString refused = listRefused(ListVerdict::BadSignature);
+    return {
+        {"one byte of the list changed", QByteArray(list).replace("\"2\"", "\"3\""), sign(list, 21, 30),
+         refused},
+        // A signature that is not there leaves the list as unfetched as a list that is not.
+        {"no signature on the server", list, {}, serverError(404) + '|' + listNotFetched},
+        {"signed by another key", list, sign(list, 21, 30, strangerKey), refused},
+        {"serial raised in the signature file", list, sign(list, 19, 30).replace("serial 19", "serial 29"),
+         refused},
+        {"expiry pushed back in the signature file", list,
+         sign(list, 21, -1).replace("expires 20", "expires 21"), refused},
+        {"a signature file too large to be one", list, QByteArray(8192, 's'), refused},
+        {"signature file of garbage", list, "serial 21\n\x01\x02", refused},
+        {"older than the last one taken", list, sign(list, 19, 30), listRefused(ListVerdict::Rollback)},
+        {"expired", list, sign(list, 21, -1), listRefused(ListVerdict::Expired)},
+        {"signed but unreadable", unreadable, sign(unreadable, 30, 30), unreadableList},
+        // While keys change, a launcher carries both: either signs, and a mistyped key refuses everything.
+        {"a mistyped key beside the right one", list, sign(list, 21, 30), refused,
+         operatorKey.publicKey + " bm90IGEga2V5"},
+        {"the new key, then the old one",
+         list,
+         sign(list, 21, 30),
+         {},
+         strangerKey.publicKey + ' ' + operatorKey.publicKey},
+    };
+}
+
 // Writes config.xml in the layout the launcher itself writes, and returns it.
 QByteArray installConfig(const QByteArray &config)
 {
@@ -59,8 +98,6 @@ QByteArray installConfig(const QByteArray &config)
     loadConfigAndTell(state);
     return configBytes();
 }
-
-using PlayerText::serverCaption;
 
 void putPicture(const QString &name, Qt::GlobalColor colour)
 {
@@ -217,49 +254,11 @@ private slots:
         QCOMPARE(scene.requestedPaths().mid(0, 2), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
     }
 
-    void anUntrustedListChangesNothing_data()
-    {
-        QTest::addColumn<QByteArray>("list");
-        QTest::addColumn<QByteArray>("signature");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QByteArray>("keys");
-        const QByteArray list = newerList;
-        const QString refused = listRefused(ListVerdict::BadSignature);
-        const QByteArray key = operatorKey.publicKey;
-        QTest::newRow("one byte of the list changed")
-            << QByteArray(list).replace("lastVersion=\"2\"", "lastVersion=\"3\"") << sign(list, 21, 30)
-            << refused << key;
-        // A signature that is not there leaves the list as unfetched as a list that is not.
-        QTest::newRow("no signature on the server")
-            << list << QByteArray() << serverError(404) + '|' + listNotFetched << key;
-        QTest::newRow("signed by another key") << list << sign(list, 21, 30, strangerKey) << refused << key;
-        QTest::newRow("serial raised in the signature file")
-            << list << sign(list, 19, 30).replace("serial 19", "serial 29") << refused << key;
-        QTest::newRow("expiry pushed back in the signature file")
-            << list << sign(list, 21, -1).replace("expires 20", "expires 21") << refused << key;
-        QTest::newRow("a signature file too large to be one")
-            << list << QByteArray(8192, 's') << refused << key;
-        QTest::newRow("signature file of garbage")
-            << list << QByteArray("serial 21\n\x01\x02") << refused << key;
-        QTest::newRow("older than the last one taken")
-            << list << sign(list, 19, 30) << listRefused(ListVerdict::Rollback) << key;
-        QTest::newRow("expired") << list << sign(list, 21, -1) << listRefused(ListVerdict::Expired) << key;
-        QTest::newRow("signed but unreadable")
-            << QByteArray("<servers><server id=\"1\">") << sign("<servers><server id=\"1\">", 30, 30)
-            << unreadableList << key;
-        // While keys change, a launcher carries both: either signs, and a mistyped key refuses everything.
-        QTest::newRow("a mistyped key beside the right one")
-            << list << sign(list, 21, 30) << refused << key + " bm90IGEga2V5";
-        QTest::newRow("the new key, then the old one")
-            << list << sign(list, 21, 30) << QString() << strangerKey.publicKey + ' ' + key;
-    }
+    void anUntrustedListChangesNothing_data() { addTableRows(untrustedLists()); }
 
     void anUntrustedListChangesNothing()
     {
-        QFETCH(QByteArray, list);
-        QFETCH(QByteArray, signature);
-        QFETCH(QString, box);
-        QFETCH(QByteArray, keys);
+        const auto [what, list, signature, box, keys] = currentRow(untrustedLists());
         buildSettings().updateListPublicKey = keys;
         LauncherScene scene;
         const QByteArray config = installConfig(installedConfig);
