@@ -11,12 +11,21 @@
 class BoxRecorder
 {
 public:
-    BoxRecorder();
-    ~BoxRecorder();
+    BoxRecorder()
+        : previous(setMessageBoxPresenter([this](const MessageBoxRequest &box) { boxes.push_back(box); }))
+    {
+    }
+    ~BoxRecorder() { setMessageBoxPresenter(std::move(previous)); }
     BoxRecorder(const BoxRecorder &) = delete;
     BoxRecorder &operator=(const BoxRecorder &) = delete;
 
-    QStringList texts() const;
+    QStringList texts() const
+    {
+        QStringList result;
+        for (const MessageBoxRequest &box : boxes)
+            result << box.text;
+        return result;
+    }
 
     std::vector<MessageBoxRequest> boxes;
 

@@ -7,13 +7,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QtTest>
 
 #include <stdexcept>
 
-// Links of other schemes are recorded too, so that a test sees any that the
-// launcher should never have opened.
 const char *const recordedSchemes[] = {"http", "https", "file", "javascript"};
 
 LinkRecorder::LinkRecorder()
@@ -26,11 +23,6 @@ LinkRecorder::~LinkRecorder()
 {
     for (const char *scheme : recordedSchemes)
         QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
-}
-
-void LinkRecorder::open(const QUrl &url)
-{
-    links << url;
 }
 
 LauncherScene::LauncherScene() : server(serverFolder.path()), previousListUrl(buildSettings().updateListUrl)
@@ -55,20 +47,16 @@ void LauncherScene::publish(const QString &path, const QByteArray &contents)
     writeFileBytes(full, contents);
 }
 
-void LauncherScene::publishList(QByteArray list)
-{
-    publish(QStringLiteral("launcher.xml"), list.replace("BASE/", base()));
-}
-
 MainWindow &LauncherScene::startLauncher()
 {
     if (!window)
         window = std::make_unique<MainWindow>();
     window->show();
-    const bool finished = QTest::qWaitFor(
-        [this] { return widget<QProgressBar>("action_progressBar")->value() == 100 || !processEnds.empty(); },
-        20000);
-    if (!finished)
+    if (!QTest::qWaitFor(
+            [this] {
+                return widget<QProgressBar>("action_progressBar")->value() == 100 || !processEnds.empty();
+            },
+            20000))
         throw std::runtime_error("the start-up synchronisation did not finish");
     return *window;
 }
@@ -78,16 +66,6 @@ void LauncherScene::clickServer(int id) const
     QTest::mouseClick(button(id), Qt::LeftButton);
     if (!QTest::qWaitFor([this] { return widget<QWidget>("frame_buttons")->isEnabled(); }, 20000))
         throw std::runtime_error("the server action did not finish");
-}
-
-QPushButton *LauncherScene::button(int id) const
-{
-    return widget<QPushButton>(QByteArray("button_server_" + QByteArray::number(id)).constData());
-}
-
-QString LauncherScene::caption(int id) const
-{
-    return button(id)->text();
 }
 
 QString LauncherScene::status() const

@@ -12,10 +12,10 @@
 #include <QUrl>
 
 #include <algorithm>
-
 #include <memory>
 
-// Receives the links that the launcher hands to the desktop.
+// Receives the links that the launcher hands to the desktop, of any scheme, so
+// that a test sees any that the launcher should never have opened.
 class LinkRecorder : public QObject
 {
     Q_OBJECT
@@ -26,7 +26,7 @@ public:
     QList<QUrl> links;
 
 public slots:
-    void open(const QUrl &url);
+    void open(const QUrl &url) { links << url; }
 };
 
 // A game folder with "clientes" and "imagens", an update server on 127.0.0.1
@@ -41,22 +41,24 @@ public:
     // Puts a file on the update server, below its root.
     void publish(const QString &path, const QByteArray &contents);
     // The update list; "BASE/" in it stands for the server's address.
-    void publishList(QByteArray list);
+    void publishList(QByteArray list) { publish("launcher.xml", list.replace("BASE/", base())); }
     QByteArray base() const { return server.url("/"); }
 
     // Builds (unless the test did) and shows the window and waits until the
     // start-up synchronisation has finished.
     MainWindow &startLauncher();
-
     // Clicks server button id and waits until the buttons are handed back.
     void clickServer(int id) const;
 
-    template <typename Widget> Widget *widget(const char *name) const
+    template <typename Widget> Widget *widget(const QByteArray &name) const
     {
         return window->findChild<Widget *>(QString::fromLatin1(name));
     }
-    QPushButton *button(int id) const;
-    QString caption(int id) const;
+    QPushButton *button(int id) const
+    {
+        return widget<QPushButton>("button_server_" + QByteArray::number(id));
+    }
+    QString caption(int id) const { return button(id)->text(); }
     QString status() const;
     QByteArrayList requestedPaths() const;
     // Files are fetched side by side: the order of their requests is not theirs.

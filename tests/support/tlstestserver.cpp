@@ -21,27 +21,24 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
 {
     if (!work.isValid())
         throw std::runtime_error("no folder for the test server");
-    const QStringList newKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"};
-    const auto makeAuthority = [&](const QString &name) {
-        openssl(QStringList{"req", "-x509", "-days", "2", "-keyout", name + ".key", "-out", name + ".crt",
-                            "-subj", "/CN=" + name} +
-                newKey);
+    // Self-signed certificates, each its own authority: the launcher is told to
+    // trust the server's own, or another one.
+    const auto selfSigned = [&](const QString &name) {
+        openssl({"req", "-x509", "-days", "2", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                 "-nodes", "-keyout", name + ".key", "-out", name + ".crt", "-subj", "/CN=127.0.0.1",
+                 "-addext", "subjectAltName=IP:127.0.0.1"});
     };
-    makeAuthority("autoridade");
-    const QString signer =
-        QLatin1String(certificate == Certificate::FromAnotherAuthority ? "outra" : "autoridade");
-    if (signer != QLatin1String("autoridade"))
-        makeAuthority(signer);
-    openssl(QStringList{"req", "-keyout", "servidor.key", "-out", "servidor.csr", "-subj", "/CN=127.0.0.1"} +
-            newKey);
-    QFile extensions(work.filePath("extensoes"));
-    if (!extensions.open(QIODevice::WriteOnly) || extensions.write("subjectAltName=IP:127.0.0.1\n") <= 0)
-        throw std::runtime_error("cannot write the certificate's extensions");
-    extensions.close();
-    // Valid from now on; an expired one ends a day before it begins.
-    openssl({"x509", "-req", "-in", "servidor.csr", "-CA", signer + ".crt", "-CAkey", signer + ".key",
-             "-CAcreateserial", "-out", "servidor.crt", "-extfile", "extensoes", "-days",
-             QLatin1String(certificate == Certificate::Expired ? "-1" : "2")});
+    selfSigned("servidor");
+    authority = "servidor.crt";
+    if (certificate == Certificate::FromAnotherAuthority) {
+        selfSigned("outra");
+        authority = "outra.crt";
+    } else if (certificate == Certificate::Expired) { // it ended a day before it began
+        openssl({"x509", "-in", "servidor.crt", "-signkey", "servidor.key", "-days", "-1", "-out",
+                 "vencido.crt"});
+        QFile::remove(work.filePath("servidor.crt"));
+        QFile::rename(work.filePath("vencido.crt"), work.filePath("servidor.crt"));
+    }
 
     // It serves the files of its working folder and names the port it took.
     server.setWorkingDirectory(rootFolder);
@@ -71,5 +68,5 @@ QByteArray TlsTestServer::url(const QByteArray &path) const
 
 QByteArray TlsTestServer::authorityFile() const
 {
-    return QFile::encodeName(work.filePath("autoridade.crt"));
+    return QFile::encodeName(work.filePath(authority));
 }

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// openssl's own server on 127.0.0.1 and a free port, serving a folder over HTTPS.
-// Its certificate comes from a test authority that openssl makes for this server
-// alone; on request the certificate is one the launcher must refuse.
+// openssl's own server on 127.0.0.1 and a free port, serving a folder over HTTPS
+// with a certificate openssl makes for it alone; on request one the launcher must
+// refuse.
 class TlsTestServer
 {
 public:
@@ -27,6 +27,7 @@ private:
     void openssl(const QStringList &arguments);
 
     QTemporaryDir work;
+    QString authority;
     QByteArray port;
     QProcess server;
 };
