@@ -1,12 +1,16 @@
 // Runs the launcher's own code paths for bench/run and prints what it measured,
 // one "name=value" per line.
 //
-//   launcherbench download URL OUT     one file through a FileDownloader with a bar and a label
-//   launcherbench install LIST_URL [ID]  start-up synchronisation, then server ID (1) installed as a click
-//   would launcherbench repair LIST_URL ID   start-up synchronisation, then "Verificar e reparar" on server
-//   ID launcherbench chunk FILE           the file cut into chunks: boundaries alone, then with their hashes
-//   launcherbench documents SERVERS FILES   mergeDocument + saveConfig, then loadConfig
-//   launcherbench show                 builds and shows the window on the config.xml at hand, then ends
+// clang-format off
+//   launcherbench download URL OUT        one file through a FileDownloader with a bar and a label
+//   launcherbench install LIST_URL [ID]   start-up synchronisation, then server ID (1) installed as a click
+//                                         would; ends with 0 once the server can be played (the power-cut
+//                                         test kills it on the way)
+//   launcherbench repair LIST_URL ID      start-up synchronisation, then "Verificar e reparar" on server ID
+//   launcherbench chunk FILE              the file cut into chunks: boundaries alone, then with their hashes
+//   launcherbench documents SERVERS FILES mergeDocument + saveConfig, then loadConfig
+//   launcherbench show                    builds and shows the window on the config.xml at hand, then ends
+// clang-format on
 
 #include "configsteps.h"
 #include "buildconfig.h"

@@ -92,7 +92,8 @@ private slots:
         // A launcher that installs server 1; killed when it has not finished within limitMs.
         const auto run = [&](int limitMs) {
             QProcess launcher;
-            launcher.start(LAUNCHER_DRIVER, {QString::fromLatin1(server.url("/launcher.xml")), "1"});
+            launcher.start(LAUNCHERBENCH_BINARY,
+                           {"install", QString::fromLatin1(server.url("/launcher.xml"))});
             if (launcher.waitForFinished(limitMs))
                 return launcher.exitCode() == 0;
             launcher.kill(); // SIGKILL: no chance to tidy up
