@@ -20,14 +20,15 @@
 #include "mainwindow.h"
 #include "messages.h"
 #include "processmemory.h"
-#include "synchronisedwindow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QFile>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -36,6 +37,21 @@
 #include <cstdlib>
 
 namespace {
+
+// Runs the event loop until the window's start-up synchronisation has handed the
+// window to the player (its progress bar stands at 100).
+void waitUntilSynchronised(QWidget &window)
+{
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("action_progressBar"));
+    QEventLoop waiting;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (bar->value() == 100)
+            waiting.quit();
+    });
+    poll.start(1);
+    waiting.exec();
+}
 
 void print(const char *name, double value)
 {

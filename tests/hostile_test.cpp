@@ -288,13 +288,15 @@ private slots:
                  qPrintable(QString::number(clock.elapsed())));
         QVERIFY(scene.processEnds.empty());
         QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled() && scene.button(1)->isEnabled());
-        // What was installed stays installed, on disk and in config.xml.
+        // What was installed stays installed, on disk and in config.xml; what failed is not recorded.
         QCOMPARE(partialFilesLeft(), QStringList());
         for (const auto &[file, bytes] : installedFiles)
             QVERIFY2(QFileInfo("imagens").isSymLink() || readFileBytes(QLatin1String(file)) == bytes, file);
         QVERIFY(QFileInfo("config.xml").isSymLink() ||
                 configBytes().contains("<file name=\"jogo.dat\" function=\"\" value=\"\" cmd=\"\" "
                                        "installedVersion=\"1\""));
+        for (const char *failed : {"installedVersion=\"v2\"", "installedVersion=\"1.3\""})
+            QVERIFY2(!configBytes().contains(failed), failed);
         // Nothing outside the game folder was written, changed or made runnable.
         QCOMPARE(readFileBytes(outside.filePath("segredo.txt")), QByteArray("segredo"));
         QCOMPARE(QFile::permissions(outside.filePath("segredo.txt")), secretPermissions);

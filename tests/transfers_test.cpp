@@ -409,61 +409,6 @@ private slots:
         QVERIFY2(growth < 32 * 1024, qPrintable(QString::number(growth)));
     }
 
-    // Files fetched side by side are put in place in their order: the first waits
-    // for a slow answer while the others are complete beside their targets. The
-    // first failure stops the commits; a large file still arriving stays as a
-    // partial file and the next run continues it.
-    void filesAreCommittedInTheirOrder()
-    {
-        TemporaryGameFolder folder;
-        BoxRecorder boxes;
-        TestHttpServer server;
-        server.setReply("/clientes/a", slowReply(QByteArray(300, 'a'), 100, 150));
-        Reply large = slowReply(randomBytes(2 << 20, 3), 64 * 1024, 40);
-        large.etag = "\"c1\"";
-        server.setReply("/clientes/c", large);
-        Reply missing = slowReply(QByteArray(30, 'x'), 10, 200);
-        missing.status = 404;
-        server.setReplies("/clientes/b", {missing, answer(200, "b")});
-        QVERIFY(QDir().mkdir(QStringLiteral("clientes")));
-        const std::vector<FetchItem> items{
-            {"a", "clientes/a", {}}, {"b", "clientes/b", {}}, {"c", "clientes/c", {"2097152", {}}}};
-
-        std::vector<std::size_t> committed;
-        FileDownloader downloader;
-        std::size_t stoppedAt = 0;
-        const auto record = [&](std::size_t index) { committed.push_back(index); };
-        QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um", record, &stoppedAt),
-                 FetchResult::Failed);
-        QCOMPARE(committed, std::vector<std::size_t>{0});
-        QCOMPARE(stoppedAt, std::size_t(1));
-        QCOMPARE(boxes.texts(), QStringList{PlayerText::serverError(404)});
-        QVERIFY(!QFile::exists(QStringLiteral("clientes/c")));
-        const qint64 kept = QFileInfo(QStringLiteral("clientes/c.~part")).size();
-        QVERIFY2(kept > 0 && kept < (2 << 20), qPrintable(QString::number(kept)));
-
-        committed.clear();
-        server.setReply("/clientes/a", slowReply(QByteArray(300, 'a'), 100, 300));
-        QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um",
-                            [&](std::size_t index) {
-                                // The later files arrived long before the first, and wait.
-                                if (index == 0)
-                                    QVERIFY(QFile::exists(QStringLiteral("clientes/b.~part")) &&
-                                            !QFile::exists(QStringLiteral("clientes/b")));
-                                record(index);
-                            }),
-                 FetchResult::Stored);
-        QCOMPARE(committed, (std::vector<std::size_t>{0, 1, 2}));
-        QCOMPARE(readFileBytes(QStringLiteral("clientes/c")), large.body);
-        QByteArrayList rangesOfC;
-        for (const TestHttpServer::Request &request : server.requests())
-            if (request.path == "/clientes/c")
-                rangesOfC << request.range;
-        QCOMPARE(rangesOfC, QByteArrayList({"", "bytes=" + QByteArray::number(kept) + '-'}));
-        QCOMPARE(QDir(QStringLiteral("clientes")).entryList(QDir::Files),
-                 QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
-    }
-
     void certificatesAreVerified_data()
     {
         QTest::addColumn<TlsTestServer::Certificate>("certificate");

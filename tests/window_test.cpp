@@ -64,6 +64,7 @@ std::vector<UntrustedList> untrustedLists()
 {
     const QByteArray list = newerList, unreadable = "<servers><server id=\"1\">";
     const QString refused = listRefused(ListVerdict::BadSignature);
+    const QByteArray key = operatorKey.publicKey;
     return {
         {"one byte of the list changed", QByteArray(list).replace("\"2\"", "\"3\""), sign(list, 21, 30),
          refused},
@@ -80,13 +81,8 @@ std::vector<UntrustedList> untrustedLists()
         {"expired", list, sign(list, 21, -1), listRefused(ListVerdict::Expired)},
         {"signed but unreadable", unreadable, sign(unreadable, 30, 30), unreadableList},
         // While keys change, a launcher carries both: either signs, and a mistyped key refuses everything.
-        {"a mistyped key beside the right one", list, sign(list, 21, 30), refused,
-         operatorKey.publicKey + " bm90IGEga2V5"},
-        {"the new key, then the old one",
-         list,
-         sign(list, 21, 30),
-         {},
-         strangerKey.publicKey + ' ' + operatorKey.publicKey},
+        {"a mistyped key beside the right one", list, sign(list, 21, 30), refused, key + " bm90IGEga2V5"},
+        {"the new key, then the old one", list, sign(list, 21, 30), {}, strangerKey.publicKey + ' ' + key},
     };
 }
 
@@ -169,24 +165,6 @@ private slots:
         QCOMPARE(image->pixmap(Qt::ReturnByValue).toImage().pixelColor(0, 0), QColor(Qt::red));
         QTest::mouseClick(image, Qt::LeftButton);
         QCOMPARE(scene.opened.links, QList<QUrl>{QUrl("http://127.0.0.1/x")});
-    }
-
-    void aFailedPictureStopsThePicturesButNotTheLauncher()
-    {
-        LauncherScene scene;
-        scene.publishList(
-            "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><images lastVersion=\"7\">"
-            "<file name=\"a.png\"/><file name=\"b.png\"/><file name=\"c.png\"/></images>");
-        scene.publish("imagens/a.png", "a");
-        scene.publish("imagens/c.png", "c");
-        scene.startLauncher();
-        QCOMPARE(scene.boxes.texts(), QStringList{serverError(404)});
-        QCOMPARE(LauncherScene::sorted(scene.requestedPaths()),
-                 QByteArrayList({"/imagens/a.png", "/imagens/b.png", "/imagens/c.png", "/launcher.xml"}));
-        QCOMPARE(readFileBytes("imagens/a.png"), QByteArray("a"));
-        QVERIFY(!QFile::exists("imagens/c.png"));
-        QVERIFY(configBytes().contains("<images installedVersion=\"\" lastVersion=\"7\""));
-        QCOMPARE(scene.status(), loadedSuccessfully);
     }
 
     void anotherLauncherVersionHandsOverToTheNewBuild()
@@ -329,22 +307,33 @@ private slots:
         QVERIFY(scene.boxes.boxes.empty());
     }
 
+    // Files fetched side by side are put in place in their order: the first failure
+    // stops the commits, and a large file still arriving stays as a partial file
+    // that the next click continues.
     void aFailedFileKeepsTheFilesCommittedBeforeIt()
     {
         LauncherScene scene;
-        const auto file = [](const char *name, const char *more = "") {
-            return "<file name=\"" + QByteArray(name) + "\" lastVersion=\"1\" size=\"2\" sha256=\"" +
-                   sha256Hex(name) + "\" " + more + "/>";
+        const QByteArray large = randomBytes(2 << 20, 3);
+        const auto file = [](const char *name, const QByteArray &bytes, const char *more = "") {
+            return "<file name=\"" + QByteArray(name) + "\" lastVersion=\"1\" size=\"" +
+                   QByteArray::number(bytes.size()) + "\" sha256=\"" + sha256Hex(bytes) + "\" " + more + "/>";
         };
         scene.publishList(
             "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"2\" "
             "name=\"Dois\">" +
-            file("f1", "cmd=\"echo f1\"") + file("f2") + file("f3") + file("f4") + file("f5") +
+            file("f1", "f1", "cmd=\"echo f1\"") + file("f2", "f2") + file("f3", "f3") + file("f4", "f4") +
+            file("f5", large) +
             "</server><server id=\"3\" name=\"Tres\"><file name=\"enorme.pak\" lastVersion=\"1\" "
             "size=\"999999999999999999\"/></server></servers>");
-        for (const char *name : {"f1", "f4", "f5"})
+        for (const char *name : {"f1", "f4"})
             scene.publish("clientes/" + QLatin1String(name), name);
         writeFileBytes("clientes/f2", "f2"); // already there from an earlier try
+        TestHttpServer::Reply missing = slowReply("0123456789", 5, 300),
+                              arriving = slowReply(large, 64 << 10, 40);
+        missing.status = 404;
+        arriving.etag = "\"f5\"";
+        scene.server.setReplies("/clientes/f3", {missing, answer(200, "f3")});
+        scene.server.setReply("/clientes/f5", arriving);
         scene.startLauncher();
 
         scene.clickServer(2);
@@ -359,15 +348,22 @@ private slots:
                                      "f3\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\"",
                                      "f4\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""})
             QVERIFY2(configBytes().contains(recorded), recorded);
-        QVERIFY(!QFile::exists("clientes/f4"));
+        QVERIFY(!QFile::exists("clientes/f4") && !QFile::exists("clientes/f5"));
+        const qint64 kept = QFileInfo("clientes/f5.~part").size();
+        QVERIFY2(kept > 0 && kept < large.size(), qPrintable(QString::number(kept)));
         QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Install));
         QVERIFY(scene.button(2)->isEnabled());
 
-        // The next click fetches from f3 on; f1's command does not run again.
-        scene.publish("clientes/f3", "f3");
+        // The next click fetches from f3 on and continues f5; f1's command does not run again.
         scene.clickServer(2);
         QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(5)),
                  QByteArrayList({"/clientes/f3", "/clientes/f4", "/clientes/f5"}));
+        QByteArrayList rangesOfF5;
+        for (const TestHttpServer::Request &request : scene.server.requests())
+            if (request.path == "/clientes/f5")
+                rangesOfF5 << request.range;
+        QCOMPARE(rangesOfF5, QByteArrayList({"", "bytes=" + QByteArray::number(kept) + '-'}));
+        QCOMPARE(readFileBytes("clientes/f5"), large);
         QCOMPARE(scene.platform.calls, QByteArrayList{"run echo f1"});
         QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Play));
 

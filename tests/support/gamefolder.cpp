@@ -3,11 +3,10 @@
 #include "launcherlog.h"
 #include "transferengine.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
-#include <QRandomGenerator>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <stdexcept>
 
@@ -55,33 +54,27 @@ void writeFileBytes(const QString &path, const QByteArray &bytes)
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
-QStringList entriesBesidesTheLog(QDir::Filters filters)
-{
-    QStringList entries = QDir().entryList(filters, QDir::Name);
-    entries.removeAll(QString::fromLatin1(logFileName));
-    entries.removeAll(QString::fromLatin1(previousLogFileName));
-    return entries;
-}
-
-QByteArray sha256Hex(const QByteArray &bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
-
 QByteArray randomBytes(int size, quint32 seed)
 {
-    QRandomGenerator generator(seed);
     QByteArray bytes(size, Qt::Uninitialized);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
     return bytes;
 }
 
 QStringList partialFilesLeft()
 {
     QStringList found;
-    QDirIterator files(QStringLiteral("."), {QStringLiteral("*.~part*")}, QDir::Files | QDir::Hidden,
-                       QDirIterator::Subdirectories);
-    while (files.hasNext())
+    for (QDirIterator files(".", {"*.~part*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         files.hasNext();)
         found << files.next();
     return found;
+}
+
+QStringList entriesBesidesTheLog()
+{
+    QStringList entries =
+        QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    entries.removeAll(QString::fromLatin1(logFileName));
+    entries.removeAll(QString::fromLatin1(previousLogFileName));
+    return entries;
 }

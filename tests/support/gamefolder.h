@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDir>
+#include <QCryptographicHash>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -33,16 +33,17 @@ QByteArray readFileBytes(const QString &path);
 void writeFileBytes(const QString &path, const QByteArray &bytes);
 inline QByteArray configBytes()
 {
-    return readFileBytes(QStringLiteral("config.xml"));
+    return readFileBytes("config.xml");
 }
-QByteArray sha256Hex(const QByteArray &bytes);
+inline QByteArray sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+// Bytes of a seeded generator: a chunk in the wrong place shows.
+QByteArray randomBytes(int size, quint32 seed);
 // The launcher's partial files below the working directory: what a failure or a
 // kill may have left behind.
 QStringList partialFilesLeft();
-// Bytes of a seeded generator: a chunk in the wrong place shows.
-QByteArray randomBytes(int size, quint32 seed);
-
 // The working directory's entries, hidden ones included, without the launcher's
 // log: what a test asserts is that nothing else was left behind.
-QStringList entriesBesidesTheLog(QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                         QDir::Hidden);
+QStringList entriesBesidesTheLog();
