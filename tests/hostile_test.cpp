@@ -170,6 +170,13 @@ std::vector<Misbehaviour> misbehaviours()
          [](LauncherScene &scene, const QString &) {
              QCOMPARE(scene.widget<QLabel>("label_status")->textFormat(), Qt::PlainText);
          }},
+        // Every form of such a name is tried on its own; here, that each place refuses one.
+        {"names that leave their folder", true, "Um (Atualizar)",
+         {refusedName("../../fora.png"), refusedName("/tmp/x"), clientFileFailed}, {},
+         publishing(listWith("<file name=\"/tmp/x\" lastVersion=\"1\"/>") +
+                    QByteArray(picture).replace("p.png", "../../fora.png"))},
+        {"an executable that leaves its folder", true, "Um (Jogar)", {refusedName("../../bin/sh")}, {},
+         publishing(listWith({}).replace("jogo.exe", "../../bin/sh"))},
         {"a download address of another protocol", true, "Um (Atualizar)", {transferError(1), clientFileFailed}, {},
          [](LauncherScene &scene, const QString &outside) {
              scene.publishList(listWith(newFile).replace("BASE/", "file://" + QFile::encodeName(outside) + '/'));
@@ -286,7 +293,7 @@ private slots:
         QVERIFY2(scene.status().startsWith(misbehaviour.status), qPrintable(scene.status()));
         QVERIFY2(!misbehaviour.withinMs || clock.elapsed() < misbehaviour.withinMs,
                  qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(scene.processEnds.empty());
+        QVERIFY(scene.processEnds.empty() && scene.platform.calls.isEmpty());
         QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled() && scene.button(1)->isEnabled());
         // What was installed stays installed, on disk and in config.xml; what failed is not recorded.
         QCOMPARE(partialFilesLeft(), QStringList());

@@ -393,33 +393,6 @@ private slots:
             QVERIFY(!scene.button(id)->isEnabled());
     }
 
-    void namesThatLeaveTheirFolderAreNeverRequested()
-    {
-        LauncherScene scene;
-        scene.publishList(
-            "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><images lastVersion=\"1\"><file "
-            "name=\"../../fora.png\"/></images><servers><server id=\"1\" name=\"a\"><file "
-            "name=\"../evil\" lastVersion=\"1\"/></server><server id=\"2\" name=\"b\"><file "
-            "name=\"/tmp/x\" lastVersion=\"1\"/></server><server id=\"3\" name=\"c\"><file "
-            "name=\"C:\\x\" lastVersion=\"1\"/></server><server id=\"6\" name=\"e\" "
-            "executable=\"../../bin/sh\"/></servers>");
-        scene.startLauncher();
-        const QStringList before = entriesBesidesTheLog();
-        for (const int id : {1, 2, 3, 6})
-            scene.clickServer(id);
-        QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
-        // Each refused name has its box where the downloader's would be.
-        using PlayerText::refusedName;
-        const QString failed = PlayerText::clientFileFailed;
-        QCOMPARE(
-            scene.boxes.texts(),
-            QStringList({refusedName("../../fora.png"), refusedName("../evil"), failed, refusedName("/tmp/x"),
-                         failed, refusedName("C:\\x"), failed, refusedName("../../bin/sh")}));
-        QVERIFY(scene.platform.calls.isEmpty());
-        QCOMPARE(entriesBesidesTheLog(), before);
-        QVERIFY(QDir("clientes").isEmpty());
-    }
-
     void everyReleaseOfAPressOnALabelIsAClick()
     {
         QWidget window;
