@@ -1,11 +1,10 @@
 // The launcher's window against a real update server: the start-up
 // synchronisation on each road it can take, signed lists, the server buttons
-// installing, updating and playing, clicks on its labels, the news carousel, the
-// link buttons, and a window closed mid-download.
+// installing, updating and playing, the news carousel, the link buttons, and a
+// window closed mid-download.
 
 #include "buildconfig.h"
 #include "configsteps.h"
-#include "labels.h"
 #include "launcherscene.h"
 #include "launcherstate.h"
 #include "listsignature.h"
@@ -15,7 +14,6 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -126,6 +124,8 @@ class WindowTest : public QObject
 private slots:
     void cleanup() { buildSettings().updateListPublicKey.clear(); }
 
+    // The window is shown, then synchronised once; a current server plays on every
+    // click, the name of its program handed over whole.
     void everythingCurrentHandsTheWindowToThePlayer()
     {
         LauncherScene scene;
@@ -134,16 +134,30 @@ private slots:
             "<servers><server id=\"3\"><file name=\"a\" installedVersion=\"1\"/></server></servers>");
         scene.publishList(
             "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"Um\"/>"
-            "<server id=\"3\" name=\"Tr\xc3\xaas\"><file name=\"a\" lastVersion=\"1\"/></server></servers>");
+            "<server id=\"3\" name=\"Tr\xc3\xaas\" executable=\"jogo; touch pwned $(id).exe\"><file "
+            "name=\"a\" "
+            "lastVersion=\"1\"/></server><server id=\"7\" name=\"Sete\"/></servers>");
+        QStringList statusWhenLoaded;
+        scene.window = std::make_unique<MainWindow>();
+        QObject::connect(scene.window.get(), &MainWindow::window_loaded,
+                         [&] { statusWhenLoaded << scene.status(); });
         scene.startLauncher();
+        QCOMPARE(statusWhenLoaded, QStringList{"Conectando-se ao servidor"});
         QVERIFY(scene.boxes.boxes.empty());
         QCOMPARE(scene.status(), loadedSuccessfully);
-        QCOMPARE(scene.widget<QProgressBar>("action_progressBar")->value(), 100);
         QCOMPARE(captions(scene),
                  QStringList({"+Um (Instalar)", "-Astravel Server 2", QString::fromUtf8("+Três (Jogar)"),
                               "-Tessaro Server 2", "-Astravel OTClient", "-Tessaro OTClient"}));
+        for (int click = 0; click < 3; ++click)
+            scene.clickServer(3);
+        QCOMPARE(scene.platform.calls,
+                 QVector<QByteArray>(3, "start clientes|jogo; touch pwned $(id).exe").toList());
+        // A server without a button is kept and saved.
+        QVERIFY(configBytes().contains("<server id=\"7\" name=\"Sete\""));
+        scene.window->hide();
+        scene.window->show();
+        QCOMPARE(statusWhenLoaded.size(), 2);
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
-        QVERIFY(scene.platform.calls.isEmpty());
     }
 
     void withoutTheServerTheLauncherWorksFromItsConfig()
@@ -373,69 +387,6 @@ private slots:
                      "Não há espaço livre suficiente no disco: são necessários 953674316407 MB")),
                  qPrintable(scene.boxes.texts().last()));
         QCOMPARE(scene.requestedPaths().size(), 8);
-    }
-
-    void playStartsOneMoreClientOnEveryClick()
-    {
-        LauncherScene scene;
-        scene.publishList(
-            "<launcher lastVersion=\"1.2\"/><servers><server id=\"5\" name=\"OT\" executable=\"jogo; "
-            "touch pwned $(id).exe\"/><server id=\"7\" name=\"Sete\"/></servers>");
-        scene.startLauncher();
-        for (int click = 0; click < 3; ++click)
-            scene.clickServer(5);
-        // The name is handed over whole, as one program.
-        QCOMPARE(scene.platform.calls,
-                 QVector<QByteArray>(3, "start clientes|jogo; touch pwned $(id).exe").toList());
-        // A server without a button is kept and saved.
-        QVERIFY(configBytes().contains("<server id=\"7\" name=\"Sete\""));
-        for (const int id : {1, 2, 3, 4, 6})
-            QVERIFY(!scene.button(id)->isEnabled());
-    }
-
-    void everyReleaseOfAPressOnALabelIsAClick()
-    {
-        QWidget window;
-        window.resize(300, 200);
-        auto *picture = new ClickableLabel(&window);
-        picture->setGeometry(10, 10, 100, 100);
-        auto *caption = new ShapedLabel(&window);
-        caption->setGeometry(150, 10, 100, 40);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const auto pressAndRelease = [&](QPoint pressAt, QPoint releaseAt, Qt::MouseButton button) {
-            // Through the window, so that the implicit mouse grab routes them as for a hand.
-            QTest::mousePress(window.windowHandle(), button, {}, pressAt);
-            QTest::mouseRelease(window.windowHandle(), button, {}, releaseAt);
-        };
-        for (QLabel *label : {static_cast<QLabel *>(picture), static_cast<QLabel *>(caption)}) {
-            QSignalSpy clicks(label, SIGNAL(clicked()));
-            const QPoint inside = label->geometry().center(), outside(290, 190);
-            for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
-                pressAndRelease(inside, inside, button);
-            QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {}, inside);
-            pressAndRelease(inside, outside, Qt::LeftButton); // released outside: a click
-            pressAndRelease(outside, inside, Qt::LeftButton); // pressed outside: none
-            QCOMPARE(clicks.count(), 6);
-        }
-    }
-
-    void windowLoadedComesBeforeTheSynchronisation()
-    {
-        LauncherScene scene;
-        scene.publishList("<launcher lastVersion=\"1.2\"/>");
-        QStringList statusWhenLoaded;
-        scene.window = std::make_unique<MainWindow>();
-        QObject::connect(scene.window.get(), &MainWindow::window_loaded,
-                         [&] { statusWhenLoaded << scene.status(); });
-        scene.window->show();
-        QTRY_COMPARE(scene.status(), PlayerText::loadedSuccessfully);
-        QCOMPARE(statusWhenLoaded, QStringList{QStringLiteral("Conectando-se ao servidor")});
-        QCOMPARE(scene.window->windowTitle(), QStringLiteral("Launcher ZEV & MIR Ondra"));
-        scene.window->hide();
-        scene.window->show();
-        QCOMPARE(statusWhenLoaded.size(), 2);
-        QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"}); // the synchronisation ran once
     }
 
     void picturesTakeTurnsInNameOrder()
