@@ -10,10 +10,7 @@
 
 #include <QtTest>
 
-#include <pugixml.hpp>
-
 #include <functional>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -221,45 +218,6 @@ private slots:
         server.files["a"] = FileEntry{{}, "1", {}, {}, {}, "a", {}};
         LauncherState::pendingFiles(server).at("a")->installedVersion = "1";
         QCOMPARE(LauncherState::serverStatus(server), ServerStatus::Play);
-    }
-
-    // config.xml is written without a document tree; pugixml must read in it
-    // exactly the values written, and writing them in its own layout gives the
-    // same bytes.
-    void everyByteOfEveryValueIsWrittenAsTheReaderReadsIt()
-    {
-        TemporaryGameFolder folder;
-        QByteArray everyByte;
-        for (int byte = 1; byte < 256; ++byte)
-            everyByte += char(byte);
-        LauncherState state;
-        state.downloadPath = everyByte;
-        state.launcherInstalledVersion = "a&b<c>d\"e'f";
-        state.launcherFiles = {everyByte, "x"};
-        state.launcherFileChecks["x"] = ContentCheck{"3", everyByte};
-        state.images[everyByte] = ImageEntry{everyByte, everyByte, {}};
-        ServerEntry &server = state.servers[65535];
-        server.id = 65535;
-        server.name = everyByte;
-        server.files[everyByte] =
-            FileEntry{everyByte, everyByte, "exec", everyByte, everyByte, everyByte, {}};
-        server.files["\t"] = FileEntry{"\r\n", "", "", "", "", "\t", ContentCheck{everyByte, ""}};
-        state.servers[7].id = 7;
-        state.acceptedListSerial = 18446744073709551615ULL;
-
-        for (const DocumentKind kind : {DocumentKind::Config, DocumentKind::UpdateList}) {
-            const QByteArray written = state.document(kind);
-            pugi::xml_document document;
-            QVERIFY(document.load_string(written.constData()));
-            std::ostringstream rewritten;
-            document.save(rewritten, "\t", pugi::format_indent, pugi::encoding_auto);
-            QCOMPARE(QByteArray::fromStdString(rewritten.str()), written);
-        }
-        QVERIFY(state.saveConfig());
-        LauncherState reread;
-        QVERIFY(loadConfigAndTell(reread));
-        QCOMPARE(reread.document(DocumentKind::Config), state.document(DocumentKind::Config));
-        QCOMPARE(reread.acceptedListSerial, state.acceptedListSerial);
     }
 
     void aMalformedListChangesNothing()

@@ -319,7 +319,7 @@ private slots:
         }
     }
 
-    void progressShowsTheBarAlwaysAndTheSpeedOnceASecond()
+    void progressShowsTheBarAlwaysAndTheSpeedOfWhatWasReceived()
     {
         ShownDownloader downloader;
         downloader.displayName = "Imagem";
@@ -337,10 +337,7 @@ private slots:
         QVERIFY2(shownSpeed(downloader.label, "Imagem") >= 1000 &&
                      shownSpeed(downloader.label, "Imagem") <= 1024,
                  qPrintable(shown));
-        // Within the second only the bar moves; without a name no text is written.
-        downloader.lastUpdateMs = currentTimeMs() - 900;
-        downloader.showProgress(100, 100, 3072 * 1024);
-        QCOMPARE(downloader.bar.value(), 100);
+        // Without a name no text is written.
         downloader.lastUpdateMs = 0;
         downloader.displayName = nullptr;
         downloader.showProgress(1, 4, 1);
