@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(boxes.texts(), QVector<QString>(5, PlayerText::unreadableList).toList());
         QCOMPARE(state.servers.size(), std::size_t(1));
         QCOMPARE(configBytes(), before);
-        QVERIFY(!QFile::exists(QStringLiteral("config.xml.bad")));
+        QVERIFY(!QFile::exists("config.xml.bad"));
     }
 
     void configAsFoundAtTheStart_data()
@@ -259,25 +259,25 @@ private slots:
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         if (!found.isNull())
-            writeFileBytes(QStringLiteral("config.xml"), found);
+            writeFileBytes("config.xml", found);
         LauncherState state;
         QCOMPARE(loadConfigAndTell(state), !after.isNull());
         QCOMPARE(configBytes(), after.isNull() ? found : after);
         if (!after.isNull()) {
             QVERIFY(boxes.boxes.empty());
-            QCOMPARE(entriesBesidesTheLog(), QStringList{QStringLiteral("config.xml")});
+            QCOMPARE(entriesBesidesTheLog(), QStringList{"config.xml"});
             return;
         }
         QCOMPARE(boxes.texts(), QStringList{PlayerText::unreadableList});
-        QCOMPARE(boxes.boxes.front().title, QStringLiteral("Erro"));
-        QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), found);
+        QCOMPARE(boxes.boxes.front().title, "Erro");
+        QCOMPARE(readFileBytes("config.xml.bad"), found);
         // What config.xml held is the player's business alone.
-        QCOMPARE(QFile::permissions(QStringLiteral("config.xml.bad")) & ~QFile::Permissions(0x0f00),
+        QCOMPARE(QFile::permissions("config.xml.bad") & ~QFile::Permissions(0x0f00),
                  QFile::ReadOwner | QFile::WriteOwner);
         // A later merge replaces it; the copy stays for support.
         QVERIFY(mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>"));
         QVERIFY(configBytes().startsWith("<?xml"));
-        QCOMPARE(readFileBytes(QStringLiteral("config.xml.bad")), found);
+        QCOMPARE(readFileBytes("config.xml.bad"), found);
     }
 
     void aLockedOrUnwritableConfigIsNeverOverwritten()
@@ -288,7 +288,7 @@ private slots:
         mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.2\"/>");
         const QByteArray before = configBytes();
         const auto lock = [] {
-            QFile::setPermissions(QStringLiteral("config.xml"), {});
+            QFile::setPermissions("config.xml", {});
             QVERIFY(overrideFileAccess(false)); // root would open it all the same
         };
 
@@ -296,7 +296,7 @@ private slots:
         lock();
         std::thread antivirus([] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            QFile::setPermissions(QStringLiteral("config.xml"), QFile::ReadOwner | QFile::WriteOwner);
+            QFile::setPermissions("config.xml", QFile::ReadOwner | QFile::WriteOwner);
         });
         const bool readAfterAWhile = loadConfigAndTell(state);
         antivirus.join();
@@ -311,7 +311,7 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList{PlayerText::configLocked});
 
         // Read-only: the player learns that progress is not kept.
-        QFile::setPermissions(QStringLiteral("config.xml"), QFile::ReadOwner);
+        QFile::setPermissions("config.xml", QFile::ReadOwner);
         QVERIFY(overrideFileAccess(false));
         mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>");
         QVERIFY(overrideFileAccess(true));
@@ -325,9 +325,9 @@ private slots:
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext &, const QString &line) { lines << line; });
         consoleMessage("100% %s %d %n");
-        showErrorMessage(nullptr, QStringLiteral("sem janela")); // without a window, a box is a debug line
+        showErrorMessage(nullptr, "sem janela"); // without a window, a box is a debug line
         qInstallMessageHandler(previous);
-        QCOMPARE(lines, QStringList({QStringLiteral("100% %s %d %n"), QStringLiteral("Erro: sem janela")}));
+        QCOMPARE(lines, QStringList({"100% %s %d %n", "Erro: sem janela"}));
     }
 };
 

@@ -243,9 +243,8 @@ private slots:
             QVERIFY2(!isSafeRelativeName(name), name.toPercentEncoding().constData());
         for (const char *name : {"a.exe", "promo/x.png", "a..b", "..a", "a b;c&&$(d).exe", "C"})
             QVERIFY2(isSafeRelativeName(name), name);
-        reportReliability(QStringLiteral("hostile names"),
-                          QStringLiteral("traversal, absolute, drive and control forms"), hostile.size(),
-                          QStringLiteral("every one refused before any request"));
+        reportReliability("hostile names", "traversal, absolute, drive and control forms", hostile.size(),
+                          "every one refused before any request");
     }
 
     void misbehavingServersAndFoldersLoseNothing_data() { addTableRows(misbehaviours()); }
@@ -311,7 +310,7 @@ private slots:
         if (misbehaviour.afterwards)
             misbehaviour.afterwards(scene, outside.path());
         reportReliability(
-            QStringLiteral("misbehaving servers and folders"), QString::fromLatin1(misbehaviour.what), 1,
+            "misbehaving servers and folders", QString::fromLatin1(misbehaviour.what), 1,
             QStringLiteral("%1 box(es); nothing installed lost").arg(misbehaviour.boxes.size()));
     }
 
@@ -334,8 +333,7 @@ private slots:
         const qint64 bound = 64 * 1024;
 #endif
         QVERIFY2(growth < bound, qPrintable(QString::number(growth)));
-        reportReliability(QStringLiteral("hostile lists"),
-                          QStringLiteral("a body of 200 MB as the update list"), 1,
+        reportReliability("hostile lists", "a body of 200 MB as the update list", 1,
                           QStringLiteral("stopped at 32 MiB, reported as unreadable; memory grew by %1 MiB")
                               .arg(growth / 1024));
     }

@@ -229,8 +229,8 @@ private slots:
         TestHttpServer server;
         server.setReplies("/f", replies);
         TransferEngine::retryPauseMs = pauseMs;
-        QVERIFY(QDir().mkdir(QStringLiteral("pasta")));
-        writeFileBytes(QStringLiteral("f.dat"), "old");
+        QVERIFY(QDir().mkdir("pasta"));
+        writeFileBytes("f.dat", "old");
 
         FileDownloader downloader;
         downloader.localPath = target;
@@ -248,13 +248,11 @@ private slots:
         if (target.isEmpty())
             QCOMPARE(downloader.buffer, release);
         // The old file stays unless the release's bytes replace it; nothing else is left.
-        QCOMPARE(readFileBytes(QStringLiteral("f.dat")),
-                 target == "f.dat" && box.isEmpty() ? release : "old");
-        QCOMPARE(entriesBesidesTheLog(), QStringList({QStringLiteral("f.dat"), QStringLiteral("pasta")}));
-        QVERIFY(QDir(QStringLiteral("pasta")).isEmpty());
+        QCOMPARE(readFileBytes("f.dat"), target == "f.dat" && box.isEmpty() ? release : "old");
+        QCOMPARE(entriesBesidesTheLog(), QStringList({"f.dat", "pasta"}));
+        QVERIFY(QDir("pasta").isEmpty());
         reportReliability("answers at the transfer level", QLatin1String(what), 1,
-                          box.isEmpty() ? QStringLiteral("stored")
-                                        : "box \"" + box + "\"; the old file kept");
+                          box.isEmpty() ? "stored" : "box \"" + box + "\"; the old file kept");
     }
 
     // A file of 2 MiB whose transfer breaks, continued by the next try or the next
@@ -300,14 +298,14 @@ private slots:
         if (damageKeptBytes) {
             QVERIFY(!downloader.downloadFile(server.url("/f").constData(), "Jogo"));
             QCOMPARE(boxes.texts(), QStringList{PlayerText::serverError(404)});
-            QByteArray kept = readFileBytes(QStringLiteral("f.dat.~part"));
+            QByteArray kept = readFileBytes("f.dat.~part");
             kept[100] = char(kept[100] ^ 1);
-            writeFileBytes(QStringLiteral("f.dat.~part"), kept);
+            writeFileBytes("f.dat.~part", kept);
             boxes.boxes.clear();
         }
         QVERIFY(downloader.downloadFile(server.url("/f").constData(), "Jogo"));
-        QCOMPARE(readFileBytes(QStringLiteral("f.dat")), body);
-        QCOMPARE(entriesBesidesTheLog(), QStringList{QStringLiteral("f.dat")});
+        QCOMPARE(readFileBytes("f.dat"), body);
+        QCOMPARE(entriesBesidesTheLog(), QStringList{"f.dat"});
         QVERIFY(boxes.boxes.empty());
 
         const std::vector<TestHttpServer::Request> requests = server.requests();
@@ -392,7 +390,7 @@ private slots:
                                      : 256;
         TemporaryGameFolder folder;
         {
-            QFile big(QStringLiteral("served.bin"));
+            QFile big("served.bin");
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(mebibytes * 1024 * 1024));
         }
         TestHttpServer server(folder.path());
@@ -402,7 +400,7 @@ private slots:
         const qint64 before = peakResidentKilobytes();
         QVERIFY(downloader.downloadFile(server.url("/served.bin").constData(), "Grande"));
         const qint64 growth = peakResidentKilobytes() - before;
-        QCOMPARE(QFileInfo(QStringLiteral("downloaded.bin")).size(), mebibytes * 1024 * 1024);
+        QCOMPARE(QFileInfo("downloaded.bin").size(), mebibytes * 1024 * 1024);
         QVERIFY2(growth < 32 * 1024, qPrintable(QString::number(growth)));
     }
 
@@ -496,10 +494,9 @@ private slots:
         QVERIFY(current.endsWith(" uma linha\n"));
         QVERIFY(!previous.contains(' ' + QByteArray::number(0) + filler));
         // Each line opens with its UTC time.
-        QVERIFY(
-            QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z \\d+x"))
-                .match(QString::fromLatin1(current))
-                .hasMatch());
+        QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z \\d+x")
+                    .match(QString::fromLatin1(current))
+                    .hasMatch());
     }
 
     void updatesFetchWhatIsMissing_data() { addTableRows(chunkScenes()); }
@@ -518,10 +515,10 @@ private slots:
         QByteArray fresh = old;
         for (int block = 0; block < 15; ++block)
             fresh.replace(block * 400 * 1024 + 4096, 4096, randomBytes(4096, 100 + block));
-        QVERIFY(QDir().mkdir(QStringLiteral("clientes")));
-        writeFileBytes(QStringLiteral("clientes/dados.pak"), old);
-        QVERIFY(QDir(serverFolder.path()).mkdir(QStringLiteral("clientes")));
-        const QString published = serverFolder.filePath(QStringLiteral("clientes/dados.pak"));
+        QVERIFY(QDir().mkdir("clientes"));
+        writeFileBytes("clientes/dados.pak", old);
+        QVERIFY(QDir(serverFolder.path()).mkdir("clientes"));
+        const QString published = serverFolder.filePath("clientes/dados.pak");
         writeFileBytes(published, fresh);
         QString error;
         std::vector<FetchItem> items{
@@ -549,10 +546,8 @@ private slots:
                             nullptr, {"clientes/outro.pak", "clientes/extra.pak"}),
                  FetchResult::Stored);
         QCOMPARE(readFileBytes("clientes/dados.pak"), readFileBytes(published));
-        QCOMPARE(QDir(QStringLiteral("clientes"))
-                     .entryList(QDir::Files | QDir::Hidden)
-                     .filter(QStringLiteral("dados")),
-                 QStringList{QStringLiteral("dados.pak")});
+        QCOMPARE(QDir("clientes").entryList(QDir::Files | QDir::Hidden).filter("dados"),
+                 QStringList{"dados.pak"});
         QVERIFY(boxes.boxes.empty());
         int chunks = 0;
         bool whole = false;
@@ -570,11 +565,10 @@ private slots:
     {
         LauncherScene scene;
         const QByteArray client = randomBytes(3 << 20, 5);
-        scene.publish(QStringLiteral("clientes/dados.pak"), client);
+        scene.publish("clientes/dados.pak", client);
         QString error;
-        const QByteArray index =
-            *publishInChunks(scene.serverFolder.path(),
-                             scene.serverFolder.filePath(QStringLiteral("clientes/dados.pak")), error);
+        const QByteArray index = *publishInChunks(scene.serverFolder.path(),
+                                                  scene.serverFolder.filePath("clientes/dados.pak"), error);
         scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers>"
                           "<server id=\"1\" name=\"Um\" executable=\"dados.pak\"><file name=\"dados.pak\" "
                           "lastVersion=\"1\" size=\"" +
@@ -583,17 +577,17 @@ private slots:
         scene.startLauncher();
         scene.clickServer(1);
         const auto repair = [&] {
-            scene.window->findChild<QAction *>(QStringLiteral("repair_server_1"))->trigger();
+            scene.window->findChild<QAction *>("repair_server_1")->trigger();
             return scene.widget<QLabel>("label_status")->text();
         };
         QCOMPARE(repair(), PlayerText::filesCorrect("Um"));
 
         QByteArray damaged = client;
         damaged[(2 << 20) + 77] = char(damaged[(2 << 20) + 77] ^ 1);
-        writeFileBytes(QStringLiteral("clientes/dados.pak"), damaged);
+        writeFileBytes("clientes/dados.pak", damaged);
         const int before = scene.requestedPaths().size();
         QCOMPARE(repair(), PlayerText::filesRepaired("Um"));
-        QCOMPARE(readFileBytes(QStringLiteral("clientes/dados.pak")), client);
+        QCOMPARE(readFileBytes("clientes/dados.pak"), client);
         const QByteArrayList fetched = scene.requestedPaths().mid(before);
         QCOMPARE(fetched.size(), 2); // the index and the one chunk
         QVERIFY(fetched.front().endsWith(".idx") && fetched.back().startsWith("/chunks/"));

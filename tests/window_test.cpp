@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(scene.boxes.boxes.front().parent, nullptr);
         QCOMPARE(scene.boxes.boxes.back().parent, scene.window.get());
         QCOMPARE(scene.status(), loadedWithoutList);
-        QCOMPARE(captions(scene).at(1), QStringLiteral("+Dois (Instalar)"));
+        QCOMPARE(captions(scene).at(1), "+Dois (Instalar)");
         auto *image = scene.widget<QLabel>("img_background");
         QCOMPARE(image->pixmap(Qt::ReturnByValue).toImage().pixelColor(0, 0), QColor(Qt::red));
         QTest::mouseClick(image, Qt::LeftButton);
@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(scene.status(), launcherNotUpdated);
         QCOMPARE(scene.requestedPaths(), QByteArrayList{"/launcher.xml"});
         QVERIFY(scene.processEnds.empty());
-        QCOMPARE(captions(scene).at(0), QStringLiteral("+Um (Instalar)"));
+        QCOMPARE(captions(scene).at(0), "+Um (Instalar)");
     }
 
     void aSignedListIsTakenAndItsSerialRemembered()
