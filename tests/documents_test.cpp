@@ -213,11 +213,6 @@ private slots:
                 due << name;
             QCOMPARE(due, rule.due);
         }
-        // Committing through the result changes the server's own entry.
-        ServerEntry server;
-        server.files["a"] = FileEntry{{}, "1", {}, {}, {}, "a", {}};
-        LauncherState::pendingFiles(server).at("a")->installedVersion = "1";
-        QCOMPARE(LauncherState::serverStatus(server), ServerStatus::Play);
     }
 
     void aMalformedListChangesNothing()
