@@ -1,10 +1,10 @@
-// Publishing a release with launcher-publish, and the launcher installing it.
+// Publishing a release with launcher-publish: the list it builds, the keys and
+// signatures it makes, and the releases it refuses.
 
-#include "launcherscene.h"
+#include "gamefolder.h"
 
 #include "buildconfig.h"
 #include "listsigning.h"
-#include "playertexts.h"
 #include "tablerows.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
@@ -36,15 +36,6 @@ void makeRelease(const QString &folder)
         QDir(folder).mkpath(QFileInfo(QLatin1String(path)).path());
         writeFileBytes(folder + '/' + QLatin1String(path), contents);
     }
-}
-
-QByteArray buildList(const LauncherScene &scene)
-{
-    QString error;
-    const std::optional<QByteArray> list = buildUpdateList(scene.serverFolder.path(), scene.base(), error);
-    if (!list)
-        qFatal("%s", qPrintable(error));
-    return *list;
 }
 
 // The tool's exit status, and what it wrote to output.
@@ -91,13 +82,6 @@ const ReleaseTrial releaseTrials[] = {
      },
      {},
      "nome que o launcher recusa: x.dll.~part"},
-    {"a link in launcher/ to a file outside",
-     [](const QString &release, const QString &outside) {
-         QFile::remove(release + "/launcher/leia-me.txt");
-         QFile::link(outside + "/op.key", release + "/launcher/leia-me.txt");
-     },
-     {},
-     "launcher/leia-me.txt é um link para fora da pasta da versão"},
     {"an executable in no file list",
      [](const QString &release, const QString &) {
          replaceInFile(release + "/release.conf", "executable = dois.exe", "executable = d.exe");
@@ -139,30 +123,6 @@ class PublishTest : public QObject
     Q_OBJECT
 
 private slots:
-    void aPublishedReleaseInstallsAndOnlyChangedFilesBecomeDue()
-    {
-        LauncherScene scene;
-        makeRelease(scene.serverFolder.path());
-        scene.publish("launcher.xml", buildList(scene));
-        scene.startLauncher();
-        for (const int id : {1, 2})
-            scene.clickServer(id);
-        QVERIFY(scene.boxes.boxes.empty());
-        QCOMPARE(readFileBytes("imagens/x.png"), QByteArray("png"));
-        QCOMPARE(scene.platform.calls, QByteArrayList({"start clientes|um.exe|--instalar", "run echo dois"}));
-
-        // An unchanged release changes nothing; one changed file is all that is due.
-        scene.window.reset();
-        scene.publish("clientes/um-2.dat", "2, corrigido");
-        scene.publish("launcher.xml", buildList(scene));
-        const int before = scene.requestedPaths().size();
-        scene.startLauncher();
-        QCOMPARE(scene.caption(2), PlayerText::serverCaption("Dois", ServerStatus::Play));
-        scene.clickServer(1);
-        QCOMPARE(scene.requestedPaths().mid(before), QByteArrayList({"/launcher.xml", "/clientes/um-2.dat"}));
-        QCOMPARE(readFileBytes("clientes/um-2.dat"), QByteArray("2, corrigido"));
-    }
-
     void keysAndSignaturesFromTheTool()
     {
         QTemporaryDir keys;
@@ -213,7 +173,10 @@ private slots:
         QCOMPARE(checkUpdateList(*list, release.path()), QStringList());
         QVERIFY(list->contains(
             "<download path=\"http://127.0.0.1/\" />\n<mirror path=\"https://espelho/\" />\n"));
-        // Every file carries what the launcher checks it against.
+        // Every file carries what the launcher checks it against, and a version of its
+        // content: an unchanged file of a new release is not due again.
+        QVERIFY(list->contains("name=\"um.exe\" function=\"exec\" value=\"--instalar\" cmd=\"\""));
+        QVERIFY(list->contains("name=\"dois.exe\" function=\"\" value=\"\" cmd=\"echo dois\""));
         QVERIFY(list->contains(
             "name=\"um-1.dat\" function=\"\" value=\"\" cmd=\"\" lastVersion=\"6b86b273ff34fce1\" "
             "size=\"1\" sha256=\"" +

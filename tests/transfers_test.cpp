@@ -153,9 +153,6 @@ std::vector<ChunkScene> chunkScenes()
     const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
         QVERIFY(QFile::rename("clientes/dados.pak", "clientes/outro.pak"));
     };
-    const auto unrelatedOldVersion = [](const QString &, std::vector<FetchItem> &) {
-        writeFileBytes("clientes/dados.pak", randomBytes(6 << 20, 4));
-    };
     // Thousands of small requests would cost more than they save.
     const auto aSixteenthOnDisk = [=](const QString &server, std::vector<FetchItem> &) {
         writeFileBytes("clientes/dados.pak", fresh(server).left(6 << 16) + randomBytes(6 << 20, 5));
@@ -192,7 +189,6 @@ std::vector<ChunkScene> chunkScenes()
         {"1% changed", {}, false, 30},
         {"new, sharing an installed file's chunks", anotherFileShares, false, 30},
         {"first install, two files sharing content", firstInstallSharing, false, 10},
-        {"an unrelated old version", unrelatedOldVersion, true, 0},
         {"an index of another build", indexOfAnotherBuild, true, 30, "não formam o arquivo da lista"},
         {"other installed files larger than what is missing", largerOtherFiles, false, 30},
         {"a new piece recurring three times", recurringNewChunks, false, 43},
@@ -358,9 +354,7 @@ private slots:
 
     void memoryDoesNotGrowWithTheFileSize()
     {
-        const qint64 mebibytes = qEnvironmentVariableIntValue("LAUNCHER_TEST_BIG_FILE_MIB") > 0
-                                     ? qEnvironmentVariableIntValue("LAUNCHER_TEST_BIG_FILE_MIB")
-                                     : 256;
+        const qint64 mebibytes = 256;
         TemporaryGameFolder folder;
         {
             QFile big("served.bin");

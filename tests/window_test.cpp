@@ -87,15 +87,6 @@ std::vector<UntrustedList> untrustedLists()
     };
 }
 
-// Writes config.xml in the layout the launcher itself writes, and returns it.
-QByteArray installConfig(const QByteArray &config)
-{
-    writeFileBytes("config.xml", config);
-    LauncherState state;
-    loadConfigAndTell(state);
-    return configBytes();
-}
-
 void putPicture(const QString &name, Qt::GlobalColor colour)
 {
     QImage picture(8, 6, QImage::Format_RGB32);
@@ -233,7 +224,10 @@ private slots:
         const auto [what, list, signature, box, keys] = currentRow(untrustedLists());
         buildSettings().updateListPublicKey = keys;
         LauncherScene scene;
-        const QByteArray config = installConfig(installedConfig);
+        writeFileBytes("config.xml", installedConfig);
+        LauncherState installed;
+        loadConfigAndTell(installed); // written again in the launcher's own layout
+        const QByteArray config = configBytes();
         writeFileBytes("clientes/um.exe", "version 1");
         // Signed over the list with its base address unreplaced, as the server holds it.
         scene.publish("launcher.xml", list);
