@@ -35,31 +35,31 @@ std::vector<MergeRule> mergeRules()
     return {
         {"installed versions kept under the list's values, byte for byte",
          {"<launcher installedVersion=\"1.3\"/><images installedVersion=\"7\"/><servers><server id=\"1\">"
-          "<file name=\"ZEV1.exe\" installedVersion=\"11\"/><file name=\"patch.exe\" installedVersion=\"3\"/>"
+          "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"
+          "<file name=\"patch.exe\" installedVersion=\"3\"/>"
           "<file name=\"data.pak\" installedVersion=\"11\"/></server></servers>",
           "<?xml version=\"1.0\" encoding=\"UTF-8\"?><download path=\"http://127.0.0.1:8765/\"/>"
-          "<mirror path=\"https://espelho/\"/><launcher lastVersion=\"1.3\"><file "
-          "name=\"extra.dll\"/></launcher>"
-          "<images lastVersion=\"7\"><file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/>"
-          "<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\"/></images><servers>"
-          "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\"><file name=\"ZEV1.exe\" "
-          "lastVersion=\"12\"/>"
+          "<mirror path=\"https://espelho/\"/><launcher lastVersion=\"1.3\"><file name=\"extra.dll\"/>"
+          "</launcher><images lastVersion=\"7\">"
+          "<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\"/></images><servers>"
+          "<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">"
+          "<file name=\"ZEV1.exe\" lastVersion=\"12\"/>"
           "<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" lastVersion=\"3\"/>"
-          "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" "
-          "lastVersion=\"12\"/></server></servers>"},
-         {"<?xml version=\"1.0\"?>\n<tsqp version=\"1.0\" />\n<download path=\"http://127.0.0.1:8765/\" />\n"
-          "<launcher installedVersion=\"1.3\" lastVersion=\"1.3\">\n\t<file name=\"extra.dll\" "
-          "/>\n</launcher>\n"
-          "<images installedVersion=\"7\" lastVersion=\"7\">\n"
-          "\t<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\" />\n"
-          "\t<file name=\"banner2.jpg\" href=\"http://127.0.0.1/news/2\" />\n</images>\n<servers>\n"
+          "<file name=\"data.pak\" cmd=\"echo pronto &amp;&amp; exit 0\" lastVersion=\"12\"/></server>"
+          "</servers>"},
+         {"<?xml version=\"1.0\"?>\n<tsqp version=\"1.0\" />\n"
+          "<download path=\"http://127.0.0.1:8765/\" />\n"
+          "<launcher installedVersion=\"1.3\" lastVersion=\"1.3\">\n\t<file name=\"extra.dll\" />\n"
+          "</launcher>\n<images installedVersion=\"7\" lastVersion=\"7\">\n"
+          "\t<file name=\"banner1.jpg\" href=\"http://127.0.0.1/news/1\" />\n</images>\n<servers>\n"
           "\t<server id=\"1\" name=\"Servidor 1\" executable=\"ZEV1.exe\">\n"
           "\t\t<file name=\"ZEV1.exe\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"11\" "
           "lastVersion=\"12\" />\n"
           "\t\t<file name=\"data.pak\" function=\"\" value=\"\" cmd=\"echo pronto &amp;&amp; exit 0\" "
           "installedVersion=\"11\" lastVersion=\"12\" />\n"
           "\t\t<file name=\"patch.exe\" function=\"exec\" value=\"/quiet\" cmd=\"\" installedVersion=\"3\" "
-          "lastVersion=\"3\" />\n\t</server>\n</servers>\n"},
+          "lastVersion=\"3\" />\n"
+          "\t</server>\n</servers>\n"},
          {"espelho"}, // mirrors come from the list alone
          [](LauncherState &state) {
              QCOMPARE(state.downloadBases(),

@@ -234,11 +234,7 @@ private slots:
             QByteArray(".. ../x ../../x a/../../x a/.. ./../x ..\\x a\\..\\..\\x /etc/passwd "
                        "\\windows\\x //servidor/x \\\\servidor\\x C: C:\\x C:x c:/x x.exe.~part")
                 .split(' ');
-        hostile << "a\nb"
-                << "a\tb"
-                << "a\x01"
-                << "a\x7f"
-                << "";
+        hostile += QByteArrayList{"a\nb", "a\tb", "a\x01", "a\x7f", ""};
         for (const QByteArray &name : hostile)
             QVERIFY2(!isSafeRelativeName(name), name.toPercentEncoding().constData());
         for (const char *name : {"a.exe", "promo/x.png", "a..b", "..a", "a b;c&&$(d).exe", "C"})
@@ -255,16 +251,13 @@ private slots:
         TransferEngine::stallTimeoutSeconds = 1;
         TransferEngine::memoryBodyTimeLimitSeconds = 1;
         LauncherScene scene;
-        {
-            // Installed and current: server 1, one picture, one launcher file.
-            LauncherState installed;
-            mergeUpdateListAndSave(
-                installed,
-                "<launcher installedVersion=\"1.2\" lastVersion=\"1.2\"><file name=\"x.dll\"/></launcher>"
-                "<images installedVersion=\"v1\" lastVersion=\"v1\"><file name=\"a.png\"/></images>"
-                "<servers><server id=\"1\" name=\"Um\" executable=\"jogo.exe\"><file name=\"jogo.dat\" "
-                "installedVersion=\"1\" lastVersion=\"1\"/></server></servers>");
-        }
+        // Installed and current: server 1, one picture, one launcher file.
+        writeFileBytes(
+            "config.xml",
+            "<launcher installedVersion=\"1.2\" lastVersion=\"1.2\"><file name=\"x.dll\"/></launcher>"
+            "<images installedVersion=\"v1\" lastVersion=\"v1\"><file name=\"a.png\"/></images>"
+            "<servers><server id=\"1\" name=\"Um\" executable=\"jogo.exe\"><file name=\"jogo.dat\" "
+            "installedVersion=\"1\" lastVersion=\"1\"/></server></servers>");
         const char *const installedFiles[][2] = {{"clientes/jogo.dat", "old client"},
                                                  {"imagens/a.png", "old picture"},
                                                  {"x.dll", "old library"},
