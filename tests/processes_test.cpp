@@ -227,7 +227,7 @@ private slots:
         QVERIFY(windowsStartCommand("clientes", "jogo (novo).exe", QByteArray("-a /b c:\\x")));
     }
 
-    void namesAndArgumentsReachTheProgramAsData()
+    void namesAndArgumentsReachTheProgramAsDataAndCommandLinesTheShell()
     {
         TemporaryGameFolder folder;
         QVERIFY(QDir().mkdir("clientes"));
@@ -250,11 +250,8 @@ private slots:
                  QByteArrayList{QFile::encodeName(folder.path())});
         QVERIFY(!platform().startProgram("", "sh", QByteArray("-c true")));
         QVERIFY(!platform().startProgram("clientes", "missing.exe", std::nullopt));
-    }
 
-    void operatorsCommandLineRunsThroughTheShellAndIsWaitedFor()
-    {
-        TemporaryGameFolder folder;
+        // The operator's command line alone runs through the shell, and is waited for.
         platform().runCommandLine("echo um > out.txt; sleep 0.3 && echo dois >> out.txt");
         QCOMPARE(readFileBytes("out.txt"), QByteArray("um\ndois\n"));
         platform().runCommandLine("exit 3"); // a failing command is only noted

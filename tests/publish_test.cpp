@@ -2,8 +2,6 @@
 // signatures it makes, and the releases it refuses.
 
 #include "gamefolder.h"
-
-#include "buildconfig.h"
 #include "listsigning.h"
 #include "tablerows.h"
 #include "updatelistbuilder.h"

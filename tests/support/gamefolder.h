@@ -13,8 +13,6 @@ class TemporaryGameFolder
 public:
     TemporaryGameFolder();
     ~TemporaryGameFolder();
-    TemporaryGameFolder(const TemporaryGameFolder &) = delete;
-    TemporaryGameFolder &operator=(const TemporaryGameFolder &) = delete;
 
     QString path() const { return folder.path(); }
     QString filePath(const QString &name) const { return folder.filePath(name); }

@@ -34,8 +34,6 @@ public:
 
     explicit TestHttpServer(const QString &rootFolder = QString()); // none: no files
     ~TestHttpServer();
-    TestHttpServer(const TestHttpServer &) = delete;
-    TestHttpServer &operator=(const TestHttpServer &) = delete;
 
     // "http://127.0.0.1:PORT" + path
     QByteArray url(const QByteArray &path) const;

@@ -15,8 +15,6 @@ public:
 
     explicit TlsTestServer(const QString &rootFolder, Certificate certificate = Certificate::Trusted);
     ~TlsTestServer();
-    TlsTestServer(const TlsTestServer &) = delete;
-    TlsTestServer &operator=(const TlsTestServer &) = delete;
 
     // "https://127.0.0.1:PORT" + path
     QByteArray url(const QByteArray &path) const;
