@@ -131,7 +131,8 @@ void TestHttpServer::serve(int socket)
     bool open =
         send((headers + "\r\n").constData(), headers.size() + 2) && (!file.isOpen() || file.seek(offset));
     const qint64 end = reply.cutAt >= 0 ? std::min(size, reply.cutAt) : size;
-    QByteArray chunk;
+    // One buffer for the file's pieces: freed ones would count as this process's memory.
+    QByteArray filePiece(file.isOpen() ? reply.chunkBytes : 0, Qt::Uninitialized);
     for (qint64 at = offset; open && at < end; at += reply.chunkBytes) {
         std::unique_lock<std::mutex> lock(mutex);
         if (at > offset && stopped.wait_for(lock, std::chrono::milliseconds(reply.chunkDelayMs),
@@ -139,8 +140,8 @@ void TestHttpServer::serve(int socket)
             break;
         lock.unlock();
         const qint64 bytes = std::min<qint64>(reply.chunkBytes, end - at);
-        chunk = file.isOpen() ? file.read(bytes) : reply.body.mid(int(at), int(bytes));
-        open = chunk.size() == bytes && send(chunk.constData(), bytes);
+        const char *data = file.isOpen() ? filePiece.data() : reply.body.constData() + at;
+        open = (!file.isOpen() || file.read(filePiece.data(), bytes) == bytes) && send(data, bytes);
     }
     std::unique_lock<std::mutex> lock(mutex);
     if (open && reply.stalls)
