@@ -27,7 +27,7 @@ public:
     }
     bool startLauncher(const QByteArray &program, const QByteArray &option) override
     {
-        return record("launcher " + program + ' ' + option);
+        return record("launcher " + program + (option.isEmpty() ? QByteArray() : ' ' + option));
     }
     void runCommandLine(const QByteArray &commandLine) override { record("run " + commandLine); }
 
