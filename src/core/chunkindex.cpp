@@ -4,6 +4,7 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -13,6 +14,15 @@ constexpr int headerSize = 4 + 3 * 4 + 8 + 4;
 constexpr int entrySize = 16 + 4;
 // No release holds a file of more than 16 million chunks (a terabyte).
 constexpr std::uint32_t maximumChunks = 1u << 24;
+// The smallest minimum chunk size an index may name (ChunkParameters::isValid).
+constexpr qint64 smallestMinimum = 64;
+
+// The entries a file of fileSize bytes can be cut into with chunks of at least
+// minimum bytes (the last may be shorter).
+quint64 largestChunkCount(qint64 fileSize, qint64 minimum)
+{
+    return std::min<quint64>(quint64(fileSize / minimum) + 1, maximumChunks);
+}
 
 template <typename T> void append(QByteArray &bytes, T value)
 {
@@ -49,12 +59,14 @@ QByteArray ChunkIndex::serialize() const
     return compressed;
 }
 
-std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published)
+std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published, qint64 fileSize)
 {
+    // Bounded by the file before anything is unpacked: a small index may unpack
+    // to hundreds of megabytes.
     const unsigned long long rawSize =
         ZSTD_getFrameContentSize(published.constData(), std::size_t(published.size()));
-    if (rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN || rawSize < headerSize ||
-        rawSize > headerSize + quint64(entrySize) * maximumChunks)
+    if (fileSize < 0 || rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN ||
+        rawSize < headerSize || rawSize > headerSize + entrySize * largestChunkCount(fileSize, smallestMinimum))
         return std::nullopt;
     QByteArray raw(int(rawSize), Qt::Uninitialized);
     const std::size_t read = ZSTD_decompress(raw.data(), std::size_t(raw.size()), published.constData(),
@@ -69,7 +81,9 @@ std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published)
     index.parameters.maximum = ::read<quint32>(at + 8);
     index.fileSize = qint64(::read<quint64>(at + 12));
     const quint32 count = ::read<quint32>(at + 20);
-    if (!index.parameters.isValid() || quint64(raw.size()) != headerSize + quint64(entrySize) * count)
+    if (!index.parameters.isValid() || index.fileSize != fileSize ||
+        count > largestChunkCount(fileSize, index.parameters.minimum) ||
+        quint64(raw.size()) != headerSize + quint64(entrySize) * count)
         return std::nullopt;
     at = raw.constData() + headerSize;
     qint64 total = 0;
@@ -77,7 +91,9 @@ std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published)
     for (IndexedChunk &chunk : index.chunks) {
         std::memcpy(chunk.hash.data(), at, chunk.hash.size());
         chunk.size = ::read<quint32>(at + 16);
-        if (chunk.size == 0 || chunk.size > index.parameters.maximum)
+        const bool last = &chunk == &index.chunks.back();
+        if (chunk.size == 0 || chunk.size > index.parameters.maximum ||
+            (!last && chunk.size < index.parameters.minimum))
             return std::nullopt;
         total += chunk.size;
         at += entrySize;

@@ -24,8 +24,11 @@ struct ChunkIndex {
 
     // Compressed, as it is published.
     QByteArray serialize() const;
-    // Nothing when the bytes are not an index whose chunks add up to fileSize.
-    static std::optional<ChunkIndex> parse(const QByteArray &published);
+    // Nothing when the bytes are not an index of a file of fileSize bytes: its
+    // chunks add up to it, and each but the last lies within the index's minimum
+    // and maximum, so that an index never holds more entries than its file can
+    // have chunks.
+    static std::optional<ChunkIndex> parse(const QByteArray &published, qint64 fileSize);
 };
 
 // "chunks/ab/abcdef...", below the download base address and the release folder.

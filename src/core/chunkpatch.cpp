@@ -1,5 +1,6 @@
 #include "chunkpatch.h"
 
+#include "folderfile.h"
 #include "names.h"
 #include "partialfile.h"
 #include "sha256.h"
@@ -60,7 +61,7 @@ bool ChunkPatch::Work::readFromDisk(const IndexedChunk &chunk, const ChunkLocati
     std::unique_ptr<QFile> &reader = readers[location.file];
     if (!reader) {
         reader = std::make_unique<QFile>(QFile::decodeName(locations.filePath(location.file)));
-        reader->open(QIODevice::ReadOnly);
+        openRegularFile(*reader, QIODevice::ReadOnly);
     }
     return reader->seek(location.offset) && (bytes = reader->read(chunk.size)).size() == int(chunk.size);
 }

@@ -1,5 +1,6 @@
 #include "chunksurvey.h"
 
+#include "folderfile.h"
 #include "names.h"
 #include "partialfile.h"
 #include "sha256.h"
@@ -69,9 +70,7 @@ void ChunkSurvey::Work::takeIndexes()
         hash.addData(published);
         if (engine.outcome(surveyed.indexRequest).kind == TransferOutcome::Kind::Stored &&
             hash.hexResult() == expected.chunkIndexSha256.toLower())
-            surveyed.index = ChunkIndex::parse(published);
-        if (surveyed.index && surveyed.index->fileSize != expected.size.toLongLong())
-            surveyed.index.reset();
+            surveyed.index = ChunkIndex::parse(published, expected.bytes());
         anyIndex = anyIndex || surveyed.index;
     }
     if (anyIndex)
@@ -85,7 +84,7 @@ bool ChunkSurvey::Work::scanFile(const QByteArray &path,
                                  const ChunkParameters &parameters, const ChunkIndex *compareWith)
 {
     QFile file(QFile::decodeName(path));
-    if (!isPlainFile(path) || !file.open(QIODevice::ReadOnly))
+    if (!openRegularFile(file, QIODevice::ReadOnly))
         return false;
     const std::size_t source = locations.addFile(path);
     std::size_t position = 0;

@@ -146,7 +146,7 @@ void FileFetch::Work::arrived(Arrival arrival)
     const FetchItem &item = items[building];
     const ChunkIndex *index = indexOf(building);
     if (arrival != Arrival::Transfer)
-        patched += item.expected.size.toLongLong();
+        patched += item.expected.bytes();
     arrivals.push_back(arrival);
     requests.push_back(arrival == Arrival::Transfer
                            ? engine.add(requestWithMirrors(downloadUrls(bases, folder, item.name),
@@ -227,12 +227,13 @@ FileFetch::FileFetch(std::vector<QByteArray> bases, const char *folder, std::vec
     w.onCommitted = std::move(onCommitted);
     // A file stored in the game folder itself must not be one of the launcher's own.
     const auto accepted = [](const FetchItem &item) {
-        return item.localPath == item.name ? isLauncherFileName(item.name) : isSafeRelativeName(item.name);
+        return item.expected.hasUsableSize() &&
+               (item.localPath == item.name ? isLauncherFileName(item.name) : isSafeRelativeName(item.name));
     };
     while (w.fetched < w.items.size() && accepted(w.items[w.fetched]))
         ++w.fetched;
     for (const FetchItem &item : w.items)
-        w.total += item.expected.size.toLongLong();
+        w.total = addBytes(w.total, item.expected);
 
     // Files published in chunks are looked at together first, then built one
     // after the other; the rest are fetched side by side.

@@ -1,9 +1,9 @@
 #include "installcheck.h"
 
+#include "folderfile.h"
 #include "sha256.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -15,13 +15,10 @@ bool differs(const InstalledFile &file)
 {
     if (file.expected.size.isEmpty() || file.expected.sha256.isEmpty())
         return false;
-    const QFileInfo info(QFile::decodeName(file.path));
-    if (info.isSymLink() || info.size() != file.expected.size.toLongLong())
-        return true;
-    QFile contents(info.filePath());
+    QFile contents(QFile::decodeName(file.path));
     Sha256 hash;
-    return !contents.open(QIODevice::ReadOnly) || !hash.addData(contents) ||
-           hash.hexResult() != file.expected.sha256.toLower();
+    return !openRegularFile(contents, QIODevice::ReadOnly) || contents.size() != file.expected.size.toLongLong() ||
+           !hash.addData(contents) || hash.hexResult() != file.expected.sha256.toLower();
 }
 
 } // namespace

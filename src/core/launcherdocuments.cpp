@@ -4,6 +4,7 @@
 #include "launcherstate.h"
 
 #include "documentwriter.h"
+#include "folderfile.h"
 #include "messages.h"
 #include "partialfile.h"
 
@@ -18,10 +19,6 @@
 
 #include <pugixml.hpp>
 
-#ifndef Q_OS_WIN
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -164,9 +161,13 @@ void mergeParsed(const pugi::xml_document &document, LauncherState &state, Docum
 {
     state.downloadPath = attributeBytes(document.child("download"), "path");
     if (kind == DocumentKind::UpdateList) {
+        // Each one is tried in turn where a file fails: thousands would keep a
+        // failing install going for hours.
+        constexpr std::size_t maximumMirrors = 8;
         state.mirrorPaths.clear();
         for (const pugi::xml_node &mirror : document.children("mirror"))
-            state.mirrorPaths.push_back(attributeBytes(mirror, "path"));
+            if (state.mirrorPaths.size() < maximumMirrors)
+                state.mirrorPaths.push_back(attributeBytes(mirror, "path"));
     }
     readLauncher(document.child("launcher"), state);
     readImages(document.child("images"), state);
@@ -200,33 +201,15 @@ bool fileHoldsDocument(const LauncherState &state, QFile &file)
     return same && file.atEnd();
 }
 
-// A config.xml that is a link is not read: through it, any file of the machine
-// could be copied into config.xml.bad. Unbuffered, as it is read in large
-// pieces only.
-bool openWithoutFollowingLinks(QFile &file)
-{
-    constexpr QIODevice::OpenMode mode = QIODevice::ReadOnly | QIODevice::Unbuffered;
-#ifdef Q_OS_WIN
-    return !QFileInfo(file.fileName()).isSymLink() && file.open(mode);
-#else
-    const int descriptor =
-        ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    if (file.open(descriptor, mode, QFileDevice::AutoCloseHandle))
-        return true;
-    ::close(descriptor);
-    return false;
-#endif
-}
-
 // A config.xml that exists but cannot be opened is mostly held for a moment by
 // another program (an antivirus, a backup): it is tried again for about a second.
 bool openExistingConfig(QFile &file)
 {
     constexpr int attempts = 20;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        if (openWithoutFollowingLinks(file))
+        // Never through a link (any file of the machine could be copied into
+        // config.xml.bad) nor from a FIFO; unbuffered, as it is read in large pieces.
+        if (openRegularFile(file, QIODevice::ReadOnly | QIODevice::Unbuffered))
             return true;
         if (attempt < attempts)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

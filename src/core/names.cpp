@@ -43,7 +43,9 @@ bool isLauncherFileName(const QByteArray &name)
     }
     static const QByteArrayList launcherOwn = {"config.xml",      "config.xml.bad", "launcher.exe",
                                                "newlauncher.exe", "launcher.log",   "launcher.log.1"};
-    return !(segments.size() == 1 && launcherOwn.contains(segments.front()));
+    static const QByteArrayList othersFolders = {"clientes", "imagens"};
+    return !segments.isEmpty() && !(segments.size() == 1 && launcherOwn.contains(segments.front())) &&
+           !(segments.size() > 1 && othersFolders.contains(segments.front()));
 }
 
 QByteArray downloadUrl(const QByteArray &base, const char *folder, const QByteArray &name)

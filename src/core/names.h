@@ -12,8 +12,9 @@ bool isSafeRelativeName(const QByteArray &name);
 
 // A launcher file lands in the game folder itself, beside the launcher's own
 // files: besides being safe, its name must not be one of them (config.xml and its
-// kept copy, the launcher and its new build, its log, partial files), however it is spelt
-// on a file system that ignores case, trailing dots and spaces.
+// kept copy, the launcher and its new build, its log, partial files), nor lie in
+// clientes/ or imagens/, whose files the servers and the carousel record, however
+// it is spelt on a file system that ignores case, trailing dots and spaces.
 bool isLauncherFileName(const QByteArray &name);
 
 // The address of a file below a folder of the update server: the base, the folder

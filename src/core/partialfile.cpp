@@ -79,7 +79,7 @@ bool removeLeftover(const QByteArray &path)
         return errno == ENOENT;
     if (!S_ISREG(named.st_mode))
         return ::unlink(path.constData()) == 0;
-    const int descriptor = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int descriptor = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0)
         return errno == ENOENT;
     bool removable = ::flock(descriptor, LOCK_EX | LOCK_NB) == 0;
@@ -117,7 +117,7 @@ std::FILE *openPartial(const QByteArray &path, bool ownerOnly)
 // The file left by an earlier write, locked as a new one would be; never a link.
 std::FILE *reopenPartial(const QByteArray &path)
 {
-    const int descriptor = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    const int descriptor = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0)
         return nullptr;
     struct stat opened;

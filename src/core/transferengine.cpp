@@ -1,6 +1,7 @@
 #include "transferengine.h"
 
 #include "buildconfig.h"
+#include "folderfile.h"
 #include "launcherlog.h"
 #include "messages.h"
 #include "partialfile.h"
@@ -13,6 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <thread>
 
 int TransferEngine::retryPauseMs = 1000;
@@ -95,6 +98,55 @@ bool isTransientStatus(long status)
     return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
 }
 
+// The server could not be reached at all: the same address will not answer the
+// next request of this run either.
+bool isUnreachable(CURLcode result, curl_off_t connectedAfterUs)
+{
+    return result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
+           (result == CURLE_OPERATION_TIMEDOUT && connectedAfterUs == 0);
+}
+
+// "scheme://host:port" of an address.
+QByteArray originOf(const QByteArray &url)
+{
+    const int host = url.indexOf("://");
+    const int path = host < 0 ? -1 : url.indexOf('/', host + 3);
+    return path < 0 ? url : url.left(path);
+}
+
+struct UnreachableOrigins {
+    std::mutex mutex;
+    std::set<QByteArray> origins;
+};
+
+UnreachableOrigins &unreachableOrigins()
+{
+    static UnreachableOrigins unreachable;
+    return unreachable;
+}
+
+bool isKnownUnreachable(const QByteArray &url)
+{
+    UnreachableOrigins &unreachable = unreachableOrigins();
+    const std::lock_guard<std::mutex> lock(unreachable.mutex);
+    return unreachable.origins.count(originOf(url)) > 0;
+}
+
+void rememberUnreachable(const QByteArray &url)
+{
+    UnreachableOrigins &unreachable = unreachableOrigins();
+    const std::lock_guard<std::mutex> lock(unreachable.mutex);
+    unreachable.origins.insert(originOf(url));
+}
+
+bool appendHeader(curl_slist *&headers, const QByteArray &line)
+{
+    curl_slist *const grown = curl_slist_append(headers, line.constData());
+    if (grown)
+        headers = grown;
+    return grown != nullptr;
+}
+
 QByteArray headerValue(const QByteArray &line, const char *name)
 {
     const int colon = line.indexOf(':');
@@ -121,7 +173,7 @@ QByteArray TransferEngine::resumeRecordPath(const QByteArray &localPath)
 
 struct TransferEngine::Transfer {
     enum class State { Waiting, Preparing, Running, Finished };
-    enum class Stop { None, BodyTooLarge, BodyTooLong, StoreFailed, RangeMismatch };
+    enum class Stop { None, BodyTooLarge, BodyTooLong, StoreFailed, RangeMismatch, ValidatorChanged };
 
     TransferEngine *engine = nullptr;
     TransferRequest request;
@@ -144,7 +196,8 @@ struct TransferEngine::Transfer {
     bool continuedKeptBytes = false; // the body on disk began in an earlier try
     qint64 announcedSize = -1;
     qint64 contentRangeStart = -1;
-    QByteArray validator;
+    QByteArray validator;     // of the answer being read, or of the kept bytes before it starts
+    QByteArray sentValidator; // sent with If-Range
     bool bodyStarted = false;
     bool bodyToFile = false;
     Stop stop = Stop::None;
@@ -155,6 +208,14 @@ struct TransferEngine::Transfer {
     bool isFile() const { return !request.localPath.isEmpty(); }
     const QByteArray &url() const { return address == 0 ? request.url : request.mirrorUrls[address - 1]; }
     bool hasNextAddress() const { return address < request.mirrorUrls.size(); }
+    // A cache answered with other bytes than the list's: once more, past every cache.
+    bool askOriginAfterMismatch()
+    {
+        if (request.fromOrigin)
+            return false;
+        request.fromOrigin = true;
+        return true;
+    }
     qint64 expectedSize() const
     {
         return request.expected.size.isEmpty() ? announcedSize : request.expected.size.toLongLong();
@@ -256,11 +317,9 @@ TransferRequest requestWithMirrors(std::vector<QByteArray> urls, QByteArray loca
 void TransferEngine::Transfer::prepare()
 {
     state = State::Preparing;
-    const QFileInfo target(QFile::decodeName(request.localPath));
-    if (!request.expected.size.isEmpty() && !request.expected.sha256.isEmpty() && !target.isSymLink() &&
-        target.size() == request.expected.size.toLongLong()) {
-        hashing = std::make_unique<QFile>(target.filePath());
-        if (hashing->open(QIODevice::ReadOnly)) {
+    if (!request.expected.size.isEmpty() && !request.expected.sha256.isEmpty()) {
+        hashing = std::make_unique<QFile>(QFile::decodeName(request.localPath));
+        if (openRegularFile(*hashing, QIODevice::ReadOnly) && hashing->size() == request.expected.size.toLongLong()) {
             checkingTarget = true;
             return;
         }
@@ -276,8 +335,10 @@ void TransferEngine::Transfer::openPartialForResume()
     resumeFrom = 0;
     const QByteArray recordPath = resumeRecordPath(request.localPath);
     QFile record(QFile::decodeName(recordPath));
-    if (!record.open(QIODevice::ReadOnly))
+    if (!openRegularFile(record, QIODevice::ReadOnly)) {
+        QFile::remove(record.fileName()); // whatever stands in its place, a link or a FIFO, is no record
         return;
+    }
     const QByteArray recorded = record.read(64 * 1024);
     record.close();
     const QByteArray recordedValidator = recorded.split('\n').value(3);
@@ -351,6 +412,8 @@ bool TransferEngine::Transfer::start(CURLM *multi)
     errorText[0] = '\0';
     if (firstStart == Clock::time_point{})
         firstStart = Clock::now();
+    while (hasNextAddress() && isKnownUnreachable(url()))
+        outcome.mirror = ++address;
     easy = curl_easy_init();
     if (!easy)
         return false;
@@ -383,15 +446,20 @@ bool TransferEngine::Transfer::start(CURLM *multi)
     else if (configured)
         configured = curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA)) == CURLE_OK;
 #endif
+    sentValidator.clear();
     if (configured && resumeFrom > 0) {
         // If-Range: the server sends the rest only if the file is still the one
         // whose beginning is on disk; otherwise the whole file, from byte 0.
-        headers = curl_slist_append(nullptr, QByteArray("If-Range: " + validator).constData());
-        configured =
-            headers && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_RANGE,
-                             QByteArray(QByteArray::number(resumeFrom) + '-').constData()) == CURLE_OK;
+        sentValidator = validator;
+        configured = appendHeader(headers, "If-Range: " + validator) &&
+                     curl_easy_setopt(easy, CURLOPT_RANGE,
+                                      QByteArray(QByteArray::number(resumeFrom) + '-').constData()) == CURLE_OK;
     }
+    // Caching proxies keep a copy under the address; these make them ask the server.
+    if (configured && request.fromOrigin)
+        configured = appendHeader(headers, "Cache-Control: no-cache") && appendHeader(headers, "Pragma: no-cache");
+    if (configured && headers)
+        configured = curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers) == CURLE_OK;
     if (!configured || curl_multi_add_handle(multi, easy) != CURLM_OK) {
         releaseHandle(nullptr);
         return false;
@@ -464,6 +532,11 @@ void TransferEngine::Transfer::beginBody()
     if (status == 206 && resumeFrom > 0) {
         if (contentRangeStart != resumeFrom) {
             stop = Stop::RangeMismatch;
+            return;
+        }
+        // A server that ignores If-Range sends the rest of whatever it holds now.
+        if (validator != sentValidator) {
+            stop = Stop::ValidatorChanged;
             return;
         }
         bodyToFile = true;
@@ -652,6 +725,13 @@ void TransferEngine::cancelAll()
         engine->cancel();
 }
 
+void TransferEngine::forgetUnreachableAddresses()
+{
+    UnreachableOrigins &unreachable = unreachableOrigins();
+    const std::lock_guard<std::mutex> lock(unreachable.mutex);
+    unreachable.origins.clear();
+}
+
 void TransferEngine::startDueTransfers()
 {
     const Clock::time_point now = Clock::now();
@@ -693,6 +773,8 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
     curl_off_t retryAfter = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_RETRY_AFTER, &retryAfter);
+    curl_off_t connectedAfterUs = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_CONNECT_TIME_T, &connectedAfterUs);
     long httpVersion = 0;
     curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &httpVersion);
     multiplexing = multiplexing || (result == CURLE_OK && httpVersion >= CURL_HTTP_VERSION_2_0);
@@ -710,7 +792,9 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     case Transfer::Stop::BodyTooLong:
         transfer.reportMismatch();
         transfer.discardPartialFile();
-        if (!tryNextAddress(transfer))
+        if (transfer.askOriginAfterMismatch())
+            requeue(transfer, 0);
+        else if (!tryNextAddress(transfer))
             end(transfer, TransferOutcome::Kind::ContentMismatch);
         return;
     case Transfer::Stop::StoreFailed:
@@ -722,6 +806,11 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
         transfer.outcome.transferError = result;
         retry = true;
         break;
+    case Transfer::Stop::ValidatorChanged:
+        // The file changed since its first bytes came: from byte 0, without counting a try.
+        transfer.discardPartialFile();
+        requeue(transfer, 0);
+        return;
     case Transfer::Stop::None:
         if (result != CURLE_OK) {
             // A body kept in memory that took its whole time limit would take it
@@ -729,6 +818,8 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             const bool tookTimeLimit = !transfer.isFile() && result == CURLE_OPERATION_TIMEDOUT &&
                                        elapsedUs >= memoryBodyTimeLimitSeconds * 1000000 - 100000;
             retry = isTransientError(result) && !tookTimeLimit;
+            if (isUnreachable(result, connectedAfterUs))
+                rememberUnreachable(transfer.url());
             transfer.outcome.transferError = result;
             transfer.outcome.errorText = transfer.errorText;
         } else if (status == 416 && transfer.resumeFrom > 0) {
@@ -738,10 +829,11 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             requeue(transfer, 0);
             return;
         } else if (status != 200 && !(status == 206 && transfer.bodyToFile)) {
-            retry = isTransientStatus(status);
+            // A server that asks for a longer pause than we would wait is down for now.
+            retry = isTransientStatus(status) && retryAfter <= retryAfterLimitSeconds;
             transfer.outcome.httpStatus = status;
             if (retryAfter > 0)
-                pauseMs = long(std::min<curl_off_t>(retryAfter, retryAfterLimitSeconds)) * 1000;
+                pauseMs = long(retryAfter) * 1000;
         }
         break;
     }
@@ -782,7 +874,9 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             requeue(transfer, 0);
             return;
         }
-        if (!tryNextAddress(transfer))
+        if (transfer.askOriginAfterMismatch())
+            requeue(transfer, 0);
+        else if (!tryNextAddress(transfer))
             end(transfer, TransferOutcome::Kind::ContentMismatch);
         return;
     }

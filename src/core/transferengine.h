@@ -39,6 +39,9 @@ struct TransferRequest {
     // host, a 404, bytes that differ from expected) is tried at once on the next,
     // and only the last is given the pauses and tries for transient faults.
     std::vector<QByteArray> mirrorUrls{};
+    // No cache between us and the server may answer without asking the server
+    // (the update list and its signature, which keep their address for ever).
+    bool fromOrigin = false;
 };
 
 // How far a piece of work that fetches files has come: the bytes its files hold,
@@ -91,6 +94,9 @@ public:
     void cancel();
     // Cancels the requests of every engine, for a program that is closing.
     static void cancelAll();
+    // An address whose server could not be reached is skipped, where the request
+    // has another, for the rest of the run; a new run tries every address again.
+    static void forgetUnreachableAddresses();
     bool wasCancelled() const { return cancelled; }
 
     qint64 bytesReceived() const { return receivedBytes; }

@@ -96,7 +96,7 @@ void ServerButtons::act(quint16 id)
     context.form->frame_buttons->setEnabled(false);
     qint64 neededBytes = 0;
     for (const auto &[name, file] : pending)
-        neededBytes += file->check.size.toLongLong();
+        neededBytes = addBytes(neededBytes, file->check);
     if (!enoughDiskSpace(context.window, "clientes", neededBytes)) {
         context.form->frame_buttons->setEnabled(true);
         return;

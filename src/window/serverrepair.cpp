@@ -52,7 +52,7 @@ void ServerRepair::repair(quint16 id)
     for (std::size_t at = 0; at < installed.size(); ++at) {
         if (damaged[at]) {
             items.push_back({entries[at]->name, installed[at].path, installed[at].expected});
-            bytes += installed[at].expected.size.toLongLong();
+            bytes = addBytes(bytes, installed[at].expected);
         }
     }
     if (items.empty()) {

@@ -32,6 +32,8 @@ constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::Wri
 
 ListAcceptance StartupSync::fetchUpdateList()
 {
+    // A start tries again every address an earlier one found unreachable.
+    TransferEngine::forgetUnreachableAddresses();
     FileDownloader listDownloader;
     listDownloader.maximumBodySize = maximumUpdateListSize;
     if (listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr))
@@ -95,7 +97,7 @@ FetchResult StartupSync::updateImages()
 
     qint64 neededBytes = 0;
     for (const auto &[name, image] : context.state->images)
-        neededBytes += image.check.size.toLongLong();
+        neededBytes = addBytes(neededBytes, image.check);
     if (!enoughDiskSpace(context.window, "imagens", neededBytes)) {
         context.form->label_status->setText(PlayerText::imageFailed);
         return FetchResult::Failed;
@@ -124,9 +126,9 @@ FetchResult StartupSync::updateLauncher()
     presentMessageBox({context.window, MessageBoxRequest::Icon::Information, PlayerText::launcherUpdateTitle,
                        PlayerText::launcherUpdate});
 
-    qint64 neededBytes = context.state->launcherBuildCheck.size.toLongLong();
+    qint64 neededBytes = context.state->launcherBuildCheck.bytes();
     for (const auto &[name, check] : context.state->launcherFileChecks)
-        neededBytes += check.size.toLongLong();
+        neededBytes = addBytes(neededBytes, check);
     if (!enoughDiskSpace(context.window, ".", neededBytes)) {
         context.form->label_status->setText(PlayerText::launcherNotUpdated);
         return FetchResult::Failed;

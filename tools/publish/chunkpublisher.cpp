@@ -74,7 +74,7 @@ QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256
     const QByteArray published = indexFile.readAll();
     Sha256 indexHash;
     indexHash.addData(published);
-    const std::optional<ChunkIndex> index = ChunkIndex::parse(published);
+    const std::optional<ChunkIndex> index = ChunkIndex::parse(published, size.toLongLong());
     if (indexHash.hexResult() != indexSha256.toLower() || !index ||
         QByteArray::number(index->fileSize) != size)
         return QStringLiteral("o índice de pedaços %1 está danificado")

@@ -6,9 +6,10 @@
 #include "sha256.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+
+#include <filesystem>
 
 namespace {
 
@@ -21,12 +22,32 @@ bool addFileContent(Sha256 &hash, const QString &path)
 }
 
 // Every file below folder, as paths relative to it with "/" separators, sorted.
-QStringList filesBelow(const QString &folder)
+// Qt passes over a name that is not UTF-8 as if it were not there, and a file
+// left out of the list without a word is a broken client for every player: the
+// folder is read by the standard library, which sees every name as it is.
+std::optional<QStringList> filesBelow(const QString &folder, QString &error)
 {
+    namespace fs = std::filesystem;
     QStringList names;
-    QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (files.hasNext())
-        names << QDir(folder).relativeFilePath(files.next());
+    std::error_code failed;
+    const fs::path root = fs::u8path(folder.toStdString());
+    for (fs::recursive_directory_iterator entry(root, failed), end; !failed && entry != end; entry.increment(failed)) {
+        std::error_code notAFile; // a dangling link, say
+        if (!entry->is_regular_file(notAFile))
+            continue;
+        const std::string bytes = entry->path().lexically_relative(root).generic_u8string();
+        const QString name = QString::fromStdString(bytes);
+        if (name.toStdString() != bytes) {
+            error = QStringLiteral("clientes/%1: o nome não é UTF-8; renomeie o arquivo")
+                        .arg(QString::fromLatin1(QByteArray::fromStdString(bytes).toPercentEncoding("/")));
+            return std::nullopt;
+        }
+        names << name;
+    }
+    if (failed) {
+        error = QStringLiteral("não foi possível ler %1").arg(folder);
+        return std::nullopt;
+    }
     names.sort();
     return names;
 }
@@ -160,13 +181,12 @@ private:
         server.name = description.name;
         server.executable = description.executable;
 
-        const QStringList available = filesBelow(release.filePath(QStringLiteral("clientes")));
         // A name the file system does not hold as UTF-8 would be published under
         // other bytes than the players' request, or not at all.
-        for (const QString &path : available) {
-            if (path.contains(QChar::ReplacementCharacter))
-                return fail(QStringLiteral("clientes/%1: o nome não é UTF-8; renomeie o arquivo").arg(path));
-        }
+        const std::optional<QStringList> listed = filesBelow(release.filePath(QStringLiteral("clientes")), error);
+        if (!listed)
+            return false;
+        const QStringList &available = *listed;
         for (const QString &pattern : description.filePatterns) {
             const QStringList matching = matchingFiles(available, pattern);
             if (matching.isEmpty())

@@ -133,7 +133,7 @@ private:
                        if (isSafeRelativeName(name) && !isLauncherFileName(name))
                            findings << QStringLiteral(
                                            "launcher: o launcher recusa o nome %1, que é de um arquivo "
-                                           "dele mesmo")
+                                           "dele mesmo, de um servidor ou do carrossel")
                                            .arg(quoted(name));
                    });
     }
