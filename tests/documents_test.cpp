@@ -66,6 +66,11 @@ std::vector<MergeRule> mergeRules()
                       (std::vector<QByteArray>{"http://127.0.0.1:8765/", "https://espelho/"}));
              QCOMPARE(LauncherState::serverStatus(state.servers.at(1)), ServerStatus::Update);
          }},
+        {"at most eight mirrors, the first ones",
+         {"<download path=\"http://a/\"/>" + QByteArray("<mirror path=\"http://m/\"/>").repeated(2000)},
+         {},
+         {},
+         [](LauncherState &state) { QCOMPARE(state.downloadBases().size(), std::size_t(9)); }},
         {"a missing element counts as one without attributes",
          {"<download path=\"http://old/\"/><launcher installedVersion=\"1.5\" lastVersion=\"1.6\"/>"
           "<images installedVersion=\"3\" lastVersion=\"4\"/>",

@@ -21,6 +21,8 @@
 
 #include <functional>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace PlayerText;
@@ -137,7 +139,7 @@ std::vector<Misbehaviour> misbehaviours()
         {"the list trickled above its time limit", false, "Um (Jogar)", {transferError(28), listNotFetched}, {},
          replying(list, slowReply(listWith("<!--" + QByteArray(30000, '-') + "-->"), 400, 100))},
         {"a client body far longer than the list says", true, "Um (Atualizar)", {contentMismatch, clientFileFailed},
-         {"/clientes/grande.dat"},
+         {"/clientes/grande.dat", "/clientes/grande.dat"}, // the second past any cache
          publishing(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"10\"/>"), {},
                     replying("/clientes/grande.dat", slowReply(QByteArray(8 << 20, 'x'), 64 << 10, 50))),
          {}, {}, 3000},
@@ -177,6 +179,20 @@ std::vector<Misbehaviour> misbehaviours()
                     QByteArray(picture).replace("p.png", "../../fora.png"))},
         {"an executable that leaves its folder", true, "Um (Jogar)", {refusedName("../../bin/sh")}, {},
          publishing(listWith({}).replace("jogo.exe", "../../bin/sh"))},
+        {"a size no file can have", true, "Um (Atualizar)", {refusedName("grande.dat"), clientFileFailed}, {},
+         publishing(listWith("<file name=\"grande.dat\" lastVersion=\"1\" size=\"9007199254740993\"/>"))},
+        {"launcher.log a link to a file outside", false, "Um (Jogar)", {}, {},
+         publishing(listWith({}), {}, linking("launcher.log", "/segredo.txt"))},
+        // Opening any of them for reading or writing would wait for ever.
+        {"FIFOs as the log, a resume record and a due empty file", true, "Um (Jogar)", {},
+         {"/clientes/novo.dat", "/clientes/vazio.dat"},
+         publishing(listWith(newFile + "<file name=\"vazio.dat\" lastVersion=\"1\"" + checkOf({}) + "/>"),
+                    {{"clientes/novo.dat", "novo"}, {"clientes/vazio.dat", {}}}, [](LauncherScene &, const QString &) {
+             for (const char *planted : {"launcher.log", "clientes/novo.dat.~part.resume", "clientes/vazio.dat"}) {
+                 QFile::remove(QLatin1String(planted));
+                 QCOMPARE(::mkfifo(planted, 0666), 0);
+             }
+         })},
         {"a download address of another protocol", true, "Um (Atualizar)", {transferError(1), clientFileFailed}, {},
          [](LauncherScene &scene, const QString &outside) {
              scene.publishList(listWith(newFile).replace("BASE/", "file://" + QFile::encodeName(outside) + '/'));
@@ -193,11 +209,11 @@ std::vector<Misbehaviour> misbehaviours()
          faultIn("launcher files", dll, 200, 0, true), {}, launcherFileFailed},
         // A server action leaves its last progress text standing.
         {"client files: bytes unlike the list's", true, "Um (Instalar)", {contentMismatch, clientFileFailed},
-         {"/clientes/jogo.dat"}, faultIn("client files", "/clientes/jogo.dat", 200), {}, "Baixando Um | Velocidade "},
+         {"/clientes/jogo.dat", "/clientes/jogo.dat"}, faultIn("client files", "/clientes/jogo.dat", 200), {}, "Baixando Um | Velocidade "},
     };
-    // A launcher file would land beside config.xml and the launcher itself.
+    // A launcher file would land beside config.xml and the launcher itself, or among the servers' files.
     for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe", "newLauncher.exe",
-                             "x.dll.~part.etag"})
+                             "x.dll.~part.etag", "clientes/jogo.dat", "Imagens/a.png"})
         trials.push_back({"a launcher file named \"" + QByteArray(name) + '"', false, "Um (Jogar)",
                           {launcherUpdate, refusedName(name)}, {build},
                           publishing(listWith({}, "<launcher lastVersion=\"1.3\"><file name=\"" + QByteArray(name) +

@@ -94,12 +94,15 @@ const ReleaseTrial releaseTrials[] = {
      },
      {},
      "clientes/mapas/a.map fica numa subpasta"},
-    {"a name that is not UTF-8",
+    {"a name that is not UTF-8, in files = *",
      [](const QString &release, const QString &) {
-         writeFileBytes(QFile::decodeName(QFile::encodeName(release) + "/clientes/um-\xff.dat"), "x");
+         // Qt cannot name it: the file is made by its bytes.
+         std::fclose(
+             std::fopen(QFile::encodeName(release + "/clientes/um-").append("\xff.dat").constData(), "w"));
+         replaceInFile(release + "/release.conf", "files = um.exe um-*.dat", "files = *");
      },
      {},
-     "o nome não é UTF-8"},
+     "clientes/um-%FF.dat: o nome não é UTF-8"},
     {"no release.conf",
      [](const QString &release, const QString &) { QFile::remove(release + "/release.conf"); },
      {},
@@ -184,7 +187,7 @@ private slots:
             "<download path=\"http://127.0.0.1\"/><mirror path=\"ftp://espelho/\"/><launcher "
             "lastVersion=\"1\">"
             "<file name=\"../fora.dll\"/><file name=\"a.dll\"/><file name=\"a.dll\"/><file "
-            "name=\"Config.xml\"/>"
+            "name=\"Config.xml\"/><file name=\"imagens/x.png\"/>"
             "</launcher><images><file name=\"x.png\"/><file name=\"x.png\"/></images><servers>"
             "<server id=\"1\" executable=\"um.exe\"><file name=\"um.exe\"/><file name=\"um.exe\"/>"
             "<file name=\"meu jogo.exe\"/><file name=\"p.exe\" function=\"exec\" value=\"/q &amp; del\"/>"
@@ -202,6 +205,8 @@ private slots:
             "launcher: o launcher recusa o nome \"../fora.dll\"",
             "launcher: arquivo repetido \"a.dll\"",
             "launcher: o launcher recusa o nome \"Config.xml\", que é de um arquivo dele mesmo",
+            "launcher: o launcher recusa o nome \"imagens/x.png\", que é de um arquivo dele mesmo, de um "
+            "servidor",
             "launcher: launcher/a.dll não está na pasta da versão",
             "images: imagem repetida \"x.png\"",
             "servidor 1: arquivo repetido \"um.exe\"",

@@ -66,7 +66,8 @@ std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published, qint64 
     const unsigned long long rawSize =
         ZSTD_getFrameContentSize(published.constData(), std::size_t(published.size()));
     if (fileSize < 0 || rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN ||
-        rawSize < headerSize || rawSize > headerSize + entrySize * largestChunkCount(fileSize, smallestMinimum))
+        rawSize < headerSize ||
+        rawSize > headerSize + entrySize * largestChunkCount(fileSize, smallestMinimum))
         return std::nullopt;
     QByteArray raw(int(rawSize), Qt::Uninitialized);
     const std::size_t read = ZSTD_decompress(raw.data(), std::size_t(raw.size()), published.constData(),

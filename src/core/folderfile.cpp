@@ -20,7 +20,8 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode)
 #else
     int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     if (mode & QIODevice::WriteOnly)
-        flags |= (mode & QIODevice::ReadOnly ? O_RDWR : O_WRONLY) | O_CREAT | (mode & QIODevice::Append ? O_APPEND : 0);
+        flags |= (mode & QIODevice::ReadOnly ? O_RDWR : O_WRONLY) | O_CREAT |
+                 (mode & QIODevice::Append ? O_APPEND : 0);
     else
         flags |= O_RDONLY;
     const int descriptor = ::open(QFile::encodeName(file.fileName()).constData(), flags, 0666);

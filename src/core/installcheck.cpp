@@ -17,8 +17,9 @@ bool differs(const InstalledFile &file)
         return false;
     QFile contents(QFile::decodeName(file.path));
     Sha256 hash;
-    return !openRegularFile(contents, QIODevice::ReadOnly) || contents.size() != file.expected.size.toLongLong() ||
-           !hash.addData(contents) || hash.hexResult() != file.expected.sha256.toLower();
+    return !openRegularFile(contents, QIODevice::ReadOnly) ||
+           contents.size() != file.expected.size.toLongLong() || !hash.addData(contents) ||
+           hash.hexResult() != file.expected.sha256.toLower();
 }
 
 } // namespace

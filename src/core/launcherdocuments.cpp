@@ -19,7 +19,6 @@
 
 #include <pugixml.hpp>
 
-
 namespace {
 
 const QString configFileName = QStringLiteral("config.xml");

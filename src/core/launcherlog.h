@@ -11,6 +11,8 @@ extern const char logFileName[];
 extern const char previousLogFileName[];
 constexpr qint64 maximumLogBytes = 1 << 20;
 
-// Appends one line; line breaks in text become spaces. A folder the launcher
-// cannot write to loses the line, never the event.
+// Appends one line; line breaks in text become spaces, other control characters
+// escapes, and an address loses its user and password. A folder the launcher
+// cannot write to, or a launcher.log that is not a regular file, loses the line,
+// never the event.
 void writeLogLine(const QByteArray &text);

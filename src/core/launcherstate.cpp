@@ -14,7 +14,8 @@ bool ContentCheck::hasUsableSize() const
 {
     if (size.isEmpty())
         return true;
-    bool digits = size.size() <= 16 && std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; });
+    bool digits = size.size() <= 16 &&
+                  std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; });
     return digits && size.toLongLong() <= largestUsableSize;
 }
 

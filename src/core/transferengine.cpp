@@ -319,7 +319,8 @@ void TransferEngine::Transfer::prepare()
     state = State::Preparing;
     if (!request.expected.size.isEmpty() && !request.expected.sha256.isEmpty()) {
         hashing = std::make_unique<QFile>(QFile::decodeName(request.localPath));
-        if (openRegularFile(*hashing, QIODevice::ReadOnly) && hashing->size() == request.expected.size.toLongLong()) {
+        if (openRegularFile(*hashing, QIODevice::ReadOnly) &&
+            hashing->size() == request.expected.size.toLongLong()) {
             checkingTarget = true;
             return;
         }
@@ -451,13 +452,15 @@ bool TransferEngine::Transfer::start(CURLM *multi)
         // If-Range: the server sends the rest only if the file is still the one
         // whose beginning is on disk; otherwise the whole file, from byte 0.
         sentValidator = validator;
-        configured = appendHeader(headers, "If-Range: " + validator) &&
-                     curl_easy_setopt(easy, CURLOPT_RANGE,
-                                      QByteArray(QByteArray::number(resumeFrom) + '-').constData()) == CURLE_OK;
+        configured =
+            appendHeader(headers, "If-Range: " + validator) &&
+            curl_easy_setopt(easy, CURLOPT_RANGE,
+                             QByteArray(QByteArray::number(resumeFrom) + '-').constData()) == CURLE_OK;
     }
     // Caching proxies keep a copy under the address; these make them ask the server.
     if (configured && request.fromOrigin)
-        configured = appendHeader(headers, "Cache-Control: no-cache") && appendHeader(headers, "Pragma: no-cache");
+        configured =
+            appendHeader(headers, "Cache-Control: no-cache") && appendHeader(headers, "Pragma: no-cache");
     if (configured && headers)
         configured = curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers) == CURLE_OK;
     if (!configured || curl_multi_add_handle(multi, easy) != CURLM_OK) {

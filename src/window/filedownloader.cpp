@@ -53,7 +53,8 @@ bool FileDownloader::downloadFile(const char *url, const char *name)
     TransferEngine engine(1);
     // A body kept in memory is the update list or its signature, which keep their
     // addresses from one release to the next: no cache may answer for them.
-    const std::size_t request = engine.add({url, localPath, maximumBodySize, expected, {}, localPath.isEmpty()});
+    const std::size_t request =
+        engine.add({url, localPath, maximumBodySize, expected, {}, localPath.isEmpty()});
     drive(engine, name, [] { return true; });
     engine.cancel(); // a cancel from the window ends the call at once
     const TransferOutcome &outcome = engine.outcome(request);

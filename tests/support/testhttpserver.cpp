@@ -106,12 +106,14 @@ void TestHttpServer::serve(int socket)
                                 "<h1>404 Not Found</h1>\r\n<hr>\r\n</body>\r\n</html>\r\n");
         }
     }
+    if (!reply.staleCopy.isEmpty() && !header["cache-control"].contains("no-cache"))
+        reply.body = reply.staleCopy;
     const qint64 size = file.isOpen() ? file.size() : reply.body.size();
 
     // "bytes=N-" from a client that still has the file this answer would send.
     qint64 offset = 0;
     if (reply.status == 200 && reply.honourRange && range.startsWith("bytes=") && range.endsWith('-') &&
-        !reply.etag.isEmpty() && (ifRange.isEmpty() || ifRange == reply.etag)) {
+        !reply.etag.isEmpty() && (ifRange.isEmpty() || ifRange == reply.etag || !reply.honourIfRange)) {
         offset = std::min(range.mid(6, range.size() - 7).toLongLong(), size);
         reply.status = 206;
     }

@@ -13,8 +13,8 @@
 // An HTTP/1.1 server on 127.0.0.1 and a free port, a thread per connection so that
 // it answers while the test's thread is blocked in a transfer. It serves a folder's
 // files (with an ETag of their size and time, and byte ranges) and, for chosen
-// paths, replies that misbehave as a broken server or network would. Every answer
-// closes its connection.
+// paths, replies that misbehave as a broken server, network or caching proxy
+// would. Every answer closes its connection.
 class TestHttpServer
 {
 public:
@@ -26,7 +26,11 @@ public:
         bool stalls = false;                          // ... and the connection then stays open, silent
         int chunkBytes = 64 * 1024, chunkDelayMs = 0; // sent in pieces, with pauses between
         bool honourRange = true;
-        QByteArray extraHeaders; // whole lines, e.g. "Retry-After: 1\r\n"
+        bool honourIfRange = true; // false: a range of whatever the server holds now
+        QByteArray extraHeaders;   // whole lines, e.g. "Retry-After: 1\r\n"
+        // What a caching proxy holds from before: sent instead of body unless the
+        // request says no-cache.
+        QByteArray staleCopy;
     };
     struct Request {
         QByteArray path, userAgent, range, ifRange;

@@ -31,7 +31,8 @@ std::optional<QStringList> filesBelow(const QString &folder, QString &error)
     QStringList names;
     std::error_code failed;
     const fs::path root = fs::u8path(folder.toStdString());
-    for (fs::recursive_directory_iterator entry(root, failed), end; !failed && entry != end; entry.increment(failed)) {
+    for (fs::recursive_directory_iterator entry(root, failed), end; !failed && entry != end;
+         entry.increment(failed)) {
         std::error_code notAFile; // a dangling link, say
         if (!entry->is_regular_file(notAFile))
             continue;
@@ -84,9 +85,9 @@ public:
         }
         for (const QByteArray &mirror : mirrors)
             if (!(mirror.startsWith("http://") || mirror.startsWith("https://")) || !mirror.endsWith('/')) {
-                fail(QStringLiteral(
-                         "--mirror precisa começar com http:// ou https:// e terminar em \"/\": %1")
-                         .arg(QString::fromUtf8(mirror)));
+                fail(
+                    QStringLiteral("--mirror precisa começar com http:// ou https:// e terminar em \"/\": %1")
+                        .arg(QString::fromUtf8(mirror)));
                 return std::nullopt;
             }
         const std::optional<ReleaseDescription> description =
@@ -183,7 +184,8 @@ private:
 
         // A name the file system does not hold as UTF-8 would be published under
         // other bytes than the players' request, or not at all.
-        const std::optional<QStringList> listed = filesBelow(release.filePath(QStringLiteral("clientes")), error);
+        const std::optional<QStringList> listed =
+            filesBelow(release.filePath(QStringLiteral("clientes")), error);
         if (!listed)
             return false;
         const QStringList &available = *listed;
