@@ -187,11 +187,12 @@ std::vector<ChunkScene> chunkScenes()
             bytes.replace(at, piece.size(), piece);
         republish(server, items, bytes);
     };
-    // Chunks below the minimum: an index of many more entries than its file can have.
+    // Every other chunk below the minimum: bytes of the file in more entries than it can have.
     const auto tinyChunks = [](const QString &server, std::vector<FetchItem> &items) {
         ChunkIndex index;
         index.fileSize = items[0].expected.size.toLongLong();
-        index.chunks.assign(std::size_t(index.fileSize / 1024), IndexedChunk{{}, 1024});
+        for (qint64 at = 0; at < index.fileSize; at += 4096)
+            index.chunks.insert(index.chunks.end(), {IndexedChunk{{}, 1024}, IndexedChunk{{}, 3072}});
         const QByteArray published = index.serialize();
         items[0].expected.chunkIndexSha256 = sha256Hex(published);
         const QString path = server + '/' + QLatin1String(chunkIndexPath(sha256Hex(published)));
@@ -338,6 +339,8 @@ private slots:
             if (rangeRequests[int(at)])
                 QCOMPARE(requests[at].ifRange, replies.front().etag);
         }
+        reportReliability("transfers continued after a break", QLatin1String(QTest::currentDataTag()), 1,
+                          QStringLiteral("the server's file whole, in %1 requests").arg(requests.size()));
     }
 
     // The bar follows what is stored, the speed what was received: 2048 KiB over two
@@ -462,6 +465,9 @@ private slots:
                                    log.contains("espelho 1")),
                  log.constData());
         QCOMPARE(log.count(firstBase + "clientes/a.dat falhou"), first.status ? 2 : 1);
+        reportReliability(
+            "mirrors", QLatin1String(QTest::currentDataTag()), 2,
+            QLatin1String(mirrorServes ? "served by the mirror in each install" : "box; nothing installed"));
     }
 
     // The log keeps its last lines in at most twice its limit, a line per event,
@@ -543,6 +549,9 @@ private slots:
         QCOMPARE(whole, wholeFile);
         QCOMPARE(inode() == before, chunksAtMost == 0 && !wholeFile); // a file already new stays as it is
         QVERIFY2(chunks <= chunksAtMost, qPrintable(QString::number(chunks)));
+        reportReliability("updates in chunks", QLatin1String(what), 1,
+                          wholeFile ? "the whole file fetched"
+                                    : QStringLiteral("%1 chunks fetched").arg(chunks));
     }
 
     // A flipped byte in an installed client is found, and only its chunk fetched.

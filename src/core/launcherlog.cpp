@@ -8,6 +8,7 @@
 #include <QMessageLogger>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 
 const char logFileName[] = "launcher.log";
@@ -62,18 +63,30 @@ QByteArray readableLine(const QByteArray &text)
     return line;
 }
 
+// launcher.log, open for appending; none where it is a link, a FIFO or anything
+// but a plain file, which is never written through or waited on.
+std::unique_ptr<QFile> openLog()
+{
+    static bool toldSkipped = false;
+    auto log = std::make_unique<QFile>(QString::fromLatin1(logFileName));
+    if (openRegularFile(*log, QIODevice::WriteOnly | QIODevice::Append))
+        return log;
+    const QFileInfo inTheWay(log->fileName());
+    if (!toldSkipped && (inTheWay.exists() || inTheWay.isSymLink())) {
+        toldSkipped = true;
+        QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO)
+            .debug("launcher.log n\xc3\xa3o \xc3\xa9 um arquivo comum: nada \xc3\xa9 registrado nele");
+    }
+    return nullptr;
+}
+
 // Past its bound the log becomes the previous one. When that cannot be replaced
 // (a folder or a file held open in its place), lines are lost rather than the
 // log growing without end.
-bool makeRoomFor(QFile &log, qint64 bytes)
+bool moveLogAside()
 {
-    if (log.size() + bytes <= maximumLogBytes)
-        return true;
-    log.close();
     QFile::remove(QString::fromLatin1(previousLogFileName));
-    if (std::rename(logFileName, previousLogFileName) != 0)
-        return false;
-    return openRegularFile(log, QIODevice::WriteOnly | QIODevice::Append);
+    return std::rename(logFileName, previousLogFileName) == 0;
 }
 
 } // namespace
@@ -87,18 +100,13 @@ void writeLogLine(const QByteArray &text)
 
     // Worker threads log too.
     static std::mutex mutex;
-    static bool toldSkipped = false;
     const std::lock_guard<std::mutex> lock(mutex);
-    QFile log(QString::fromLatin1(logFileName));
-    if (!openRegularFile(log, QIODevice::WriteOnly | QIODevice::Append)) {
-        // A link or a FIFO in its place is never written through or waited on.
-        if (!toldSkipped && (QFileInfo(log.fileName()).exists() || QFileInfo(log.fileName()).isSymLink())) {
-            toldSkipped = true;
-            QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO)
-                .debug("launcher.log n\xc3\xa3o \xc3\xa9 um arquivo comum: nada \xc3\xa9 registrado nele");
-        }
-        return;
+    std::unique_ptr<QFile> log = openLog();
+    if (log && log->size() + line.size() > maximumLogBytes) {
+        log.reset();
+        if (moveLogAside())
+            log = openLog();
     }
-    if (makeRoomFor(log, line.size()))
-        log.write(line);
+    if (log)
+        log->write(line);
 }
