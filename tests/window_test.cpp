@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace PlayerText;
@@ -376,7 +378,8 @@ private slots:
         putPicture("b.png", Qt::green);
         putPicture("c.png", Qt::blue);
         putPicture("d.png", Qt::red);
-        // Current and on disk, so none is fetched; a.png is missing and skipped.
+        // Current and on disk, so none is fetched; a.png, a FIFO, is skipped.
+        QCOMPARE(::mkfifo("imagens/a.png", 0666), 0);
         scene.publishList(
             "<launcher lastVersion=\"1.2\"/><images installedVersion=\"1\" lastVersion=\"1\">"
             "<file name=\"d.png\" href=\"http://127.0.0.1/d\"/><file name=\"a.png\" href=\"http://a\"/>"

@@ -1,11 +1,13 @@
 #include "carousel.h"
 
+#include "folderfile.h"
 #include "launcherstate.h"
 #include "messages.h"
 #include "names.h"
 #include "ui_mainwindow.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QImageReader>
 #include <QTimer>
 
@@ -20,11 +22,14 @@ constexpr int maximumCarouselImages = 255;
 constexpr int maximumPictureSide = 2048;
 constexpr qint64 maximumCarouselBytes = 256LL * 1024 * 1024;
 
-// The picture, or a null one when it cannot be read or is too large; its size
-// is read before anything is decoded.
+// The picture, or a null one when it cannot be read, is not a plain file or is
+// too large; its size is read before anything is decoded.
 QImage readPicture(const QByteArray &name, qint64 budgetLeft)
 {
-    QImageReader reader(QString::fromUtf8("imagens/" + name));
+    QFile file(QString::fromUtf8("imagens/" + name));
+    if (!openRegularFile(file, QIODevice::ReadOnly))
+        return QImage();
+    QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     const QSize size = reader.size();
     const qint64 bytes = qint64(size.width()) * size.height() * 4;
