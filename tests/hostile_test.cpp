@@ -14,6 +14,7 @@
 #include "tablerows.h"
 #include "transferengine.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -232,6 +233,20 @@ std::vector<Misbehaviour> misbehaviours()
                           publishing(listWith({}) + QByteArray(picture).replace("https://x", href),
                                      {{"imagens/p.png", pictureFile(10, 10)}}),
                           noLinks});
+    // A recorded empty file whose size alone would pass for it, checked by a repair.
+    const QByteArray emptyRecorded = "<file name=\"vazio.dat\" installedVersion=\"1\" lastVersion=\"1\"/>";
+    trials.push_back({"a FIFO as an empty client file under repair", false, "Um (Jogar)", {}, {},
+                      publishing(listWith("<file name=\"vazio.dat\" lastVersion=\"1\"" + checkOf({}) + "/>"),
+                                 {{"clientes/vazio.dat", {}}}, [=](LauncherScene &, const QString &) {
+                                     writeFileBytes("config.xml",
+                                                    configBytes().replace("</server>", emptyRecorded + "</server>"));
+                                     QCOMPARE(::mkfifo("clientes/vazio.dat", 0666), 0);
+                                 }),
+                      [](LauncherScene &scene, const QString &) {
+                          scene.window->findChild<QAction *>("repair_server_1")->trigger();
+                          QCOMPARE(scene.status(), filesRepaired("Um"));
+                          QVERIFY(QFileInfo("clientes/vazio.dat").isFile());
+                      }});
     // clang-format on
     return trials;
 }
