@@ -9,4 +9,6 @@ class QFile;
 // planted under a file's name would hold the launcher for good), and only a
 // regular file is used. Anything else counts as absent: false, and file stays
 // closed. With QIODevice::WriteOnly and Append, a missing file is created.
+// The file is opened by its descriptor, after which QFile forgets the name:
+// a caller that needs it again keeps its own copy.
 bool openRegularFile(QFile &file, QIODevice::OpenMode mode);

@@ -71,7 +71,7 @@ std::unique_ptr<QFile> openLog()
     auto log = std::make_unique<QFile>(QString::fromLatin1(logFileName));
     if (openRegularFile(*log, QIODevice::WriteOnly | QIODevice::Append))
         return log;
-    const QFileInfo inTheWay(log->fileName());
+    const QFileInfo inTheWay(QString::fromLatin1(logFileName));
     if (!toldSkipped && (inTheWay.exists() || inTheWay.isSymLink())) {
         toldSkipped = true;
         QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO)

@@ -334,10 +334,10 @@ void TransferEngine::Transfer::openPartialForResume()
     checkingTarget = false;
     hash.reset();
     resumeFrom = 0;
-    const QByteArray recordPath = resumeRecordPath(request.localPath);
-    QFile record(QFile::decodeName(recordPath));
+    const QString recordPath = QFile::decodeName(resumeRecordPath(request.localPath));
+    QFile record(recordPath);
     if (!openRegularFile(record, QIODevice::ReadOnly)) {
-        QFile::remove(record.fileName()); // whatever stands in its place, a link or a FIFO, is no record
+        QFile::remove(recordPath); // whatever stands in its place, a link or a FIFO, is no record
         return;
     }
     const QByteArray recorded = record.read(64 * 1024);
@@ -345,7 +345,7 @@ void TransferEngine::Transfer::openPartialForResume()
     const QByteArray recordedValidator = recorded.split('\n').value(3);
     if (recordedValidator.isEmpty() || recorded != resumeRecord(request, recordedValidator) ||
         !(file = PartialFile::reopen(request.localPath))) {
-        QFile::remove(record.fileName());
+        QFile::remove(recordPath);
         return; // the fresh partial file replaces whatever is left
     }
     // A file fetched whole but never put in place (a file before it failed) is
