@@ -208,14 +208,6 @@ struct TransferEngine::Transfer {
     bool isFile() const { return !request.localPath.isEmpty(); }
     const QByteArray &url() const { return address == 0 ? request.url : request.mirrorUrls[address - 1]; }
     bool hasNextAddress() const { return address < request.mirrorUrls.size(); }
-    // A cache answered with other bytes than the list's: once more, past every cache.
-    bool askOriginAfterMismatch()
-    {
-        if (request.fromOrigin)
-            return false;
-        request.fromOrigin = true;
-        return true;
-    }
     qint64 expectedSize() const
     {
         return request.expected.size.isEmpty() ? announcedSize : request.expected.size.toLongLong();
@@ -708,6 +700,17 @@ void TransferEngine::end(Transfer &transfer, TransferOutcome::Kind kind)
     writeLogLine("Transfer\xc3\xaancia " + transfer.url() + ": " + attemptSummary(transfer));
 }
 
+void TransferEngine::refuseMismatchedBody(Transfer &transfer)
+{
+    // A caching proxy may hold an older version under the same address.
+    if (!transfer.request.fromOrigin) {
+        transfer.request.fromOrigin = true;
+        requeue(transfer, 0);
+    } else if (!tryNextAddress(transfer)) {
+        end(transfer, TransferOutcome::Kind::ContentMismatch);
+    }
+}
+
 void TransferEngine::cancel()
 {
     cancelled = cancelled || std::any_of(transfers.begin(), transfers.end(), [](const auto &transfer) {
@@ -795,10 +798,7 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     case Transfer::Stop::BodyTooLong:
         transfer.reportMismatch();
         transfer.discardPartialFile();
-        if (transfer.askOriginAfterMismatch())
-            requeue(transfer, 0);
-        else if (!tryNextAddress(transfer))
-            end(transfer, TransferOutcome::Kind::ContentMismatch);
+        refuseMismatchedBody(transfer);
         return;
     case Transfer::Stop::StoreFailed:
         transfer.discardPartialFile();
@@ -877,10 +877,7 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
             requeue(transfer, 0);
             return;
         }
-        if (transfer.askOriginAfterMismatch())
-            requeue(transfer, 0);
-        else if (!tryNextAddress(transfer))
-            end(transfer, TransferOutcome::Kind::ContentMismatch);
+        refuseMismatchedBody(transfer);
         return;
     }
     // The finished file waits for commit(); its record stays with it, so that a

@@ -130,6 +130,9 @@ private:
     // Another try, after pauseMs.
     void requeue(Transfer &transfer, long pauseMs);
     void end(Transfer &transfer, TransferOutcome::Kind kind);
+    // Bytes that differ from the list: asked for once more past every cache, then
+    // at the next address, then a failure.
+    void refuseMismatchedBody(Transfer &transfer);
 
     std::vector<std::unique_ptr<Transfer>> transfers;
     void *multi;
