@@ -7,6 +7,7 @@
 #include "launcherstate.h"
 #include "playertexts.h"
 #include "tablerows.h"
+#include "testmain.h"
 
 #include <QtTest>
 
@@ -287,29 +288,25 @@ private slots:
         LauncherState state, locked;
         mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.2\"/>");
         const QByteArray before = configBytes();
-        // Another program holds config.xml; root would open it all the same.
-        const auto hold = [](QFile::Permissions left) {
-            QFile::setPermissions("config.xml", left);
-            QVERIFY(overrideFileAccess(false));
-        };
-
         // Held for a moment, as an antivirus does: read after all.
-        hold({});
-        std::thread antivirus([] {
+        auto held = std::make_unique<FileHold>("config.xml");
+        std::thread antivirus([&held] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            QFile::setPermissions("config.xml", QFile::ReadOwner | QFile::WriteOwner);
+            held.reset();
         });
         const bool readAfterAWhile = loadConfigAndTell(state);
         antivirus.join();
         QVERIFY(readAfterAWhile);
 
         // Held for good: told once, and this run's progress is not written over it.
-        hold({});
+        held = std::make_unique<FileHold>("config.xml");
         QVERIFY(!loadConfigAndTell(locked));
         mergeUpdateListAndSave(locked, "<launcher lastVersion=\"1.3\"/>");
+        held.reset();
         // Read-only: the player learns that progress is not kept.
-        hold(QFile::ReadOwner);
+        QFile::setPermissions("config.xml", QFile::ReadOwner);
         mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>");
+        QFile::setPermissions("config.xml", QFile::ReadOwner | QFile::WriteOwner);
         QVERIFY(overrideFileAccess(true));
         QCOMPARE(boxes.texts(), QStringList({PlayerText::configLocked, PlayerText::progressNotSaved}));
         QCOMPARE(configBytes(), before);
@@ -327,5 +324,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(DocumentsTest)
+LAUNCHER_TEST_MAIN(DocumentsTest, QCoreApplication)
 #include "documents_test.moc"

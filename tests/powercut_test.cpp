@@ -8,6 +8,7 @@
 #include "launcherstate.h"
 #include "reliability.h"
 #include "testhttpserver.h"
+#include "testmain.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -141,5 +142,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PowerCutTest)
+LAUNCHER_TEST_MAIN(PowerCutTest, QCoreApplication)
 #include "powercut_test.moc"

@@ -12,7 +12,12 @@
 #include "reliability.h"
 #include "singleinstanceguard.h"
 #include "tablerows.h"
+#include "testmain.h"
 #include "updatemode.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -31,8 +36,12 @@ std::unique_ptr<QProcess> startLauncher(const QStringList &arguments = {})
     return process;
 }
 
-// Stands in for a launcher build: it leaves a marker with its arguments when started.
-const QByteArray markerScript = "#!/bin/sh\necho \"started$*\" > started.marker\n";
+// Stands in for a launcher build or a client: it leaves started.marker and seen.txt.
+QByteArray standIn()
+{
+    static const QByteArray program = readFileBytes(QStringLiteral(PROGRAM_STANDIN_BINARY));
+    return program;
+}
 
 void writeExecutable(const QString &path, const QByteArray &contents)
 {
@@ -53,10 +62,20 @@ const QByteArray oldConfig = "<?xml version=\"1.0\"?>\n<tsqp version=\"1.0\" />\
                              "<launcher installedVersion=\"1.2\" lastVersion=\"1.3\" />\n"
                              "<images installedVersion=\"\" lastVersion=\"\" />\n<servers />\n";
 
-// A client that writes its working folder and each argument on a line of its own.
-const QByteArray argumentEcho =
-    "#!/bin/sh\n{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > seen.tmp\n"
-    "mv seen.tmp seen.txt\n";
+#ifdef Q_OS_WIN
+// Windows starts only .exe files as programs; the interpreter's own syntax (& | < > ^ %)
+// never gets through as argument text, so what is left to try is a name's.
+const QString hostileProgram = "clientes/jogo; del pwned-name & (echo pwned-sub).exe";
+const QByteArray hostileArguments = "-x  a;del pwned-arg (dir) `id`";
+const QByteArrayList argumentsSeen{"-x", "a;del", "pwned-arg", "(dir)", "`id`"};
+const QByteArray operatorLine = "echo um> out.txt && echo dois>> out.txt", operatorOutput = "um\r\ndois\r\n";
+#else
+const QString hostileProgram = "clientes/jogo; touch pwned-name && $(touch pwned-sub).sh";
+const QByteArray hostileArguments = "-x  a;touch pwned-arg && $(touch pwned-sub2) `id`";
+const QByteArrayList argumentsSeen{"-x", "a;touch", "pwned-arg", "&&", "$(touch", "pwned-sub2)", "`id`"};
+const QByteArray operatorLine = "echo um > out.txt; sleep 0.3 && echo dois >> out.txt",
+                 operatorOutput = "um\ndois\n";
+#endif
 
 // Update mode in a game folder as the old launcher left it: what it takes, what
 // becomes of launcher.exe and config.xml, and how the launcher is started.
@@ -97,10 +116,12 @@ private slots:
             QVERIFY(!first.otherInstanceRunning() && first.claim());
             QVERIFY(!first.otherInstanceRunning()); // the holder does not count itself
             QVERIFY(second.otherInstanceRunning() && !second.claim());
+#ifndef Q_OS_WIN
             // Another user who could take the lock could keep every launcher from starting.
             QCOMPARE(QFile::permissions(guardLockPath(deriveKey(key, "_memLockKey"))) &
                          ~QFile::Permissions(0x0f00),
                      QFile::ReadOwner | QFile::WriteOwner);
+#endif
         }
         QVERIFY(SingleInstanceGuard(key).claim());
     }
@@ -141,15 +162,18 @@ private slots:
                           "each time exactly one went on running; seven ended with status 0 unseen");
     }
 
-    void updateModeReplacesTheLauncher_data() { addTableRows(updateModeCases); }
+    void updateModeReplacesTheLauncher_data()
+    {
+        addTableRows(updateModeCases);
+    }
 
     void updateModeReplacesTheLauncher()
     {
         const auto [what, config, blocked, guardHeldMs, atLeastMs, started] = currentRow(updateModeCases);
         TemporaryGameFolder folder;
         if (!config.isNull()) {
-            writeExecutable("launcher.exe", blocked ? markerScript : "old build");
-            writeExecutable("newLauncher.exe", blocked ? "new build" : markerScript);
+            writeExecutable("launcher.exe", blocked ? standIn() : "old build");
+            writeExecutable("newLauncher.exe", blocked ? "new build" : standIn());
             writeFileBytes("config.xml", config);
         }
         if (blocked)
@@ -181,7 +205,7 @@ private slots:
         }
         const bool recorded = started == "started\n";
         QCOMPARE(configBytes(), recorded ? QByteArray(oldConfig).replace("\"1.2\"", "\"1.3\"") : config);
-        QCOMPARE(readFileBytes("launcher.exe"), markerScript);
+        QVERIFY(readFileBytes("launcher.exe") == standIn());
         QVERIFY(QFile::permissions("launcher.exe") & QFile::ExeOwner);
         if (config != oldConfig)
             QCOMPARE(readFileBytes("config.xml.bad"), config);
@@ -217,24 +241,67 @@ private slots:
         QVERIFY(windowsStartCommand("clientes", "jogo (novo).exe", QByteArray("-a /b c:\\x")));
     }
 
+    void theWindowsProgramCarriesItsManifestIconAndVersion()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("resources are a Windows program's");
+#else
+        const std::wstring path = QString(LAUNCHER_BINARY).toStdWString();
+        const HMODULE program = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        QVERIFY(program);
+        const auto resource = [program](LPCWSTR type, LPCWSTR name) {
+            const HRSRC found = FindResourceW(program, name, type);
+            return found ? QByteArray(static_cast<const char *>(LockResource(LoadResource(program, found))),
+                                      int(SizeofResource(program, found)))
+                         : QByteArray();
+        };
+        // Administrator rights: the launcher writes beside itself, under Program Files.
+        const QByteArray manifest = resource(MAKEINTRESOURCEW(24) /* manifest */, MAKEINTRESOURCEW(1));
+        const QByteArray icon = resource(MAKEINTRESOURCEW(14) /* icon group */, L"IDI_ICON1");
+        FreeLibrary(program);
+        QVERIFY2(manifest.contains("<requestedExecutionLevel level=\"requireAdministrator\""),
+                 manifest.constData());
+        QVERIFY(!icon.isEmpty());
+
+        std::vector<char> version(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+        QVERIFY(!version.empty() &&
+                GetFileVersionInfoW(path.c_str(), 0, DWORD(version.size()), version.data()));
+        const auto text = [&version](const wchar_t *name) {
+            wchar_t *value = nullptr;
+            UINT length = 0;
+            return VerQueryValueW(version.data(),
+                                  (L"\\StringFileInfo\\041604b0\\" + std::wstring(name)).c_str(),
+                                  reinterpret_cast<void **>(&value), &length)
+                       ? QString::fromWCharArray(value)
+                       : QString();
+        };
+        QCOMPARE(text(L"FileVersion").toUtf8(), buildSettings().launcherVersion);
+        QCOMPARE(text(L"OriginalFilename"), "launcher.exe");
+        VS_FIXEDFILEINFO *fixed = nullptr;
+        UINT length = 0;
+        QVERIFY(VerQueryValueW(version.data(), L"\\", reinterpret_cast<void **>(&fixed), &length));
+        const QByteArrayList parts = buildSettings().launcherVersion.split('.');
+        QCOMPARE(HIWORD(fixed->dwFileVersionMS), parts.value(0).toUShort());
+        QCOMPARE(LOWORD(fixed->dwFileVersionMS), parts.value(1).toUShort());
+#endif
+    }
+
     void namesAndArgumentsReachTheProgramAsDataAndCommandLinesTheShell()
     {
         TemporaryGameFolder folder;
         QVERIFY(QDir().mkdir("clientes"));
-        const QString program = "clientes/jogo; touch pwned-name && $(touch pwned-sub).sh";
-        writeExecutable(program, argumentEcho);
-        QVERIFY(platform().startProgram("clientes", QFile::encodeName(program.mid(9)),
-                                        QByteArray("-x  a;touch pwned-arg && $(touch pwned-sub2) `id`")));
+        writeExecutable(hostileProgram, standIn());
+        QVERIFY(
+            platform().startProgram("clientes", QFile::encodeName(hostileProgram.mid(9)), hostileArguments));
         const QByteArrayList seen = writtenSoon("clientes/seen.txt").trimmed().split('\n');
         QCOMPARE(seen.value(0), QFile::encodeName(folder.filePath("clientes")));
-        QCOMPARE(seen.mid(1),
-                 QByteArrayList({"-x", "a;touch", "pwned-arg", "&&", "$(touch", "pwned-sub2)", "`id`"}));
+        QCOMPARE(seen.mid(1), argumentsSeen);
         QTest::qWait(200); // what a shell would have run after the program: nothing to wait for but time
         const QStringList pwned = QDir().entryList({"pwned*"}) + QDir("clientes").entryList({"pwned*"});
         QVERIFY2(pwned.isEmpty(), qPrintable(pwned.join(' ')));
 
         // The launcher without arguments, from the game folder; never a program from the search path.
-        writeExecutable("launcher.exe", argumentEcho);
+        writeExecutable("launcher.exe", standIn());
         QVERIFY(platform().startLauncher("launcher.exe", QByteArray()));
         QCOMPARE(writtenSoon("seen.txt").trimmed().split('\n'),
                  QByteArrayList{QFile::encodeName(folder.path())});
@@ -242,11 +309,11 @@ private slots:
         QVERIFY(!platform().startProgram("clientes", "missing.exe", std::nullopt));
 
         // The operator's command line alone runs through the shell, and is waited for.
-        platform().runCommandLine("echo um > out.txt; sleep 0.3 && echo dois >> out.txt");
-        QCOMPARE(readFileBytes("out.txt"), QByteArray("um\ndois\n"));
+        platform().runCommandLine(operatorLine);
+        QCOMPARE(readFileBytes("out.txt"), operatorOutput);
         platform().runCommandLine("exit 3"); // a failing command is only noted
     }
 };
 
-QTEST_GUILESS_MAIN(ProcessesTest)
+LAUNCHER_TEST_MAIN(ProcessesTest, QCoreApplication)
 #include "processes_test.moc"

@@ -4,6 +4,7 @@
 #include "gamefolder.h"
 #include "listsigning.h"
 #include "tablerows.h"
+#include "testmain.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
@@ -232,6 +233,10 @@ private slots:
     void untrustedReleaseInputsAreRefusedWithWhatToChange()
     {
         const ReleaseTrial release = currentRow(releaseTrials);
+#ifdef Q_OS_WIN
+        if (QByteArray(release.what).contains("a link"))
+            QSKIP("what QFile::link makes on Windows is a shortcut, a file like any other");
+#endif
         QTemporaryDir folder, outside;
         makeRelease(folder.path());
         const QString list = folder.filePath("l.xml");
@@ -252,5 +257,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PublishTest)
+LAUNCHER_TEST_MAIN(PublishTest, QApplication)
 #include "publish_test.moc"

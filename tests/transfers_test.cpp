@@ -18,6 +18,7 @@
 #include "processmemory.h"
 #include "reliability.h"
 #include "tablerows.h"
+#include "testmain.h"
 #include "testhttpserver.h"
 #include "tlstestserver.h"
 #include "transferengine.h"
@@ -587,5 +588,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TransfersTest)
+LAUNCHER_TEST_MAIN(TransfersTest, QApplication)
 #include "transfers_test.moc"

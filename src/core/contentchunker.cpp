@@ -4,8 +4,6 @@
 
 #include <QIODevice>
 
-#include <openssl/sha.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -54,10 +52,9 @@ bool ChunkParameters::isValid() const
 
 ChunkHash chunkHashOf(const char *data, std::size_t size)
 {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char *>(data), size, digest);
+    const Sha256::Digest digest = Sha256::of(data, size);
     ChunkHash hash;
-    std::copy(digest, digest + hash.size(), hash.begin());
+    std::copy(digest.begin(), digest.begin() + hash.size(), hash.begin());
     return hash;
 }
 

@@ -4,8 +4,12 @@
 #include <QFile>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <chrono>
+#include <thread>
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -27,40 +31,102 @@ bool syncStreamToDisk(std::FILE *stream)
 #endif
 }
 
-bool renameOver(const QByteArray &from, const QByteArray &to)
-{
 #ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<LPCWSTR>(QFile::decodeName(from).utf16()),
-                       reinterpret_cast<LPCWSTR>(QFile::decodeName(to).utf16()),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(from.constData(), to.constData()) == 0;
-#endif
+
+// Every name reaches Windows whole, in UTF-16: the C library's narrow names would
+// lose what the system's code page cannot spell.
+std::wstring widePath(const QByteArray &path)
+{
+    return QFile::decodeName(path).toStdWString();
 }
 
-#ifdef Q_OS_WIN
+bool removeFile(const QByteArray &path)
+{
+    return DeleteFileW(widePath(path).c_str()) != 0;
+}
+
+// An antivirus, an indexer or a backup opens a fresh file for a moment, and
+// Windows renames nothing over a file that another program holds: the rename is
+// tried again for a while before it counts as failed.
+bool renameOver(const QByteArray &from, const QByteArray &to)
+{
+    const std::wstring source = widePath(from), target = widePath(to);
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return true;
+        const DWORD error = GetLastError();
+        const bool heldByAnother =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!heldByAnother || attempt == 60)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
 
 bool isLinkOrJunction(const QByteArray &path)
 {
-    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(QFile::decodeName(path).utf16()));
+    const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// A C stream on a handle that CreateFileW opened; null, with the handle closed,
+// when anything fails.
+std::FILE *streamOn(HANDLE handle, const char *mode)
+{
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE *stream = _fdopen(descriptor, mode);
+    if (!stream)
+        _close(descriptor);
+    return stream;
+}
+
 // Created afresh: a leftover, or a link planted in its place, is removed first
-// (the link itself, never its target), then the file is made exclusively.
+// (the link itself, never its target), then the file is made here and now, never
+// opened if anything stands at its path. Others may read it while it is written,
+// but no other writer, another launcher included, may open it: that writer fails
+// as if the file were in use.
 std::FILE *openPartial(const QByteArray &path, bool ownerOnly)
 {
     Q_UNUSED(ownerOnly); // the folder's permissions hold on Windows
-    DeleteFileW(reinterpret_cast<LPCWSTR>(QFile::decodeName(path).utf16()));
-    return std::fopen(path.constData(), "wbx");
+    removeFile(path);
+    return streamOn(CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+                    "wb");
 }
 
+// The file left by an earlier write, shared as a new one would be; never a link
+// or a junction, nor what one leads to.
 std::FILE *reopenPartial(const QByteArray &path)
 {
-    return isLinkOrJunction(path) ? nullptr : std::fopen(path.constData(), "r+b");
+    const HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION opened;
+    if (handle != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(handle, &opened) ||
+         (opened.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return streamOn(handle, "r+b");
 }
 
 #else
+
+bool removeFile(const QByteArray &path)
+{
+    return std::remove(path.constData()) == 0;
+}
+
+bool renameOver(const QByteArray &from, const QByteArray &to)
+{
+    return std::rename(from.constData(), to.constData()) == 0;
+}
 
 bool isLinkOrJunction(const QByteArray &path)
 {
@@ -151,8 +217,8 @@ bool passesThroughLink(const QByteArray &targetPath)
 bool isReadOnly(const QByteArray &targetPath)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(targetPath);
-    return false;
+    const DWORD attributes = GetFileAttributesW(widePath(targetPath).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 #else
     struct stat target;
     return ::stat(targetPath.constData(), &target) == 0 && !(target.st_mode & S_IWUSR);
@@ -178,9 +244,9 @@ void PartialFile::discard()
 {
 #ifdef Q_OS_WIN
     std::fclose(stream);
-    std::remove(partialPath.constData());
+    removeFile(partialPath);
 #else
-    std::remove(partialPath.constData());
+    removeFile(partialPath);
     std::fclose(stream);
 #endif
     stream = nullptr;
@@ -246,7 +312,7 @@ bool PartialFile::finish()
     const bool closed = std::fclose(stream) == 0;
     stream = nullptr;
     if (!closed)
-        std::remove(partialPath.constData());
+        removeFile(partialPath);
     return closed;
 }
 
@@ -271,7 +337,7 @@ bool PartialFile::commit(bool syncToDisk)
     stream = nullptr;
     if (closed && renameOver(partialPath, targetPath))
         return true;
-    std::remove(partialPath.constData());
+    removeFile(partialPath);
     return false;
 #else
     // Renamed while still locked, so no other writer can open it in between.

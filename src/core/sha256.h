@@ -2,18 +2,22 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <memory>
 
-struct evp_md_ctx_st;
 class QIODevice;
+struct Sha256State;
 
-// SHA-256 over data given in pieces, by OpenSSL's libcrypto (which libcurl links
-// anyway): it uses the processor's SHA instructions where there are any, about
-// ten times the speed of a portable implementation, and a game client of
-// several gigabytes is hashed while it streams in on the window's thread.
+// SHA-256 over data given in pieces. A game client of several gigabytes is hashed
+// while it streams in on the window's thread, so each system's fastest
+// implementation does it, one that uses the processor's SHA instructions where
+// there are any: OpenSSL's libcrypto (which libcurl links anyway) elsewhere, the
+// system's own (CNG) on Windows.
 class Sha256
 {
 public:
+    using Digest = std::array<unsigned char, 32>;
+
     Sha256();
     ~Sha256();
     Sha256(const Sha256 &) = delete;
@@ -23,13 +27,17 @@ public:
     void addData(const QByteArray &data) { addData(data.constData(), std::size_t(data.size())); }
     // Reads the device to its end; false when reading failed.
     bool addData(QIODevice &device);
-    // 64 lower-case hex digits; the hash starts over afterwards.
-    QByteArray hexResult();
-    void reset();
+    // The hash starts over after each of these.
+    Digest result();
+    QByteArray hexResult(); // 64 lower-case hex digits
+    void reset() { result(); }
+
+    // Of one piece of memory, by a hasher kept per thread.
+    static Digest of(const char *data, std::size_t size);
 
 private:
-    struct ContextFree {
-        void operator()(evp_md_ctx_st *context) const;
+    struct StateFree {
+        void operator()(Sha256State *state) const;
     };
-    std::unique_ptr<evp_md_ctx_st, ContextFree> context;
+    std::unique_ptr<Sha256State, StateFree> state;
 };

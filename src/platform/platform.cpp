@@ -35,7 +35,8 @@ public:
     {
         const bool started = inUse().startProgram(folder, program, argumentText);
         writeLogLine("Executar " + folder + (folder.isEmpty() ? "" : "/") + program +
-                     (argumentText ? " " + *argumentText : QByteArray()) + (started ? ": iniciado" : ": falhou"));
+                     (argumentText ? " " + *argumentText : QByteArray()) +
+                     (started ? ": iniciado" : ": falhou"));
         return started;
     }
 

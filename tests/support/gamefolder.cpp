@@ -10,9 +10,14 @@
 
 #include <stdexcept>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 TemporaryGameFolder::TemporaryGameFolder() : previousWorkingDirectory(QDir::currentPath())
 {
@@ -27,6 +32,49 @@ TemporaryGameFolder::~TemporaryGameFolder()
     QDir::setCurrent(previousWorkingDirectory);
 }
 
+#ifdef Q_OS_WIN
+
+bool overrideFileAccess(bool)
+{
+    return true;
+}
+
+FileHold::FileHold(const QString &path)
+    : path(path), handle(CreateFileW(path.toStdWString().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr))
+{
+    if (handle == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot hold " + path.toStdString());
+}
+
+FileHold::~FileHold()
+{
+    CloseHandle(handle);
+}
+
+bool makeFifo(const char *)
+{
+    return false;
+}
+
+#else
+
+FileHold::FileHold(const QString &path) : path(path)
+{
+    if (!QFile::setPermissions(path, {}) || !overrideFileAccess(false))
+        throw std::runtime_error("cannot hold " + path.toStdString());
+}
+
+FileHold::~FileHold()
+{
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+bool makeFifo(const char *path)
+{
+    return ::mkfifo(path, 0666) == 0;
+}
+
 bool overrideFileAccess(bool allowed)
 {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -38,6 +86,8 @@ bool overrideFileAccess(bool allowed)
         allowed ? data[0].effective | (overrides & data[0].permitted) : data[0].effective & ~overrides;
     return syscall(SYS_capset, &header, data) == 0;
 }
+
+#endif
 
 QByteArray readFileBytes(const QString &path)
 {

@@ -24,8 +24,29 @@ private:
 
 // Root opens any file. Without its two capabilities that override file access,
 // the calling thread is refused a file like any other user is (a player's locked
-// config.xml, a local attacker reading a key); with them, as before.
+// config.xml, a local attacker reading a key); with them, as before. Windows has
+// no such override: there it does nothing.
 bool overrideFileAccess(bool allowed);
+
+// Another program holding a file, as an antivirus or a backup does for a while:
+// on Windows a handle that shares nothing; elsewhere no permissions at all, with
+// root's override dropped for the thread that made the hold. Released when
+// destroyed, from any thread.
+class FileHold
+{
+public:
+    explicit FileHold(const QString &path);
+    ~FileHold();
+    FileHold(const FileHold &) = delete;
+    FileHold &operator=(const FileHold &) = delete;
+
+private:
+    QString path;
+    void *handle = nullptr;
+};
+
+// A FIFO at path, where the system has them (not on Windows: false).
+bool makeFifo(const char *path);
 
 QByteArray readFileBytes(const QString &path);
 void writeFileBytes(const QString &path, const QByteArray &bytes);

@@ -7,10 +7,59 @@
 
 #include <stdexcept>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef Q_OS_WIN
+using NativeSocket = SOCKET;
+constexpr int shutBoth = SD_BOTH, noSignal = 0;
+void closeSocket(qintptr socket)
+{
+    ::closesocket(NativeSocket(socket));
+}
+#else
+using NativeSocket = int;
+constexpr int shutBoth = SHUT_RDWR, noSignal = MSG_NOSIGNAL;
+void closeSocket(qintptr socket)
+{
+    ::close(int(socket));
+}
+#endif
+
+qintptr openListeningSocket()
+{
+#ifdef Q_OS_WIN
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    const NativeSocket socket = started ? ::socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
+    return socket == INVALID_SOCKET ? -1 : qintptr(socket);
+#else
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#endif
+}
+
+qintptr acceptConnection(qintptr listening)
+{
+#ifdef Q_OS_WIN
+    const NativeSocket socket = ::accept(NativeSocket(listening), nullptr, nullptr);
+    return socket == INVALID_SOCKET ? -1 : qintptr(socket);
+#else
+    return ::accept4(int(listening), nullptr, nullptr, SOCK_CLOEXEC);
+#endif
+}
+
+} // namespace
 
 TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolder)
 {
@@ -18,17 +67,17 @@ TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolde
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listening < 0 || ::bind(listening, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-        ::listen(listening, 64) != 0 ||
-        ::getsockname(listening, reinterpret_cast<sockaddr *>(&address), &length))
+    listening = openListeningSocket();
+    const NativeSocket native = NativeSocket(listening);
+    if (listening < 0 || ::bind(native, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+        ::listen(native, 64) != 0 || ::getsockname(native, reinterpret_cast<sockaddr *>(&address), &length))
         throw std::runtime_error("the test HTTP server cannot listen on 127.0.0.1");
     port = QByteArray::number(ntohs(address.sin_port));
     acceptor = std::thread([this] {
-        for (int socket; (socket = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        for (qintptr socket; (socket = acceptConnection(listening)) >= 0;) {
             std::lock_guard<std::mutex> lock(mutex);
             if (stopping) {
-                ::close(socket);
+                closeSocket(socket);
                 return;
             }
             openSockets.insert(socket);
@@ -42,12 +91,12 @@ TestHttpServer::~TestHttpServer()
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
-        for (const int socket : openSockets)
-            ::shutdown(socket, SHUT_RDWR);
+        for (const qintptr socket : openSockets)
+            ::shutdown(NativeSocket(socket), shutBoth);
     }
     stopped.notify_all();
-    ::shutdown(listening, SHUT_RDWR);
-    ::close(listening);
+    ::shutdown(NativeSocket(listening), shutBoth);
+    closeSocket(listening);
     acceptor.join();
     for (std::thread &connection : connections)
         connection.join();
@@ -70,12 +119,12 @@ std::vector<TestHttpServer::Request> TestHttpServer::requests() const
     return seen;
 }
 
-void TestHttpServer::serve(int socket)
+void TestHttpServer::serve(qintptr socket)
 {
     QByteArray head;
     char piece[4096];
     while (!head.contains("\r\n\r\n") && head.size() < 65536) {
-        const ssize_t received = ::recv(socket, piece, sizeof piece, 0);
+        const auto received = ::recv(NativeSocket(socket), piece, sizeof piece, 0);
         if (received <= 0)
             break;
         head.append(piece, int(received));
@@ -125,8 +174,10 @@ void TestHttpServer::serve(int socket)
         headers += "Content-Range: bytes " + QByteArray::number(offset) + '-' + QByteArray::number(size - 1) +
                    '/' + QByteArray::number(size) + "\r\n";
     const auto send = [socket](const char *data, qint64 bytes) {
-        for (ssize_t sent = 0; bytes > 0; data += sent, bytes -= sent)
-            if ((sent = ::send(socket, data, std::size_t(bytes), MSG_NOSIGNAL)) <= 0)
+        // At most a piece's worth at a time: Windows counts the length in an int.
+        for (qint64 sent = 0; bytes > 0; data += sent, bytes -= sent)
+            if ((sent = ::send(NativeSocket(socket), data, int(std::min<qint64>(bytes, 1 << 20)),
+                               noSignal)) <= 0)
                 return false;
         return true;
     };
@@ -149,5 +200,5 @@ void TestHttpServer::serve(int socket)
     if (open && reply.stalls)
         stopped.wait(lock, [this] { return stopping; });
     openSockets.erase(socket);
-    ::close(socket);
+    closeSocket(socket);
 }

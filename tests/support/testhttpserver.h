@@ -47,17 +47,17 @@ public:
     std::vector<Request> requests() const;
 
 private:
-    void serve(int socket);
+    void serve(qintptr socket);
 
     QString rootFolder;
-    int listening = -1;
+    qintptr listening = -1; // a socket, as the system numbers it
     QByteArray port;
     bool stopping = false;
     mutable std::mutex mutex;
     std::condition_variable stopped;
     std::map<QByteArray, std::vector<Reply>> replies;
     std::vector<Request> seen;
-    std::set<int> openSockets;
+    std::set<qintptr> openSockets;
     std::vector<std::thread> connections;
     std::thread acceptor;
 };
