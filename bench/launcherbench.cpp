@@ -19,6 +19,7 @@
 #include "launcherstate.h"
 #include "mainwindow.h"
 #include "messages.h"
+#include "names.h"
 #include "processmemory.h"
 
 #include <QAction>
@@ -174,6 +175,7 @@ int documents(int servers, int files)
 
 int main(int argc, char **argv)
 {
+    useUtf8FileNames();
     // The bench's HTTPS server has a test authority of its own.
     if (const char *authority = std::getenv("LAUNCHERBENCH_CERTIFICATE_AUTHORITY"))
         buildSettings().certificateAuthorityFile = authority;

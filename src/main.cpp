@@ -3,6 +3,7 @@
 #include "launcherlog.h"
 #include "mainwindow.h"
 #include "messageboxes.h"
+#include "names.h"
 #include "singleinstanceguard.h"
 #include "updatemode.h"
 
@@ -10,6 +11,7 @@
 
 int main(int argc, char **argv)
 {
+    useUtf8FileNames();
     if (hasUpdateOption(argc, argv)) {
         writeLogLine("In\xc3\xad"
                      "cio da atualiza\xc3\xa7\xc3\xa3o do launcher " +

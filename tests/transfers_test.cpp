@@ -33,7 +33,6 @@
 #include <QTimer>
 #include <QtTest>
 #include <functional>
-#include <sys/stat.h>
 
 namespace {
 
@@ -526,13 +525,8 @@ private slots:
             verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size, check.sha256);
         QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
 
-        const auto inode = [] {
-            struct stat target {
-            };
-            ::stat("clientes/dados.pak", &target);
-            return target.st_ino;
-        };
-        const ino_t before = inode();
+        const auto inode = [] { return fileIdentity("clientes/dados.pak"); };
+        const quint64 before = inode();
         FileDownloader downloader;
         QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um", [](std::size_t) {},
                             nullptr, {"clientes/outro.pak", "clientes/extra.pak"}),

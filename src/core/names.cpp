@@ -3,6 +3,7 @@
 #include "partialfile.h"
 
 #include <QByteArrayList>
+#include <QTextCodec>
 
 #include <algorithm>
 
@@ -104,4 +105,9 @@ bool holdsShellSyntax(const QByteArray &text)
         return QByteArray::fromRawData(windowsShellSyntax, sizeof windowsShellSyntax - 1).contains(c) ||
                QByteArray::fromRawData(otherShellSyntax, sizeof otherShellSyntax - 1).contains(c);
     });
+}
+
+void useUtf8FileNames()
+{
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 }

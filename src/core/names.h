@@ -40,3 +40,9 @@ bool holdsShellSyntax(const QByteArray &text);
 // then its mirrors), in that order.
 std::vector<QByteArray> downloadUrls(const std::vector<QByteArray> &bases, const char *folder,
                                      const QByteArray &name);
+
+// Names are UTF-8 wherever the launcher holds them as bytes (the update list is
+// XML in UTF-8, config.xml too): every program makes file names of them by UTF-8,
+// on every system. Windows' code page would spell a name it cannot hold as '?'
+// and one it can as other letters than the list's. Called first in main.
+void useUtf8FileNames();

@@ -434,8 +434,8 @@ bool TransferEngine::Transfer::start(CURLM *multi)
     if (configured && !authority.isEmpty())
         configured = curl_easy_setopt(easy, CURLOPT_CAINFO, authority.constData()) == CURLE_OK;
 #ifdef Q_OS_WIN
-    // libcurl's OpenSSL knows no certificates of its own on Windows: the system's
-    // store it is, as for every other program of the player's.
+    // The system's certificate store, as for every other program of the player's:
+    // Schannel's own way, and said so for any TLS library libcurl may be built with.
     else if (configured)
         configured = curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, long(CURLSSLOPT_NATIVE_CA)) == CURLE_OK;
 #endif

@@ -2,11 +2,21 @@
 
 #include "messages.h"
 
+#include <QString>
+
 #include <cstdlib>
 
 void SystemPlatform::runCommandLine(const QByteArray &commandLine)
 {
-    // std::system hands the line to the command shell and waits for it to end.
-    if (std::system(commandLine.constData()) != 0)
+    if (runThroughShell(commandLine) != 0)
         consoleMessage(QByteArray("Comando terminou com erro: " + commandLine).constData());
+}
+
+int runThroughShell(const QByteArray &commandLine)
+{
+#ifdef Q_OS_WIN
+    return _wsystem(QString::fromUtf8(commandLine).toStdWString().c_str());
+#else
+    return std::system(commandLine.constData());
+#endif
 }

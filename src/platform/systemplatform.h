@@ -13,3 +13,7 @@ public:
     bool startLauncher(const QByteArray &program, const QByteArray &option) override;
     void runCommandLine(const QByteArray &commandLine) override;
 };
+
+// Hands a command line to the system's command shell and waits for it; its status.
+// On Windows the line reaches cmd.exe in UTF-16, whole, whatever the names in it.
+int runThroughShell(const QByteArray &commandLine);

@@ -6,8 +6,6 @@
 #include "messages.h"
 #include "windowscommands.h"
 
-#include <cstdlib>
-
 #include <windows.h>
 
 namespace {
@@ -25,7 +23,7 @@ bool SystemPlatform::copyFile(const QByteArray &source, const QByteArray &target
     const std::optional<QByteArray> command = windowsCopyCommand(source, target);
     if (!command)
         return refuseUnsafeName(source + ' ' + target);
-    return std::system(command->constData()) == 0;
+    return runThroughShell(*command) == 0;
 }
 
 bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &program,
@@ -35,7 +33,7 @@ bool SystemPlatform::startProgram(const QByteArray &folder, const QByteArray &pr
     if (!command)
         return refuseUnsafeName(program + ' ' + argumentText.value_or(QByteArray()));
     // "start" returns at once; the interpreter's status only says it ran.
-    return std::system(command->constData()) == 0;
+    return runThroughShell(*command) == 0;
 }
 
 bool SystemPlatform::startLauncher(const QByteArray &program, const QByteArray &option)

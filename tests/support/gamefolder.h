@@ -45,6 +45,9 @@ private:
     void *handle = nullptr;
 };
 
+// What tells a file from another that took its name: its inode, or Windows' file index.
+quint64 fileIdentity(const QString &path);
+
 // A FIFO at path, where the system has them (not on Windows: false).
 bool makeFifo(const char *path);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "names.h"
+
 #include <QtTest>
 
 // Every window, a test's own and those of the launchers it starts, goes to Qt's
@@ -8,6 +10,7 @@
 #define LAUNCHER_TEST_MAIN(TestObject, Application)                                                          \
     int main(int argc, char *argv[])                                                                         \
     {                                                                                                        \
+        useUtf8FileNames();                                                                                  \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                  \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                                         \
         QCoreApplication::setAttribute(Qt::AA_Use96Dpi, true);                                               \

@@ -6,12 +6,31 @@
 
 #include <stdexcept>
 
+namespace {
+
+#ifdef Q_OS_WIN
+const QString opensslProgram = "Z:/usr/bin/openssl";
+// Where Linux's openssl finds a file of drive Z:.
+QString pathForOpenssl(const QString &path)
+{
+    return path.mid(2);
+}
+#else
+const QString opensslProgram = "openssl";
+QString pathForOpenssl(const QString &path)
+{
+    return path;
+}
+#endif
+
+} // namespace
+
 void TlsTestServer::openssl(const QStringList &arguments)
 {
     QProcess process;
     process.setWorkingDirectory(work.path());
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start("openssl", arguments);
+    process.start(opensslProgram, arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         throw std::runtime_error("openssl " + arguments.join(QLatin1Char(' ')).toStdString() + " failed:\n" +
                                  process.readAll().toStdString());
@@ -42,8 +61,9 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
 
     // It serves the files of its working folder and names the port it took.
     server.setWorkingDirectory(rootFolder);
-    server.start("openssl", {"s_server", "-accept", "127.0.0.1:0", "-cert", work.filePath("servidor.crt"),
-                             "-key", work.filePath("servidor.key"), "-WWW"});
+    server.start(opensslProgram, {"s_server", "-accept", "127.0.0.1:0", "-cert",
+                                  pathForOpenssl(work.filePath("servidor.crt")), "-key",
+                                  pathForOpenssl(work.filePath("servidor.key")), "-WWW"});
     const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
     QByteArray said;
     for (QDeadlineTimer deadline(10000);

@@ -7,7 +7,8 @@
 
 // openssl's own server on 127.0.0.1 and a free port, serving a folder over HTTPS
 // with a certificate openssl makes for it alone; on request one the launcher must
-// refuse.
+// refuse. A Windows test under wine starts Linux's openssl, with the files it
+// reads on drive Z:, Linux's root.
 class TlsTestServer
 {
 public:
@@ -24,7 +25,11 @@ public:
 private:
     void openssl(const QStringList &arguments);
 
+#ifdef Q_OS_WIN
+    QTemporaryDir work{QStringLiteral("Z:/tmp/launcher-tls-XXXXXX")};
+#else
     QTemporaryDir work;
+#endif
     QString authority;
     QByteArray port;
     QProcess server;

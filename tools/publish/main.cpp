@@ -1,6 +1,7 @@
 // launcher-publish: builds, checks and signs the update list of a release.
 
 #include "listsigning.h"
+#include "names.h"
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
@@ -167,6 +168,7 @@ int sign(const QStringList &arguments)
 
 int main(int argc, char **argv)
 {
+    useUtf8FileNames();
     QCoreApplication application(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
