@@ -310,6 +310,21 @@ private slots:
         QVERIFY(overrideFileAccess(true));
         QCOMPARE(boxes.texts(), QStringList({PlayerText::configLocked, PlayerText::progressNotSaved}));
         QCOMPARE(configBytes(), before);
+
+#ifdef Q_OS_WIN
+        // Held for a moment while it is replaced, as a scanner does with a fresh file:
+        // replaced after all. Only Windows renames nothing over a file another program holds.
+        held = std::make_unique<FileHold>("config.xml");
+        std::thread scanner([&held] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            held.reset();
+        });
+        const bool saved = mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.4\"/>");
+        scanner.join();
+        QVERIFY(overrideFileAccess(true));
+        QVERIFY(saved && configBytes().contains("lastVersion=\"1.4\""));
+        QCOMPARE(boxes.texts().size(), 2);
+#endif
     }
 
     void debugLinesAreWrittenAsGiven()

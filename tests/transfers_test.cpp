@@ -272,6 +272,36 @@ private slots:
                           box.isEmpty() ? "stored" : "box \"" + box + "\"; the old file kept");
     }
 
+    // A name of the list reaches the disk as the list spells it, in UTF-8, whatever
+    // the system's code page, and however long its path (Windows refuses more than
+    // 260 characters unless asked in its long form).
+    void namesArriveAsTheListSpellsThem_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("letters of no one code page")
+            << QString::fromUtf8("clientes/a\u00e7\u00e3o-\u6771\u4eac-\u03a9.dat");
+        QTest::newRow("a path of more than 260 characters")
+            << "clientes/" + QString(120, 'p') + "/" + QString(150, 'n') + ".dat";
+    }
+
+    void namesArriveAsTheListSpellsThem()
+    {
+        QFETCH(QString, name);
+        TemporaryGameFolder folder;
+        TestHttpServer server;
+        server.setReply("/f", answer(200, release));
+        QVERIFY(QDir().mkpath(QFileInfo(name).path()));
+        for (int round = 0; round < 2; ++round) { // created, then replaced
+            FileDownloader downloader;
+            downloader.localPath = name.toUtf8();
+            downloader.expected = checkOf(release);
+            QVERIFY(downloader.downloadFile(server.url("/f").constData(), "Jogo"));
+        }
+        QCOMPARE(readFileBytes(name), release);
+        QCOMPARE(QDir(QFileInfo(name).path()).entryList(QDir::Files),
+                 QStringList{QFileInfo(name).fileName()});
+    }
+
     // A file of 2 MiB whose transfer breaks, continued by the next try or the next
     // call; the server's answer to Range and If-Range decides what counts.
     void interruptedTransfersContinue_data()

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_WIN
 #include <fcntl.h>
@@ -34,10 +35,19 @@ bool syncStreamToDisk(std::FILE *stream)
 #ifdef Q_OS_WIN
 
 // Every name reaches Windows whole, in UTF-16: the C library's narrow names would
-// lose what the system's code page cannot spell.
+// lose what the system's code page cannot spell. A path of MAX_PATH characters or
+// more is given in the long form that Windows takes beyond that limit: absolute,
+// with backslashes, after \\?\ (or \\?\UNC\ for a network share).
 std::wstring widePath(const QByteArray &path)
 {
-    return QFile::decodeName(path).toStdWString();
+    const QString name = QFile::decodeName(path);
+    const QString absolute = QDir::cleanPath(QFileInfo(name).absoluteFilePath());
+    if (absolute.size() < MAX_PATH - 12) // a folder's own limit is 12 less
+        return name.toStdWString();
+    const QString native = QDir::toNativeSeparators(absolute);
+    return (native.startsWith(QLatin1String("\\\\")) ? QLatin1String("\\\\?\\UNC\\") + native.mid(2)
+                                                     : QLatin1String("\\\\?\\") + native)
+        .toStdWString();
 }
 
 bool removeFile(const QByteArray &path)
