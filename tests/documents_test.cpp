@@ -272,9 +272,11 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList{PlayerText::unreadableList});
         QCOMPARE(boxes.boxes.front().title, "Erro");
         QCOMPARE(readFileBytes("config.xml.bad"), found);
+#ifndef Q_OS_WIN // where the folder's permissions decide
         // What config.xml held is the player's business alone.
         QCOMPARE(QFile::permissions("config.xml.bad") & ~QFile::Permissions(0x0f00),
                  QFile::ReadOwner | QFile::WriteOwner);
+#endif
         // A later merge replaces it; the copy stays for support.
         QVERIFY(mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>"));
         QVERIFY(configBytes().startsWith("<?xml"));
