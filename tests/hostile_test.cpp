@@ -349,6 +349,9 @@ private slots:
             QFile list(scene.serverFolder.filePath("launcher.xml"));
             QVERIFY(list.open(QIODevice::WriteOnly) && list.resize(200LL * 1024 * 1024));
         }
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps no peak of memory that can be reset");
+#endif
         QVERIFY(resetPeakResident());
         const qint64 before = peakResidentKilobytes();
         scene.startLauncher();

@@ -131,9 +131,11 @@ private slots:
         QByteArray output;
         QCOMPARE(runPublish(keygen(keys.path())), 0);
         const QByteArray secret = readFileBytes(keys.filePath("op.key"));
+#ifndef Q_OS_WIN // where the folder's permissions decide
         // The secret key is the operator's alone.
         QCOMPARE(QFile::permissions(keys.filePath("op.key")) & ~QFile::Permissions(0x0f00),
                  QFile::ReadOwner | QFile::WriteOwner);
+#endif
         QCOMPARE(runPublish(keygen(keys.path()), &output), 1);
         QVERIFY2(output.contains("já existe"), output.constData());
         QCOMPARE(readFileBytes(keys.filePath("op.key")), secret);
@@ -234,8 +236,9 @@ private slots:
     {
         const ReleaseTrial release = currentRow(releaseTrials);
 #ifdef Q_OS_WIN
-        if (QByteArray(release.what).contains("a link"))
-            QSKIP("what QFile::link makes on Windows is a shortcut, a file like any other");
+        // QFile::link makes a shortcut there, a file like any other; every name is UTF-16, so UTF-8 to the tool.
+        if (QByteArray(release.what).contains("a link") || QByteArray(release.what).contains("not UTF-8"))
+            QSKIP("no links to plant, nor names that are not UTF-8, on Windows");
 #endif
         QTemporaryDir folder, outside;
         makeRelease(folder.path());

@@ -191,9 +191,11 @@ private slots:
                 scene.boxes.boxes.front().title == launcherUpdateTitle);
         QCOMPARE(readFileBytes("newLauncher.exe"), QByteArray("new build"));
         QCOMPARE(readFileBytes("extra.dll"), QByteArray("extra"));
+#ifndef Q_OS_WIN // where files have permissions for group and others
         for (const char *file : {"newLauncher.exe", "launcher.exe"})
             QCOMPARE(QFile::permissions(QLatin1String(file)) & ~QFileDevice::Permissions(0x0700),
                      QFileDevice::Permissions(0x7055)); // rwxr-xr-x, the user bits aside
+#endif
         QCOMPARE(scene.platform.calls, QByteArrayList{"start |newLauncher.exe|-update"});
         QCOMPARE(scene.processEnds, std::vector<int>{1});
         // The process ends here: the buttons are never handed over.

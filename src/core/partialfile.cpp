@@ -64,9 +64,11 @@ bool renameOver(const QByteArray &from, const QByteArray &to)
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
             return true;
-        const DWORD error = GetLastError();
-        const bool heldByAnother =
-            error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        const DWORD error = GetLastError(), found = GetFileAttributesW(target.c_str());
+        // Denied is also what a folder or a read-only file answers, for good.
+        const bool heldByAnother = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                                   (error == ERROR_ACCESS_DENIED && found != INVALID_FILE_ATTRIBUTES &&
+                                    !(found & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)));
         if (!heldByAnother || attempt == 60)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -39,9 +39,10 @@ bool overrideFileAccess(bool)
     return true;
 }
 
-FileHold::FileHold(const QString &path)
-    : path(path), handle(CreateFileW(path.toStdWString().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr))
+FileHold::FileHold(const QString &path, Leaves leaves)
+    : path(path), handle(CreateFileW(path.toStdWString().c_str(), GENERIC_READ,
+                                     leaves == ReadingAndRunning ? FILE_SHARE_READ : 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
 {
     if (handle == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot hold " + path.toStdString());
@@ -72,15 +73,16 @@ quint64 fileIdentity(const QString &path)
 
 #else
 
-FileHold::FileHold(const QString &path) : path(path)
+FileHold::FileHold(const QString &path, Leaves leaves) : path(path), permissions(QFile::permissions(path))
 {
-    if (!QFile::setPermissions(path, {}) || !overrideFileAccess(false))
+    if (leaves == ReadingAndRunning ? !QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner)
+                                    : !QFile::setPermissions(path, {}) || !overrideFileAccess(false))
         throw std::runtime_error("cannot hold " + path.toStdString());
 }
 
 FileHold::~FileHold()
 {
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(path, permissions);
 }
 
 bool makeFifo(const char *path)

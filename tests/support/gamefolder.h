@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QCryptographicHash>
 #include <QString>
 #include <QStringList>
@@ -28,20 +29,23 @@ private:
 // no such override: there it does nothing.
 bool overrideFileAccess(bool allowed);
 
-// Another program holding a file, as an antivirus or a backup does for a while:
-// on Windows a handle that shares nothing; elsewhere no permissions at all, with
-// root's override dropped for the thread that made the hold. Released when
-// destroyed, from any thread.
+// Another program holding a file, as an antivirus or a backup does for a while,
+// or as a running program holds its own file. On Windows a handle that shares
+// nothing, or only reading (and so running); elsewhere no permissions at all, with
+// root's override dropped for the thread that made the hold, or only reading and
+// running. Released when destroyed, from any thread.
 class FileHold
 {
 public:
-    explicit FileHold(const QString &path);
+    enum Leaves { Nothing, ReadingAndRunning };
+    explicit FileHold(const QString &path, Leaves leaves = Nothing);
     ~FileHold();
     FileHold(const FileHold &) = delete;
     FileHold &operator=(const FileHold &) = delete;
 
 private:
     QString path;
+    QFile::Permissions permissions; // as found
     void *handle = nullptr;
 };
 

@@ -13,6 +13,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -21,6 +22,8 @@ namespace {
 
 #ifdef Q_OS_WIN
 using NativeSocket = SOCKET;
+using PollEntry = WSAPOLLFD;
+constexpr auto pollSockets = WSAPoll;
 constexpr int shutBoth = SD_BOTH, noSignal = 0;
 void closeSocket(qintptr socket)
 {
@@ -28,6 +31,8 @@ void closeSocket(qintptr socket)
 }
 #else
 using NativeSocket = int;
+using PollEntry = pollfd;
+constexpr auto pollSockets = ::poll;
 constexpr int shutBoth = SHUT_RDWR, noSignal = MSG_NOSIGNAL;
 void closeSocket(qintptr socket)
 {
@@ -74,7 +79,8 @@ TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolde
         throw std::runtime_error("the test HTTP server cannot listen on 127.0.0.1");
     port = QByteArray::number(ntohs(address.sin_port));
     acceptor = std::thread([this] {
-        for (qintptr socket; (socket = acceptConnection(listening)) >= 0;) {
+        for (qintptr socket;
+             readableUnlessStopping(listening) && (socket = acceptConnection(listening)) >= 0;) {
             std::lock_guard<std::mutex> lock(mutex);
             if (stopping) {
                 closeSocket(socket);
@@ -91,8 +97,16 @@ TestHttpServer::~TestHttpServer()
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
-        for (const qintptr socket : openSockets)
+        // Windows wakes a thread blocked on a socket only when the socket is closed.
+        for (const qintptr socket : openSockets) {
             ::shutdown(NativeSocket(socket), shutBoth);
+#ifdef Q_OS_WIN
+            closeSocket(socket);
+#endif
+        }
+#ifdef Q_OS_WIN
+        openSockets.clear();
+#endif
     }
     stopped.notify_all();
     ::shutdown(NativeSocket(listening), shutBoth);
@@ -100,6 +114,18 @@ TestHttpServer::~TestHttpServer()
     acceptor.join();
     for (std::thread &connection : connections)
         connection.join();
+}
+
+// Not every system wakes a thread blocked on a socket that another thread closes
+// (wine does not): the server's threads wait in short steps and look up between them.
+bool TestHttpServer::readableUnlessStopping(qintptr socket) const
+{
+    while (!stopping) {
+        PollEntry entry{NativeSocket(socket), POLLIN, 0};
+        if (pollSockets(&entry, 1, 100) != 0)
+            return true; // readable, or an error that the next call reports
+    }
+    return false;
 }
 
 QByteArray TestHttpServer::url(const QByteArray &path) const
@@ -124,7 +150,8 @@ void TestHttpServer::serve(qintptr socket)
     QByteArray head;
     char piece[4096];
     while (!head.contains("\r\n\r\n") && head.size() < 65536) {
-        const auto received = ::recv(NativeSocket(socket), piece, sizeof piece, 0);
+        const auto received =
+            readableUnlessStopping(socket) ? ::recv(NativeSocket(socket), piece, sizeof piece, 0) : 0;
         if (received <= 0)
             break;
         head.append(piece, int(received));
@@ -189,7 +216,7 @@ void TestHttpServer::serve(qintptr socket)
     for (qint64 at = offset; open && at < end; at += reply.chunkBytes) {
         std::unique_lock<std::mutex> lock(mutex);
         if (at > offset && stopped.wait_for(lock, std::chrono::milliseconds(reply.chunkDelayMs),
-                                            [this] { return stopping; }))
+                                            [this] { return stopping.load(); }))
             break;
         lock.unlock();
         const qint64 bytes = std::min<qint64>(reply.chunkBytes, end - at);
@@ -198,7 +225,7 @@ void TestHttpServer::serve(qintptr socket)
     }
     std::unique_lock<std::mutex> lock(mutex);
     if (open && reply.stalls)
-        stopped.wait(lock, [this] { return stopping; });
-    openSockets.erase(socket);
-    closeSocket(socket);
+        stopped.wait(lock, [this] { return stopping.load(); });
+    if (openSockets.erase(socket))
+        closeSocket(socket);
 }

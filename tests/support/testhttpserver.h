@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -48,11 +49,12 @@ public:
 
 private:
     void serve(qintptr socket);
+    bool readableUnlessStopping(qintptr socket) const;
 
     QString rootFolder;
     qintptr listening = -1; // a socket, as the system numbers it
     QByteArray port;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
     mutable std::mutex mutex;
     std::condition_variable stopped;
     std::map<QByteArray, std::vector<Reply>> replies;

@@ -1,27 +1,102 @@
 #include "tlstestserver.h"
 
+#include "gamefolder.h"
+
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <stdexcept>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+// A Windows test runs under wine and starts Linux's openssl, which wine can
+// neither wait for nor end: /bin/sh runs it and leaves files that say how it went.
 namespace {
 
-#ifdef Q_OS_WIN
-const QString opensslProgram = "Z:/usr/bin/openssl";
-// Where Linux's openssl finds a file of drive Z:.
-QString pathForOpenssl(const QString &path)
+QString unixPath(const QString &path)
 {
-    return path.mid(2);
+    using ToUnix = char *(CDECL *)(LPCWSTR);
+    static const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix)
+        throw std::runtime_error("openssl's server needs wine to run under Windows");
+    char *found = toUnix(QDir::toNativeSeparators(path).toStdWString().c_str());
+    const QString unix = QString::fromUtf8(found);
+    HeapFree(GetProcessHeap(), 0, found);
+    return unix;
 }
+
+QString opensslPath(const QString &path)
+{
+    return unixPath(path);
+}
+
+void runInShell(const QString &script)
+{
+    if (!QProcess::startDetached("Z:/bin/sh", {"-c", script}))
+        throw std::runtime_error("no /bin/sh under wine");
+}
+
+QString shellWords(const QString &folder, const QStringList &arguments)
+{
+    QString words = "cd '" + unixPath(folder) + "' && exec openssl";
+    for (const QString &argument : arguments)
+        words += " '" + argument + "'";
+    return words;
+}
+
+// What path holds once it holds something, or nothing after the deadline.
+QByteArray readSoon(const QString &path, int ms)
+{
+    for (QDeadlineTimer deadline(ms);; QThread::msleep(20)) {
+        QFile file(path);
+        const bool opened = file.open(QIODevice::ReadOnly);
+        if ((opened && file.size() > 0) || deadline.hasExpired())
+            return opened ? file.readAll() : QByteArray();
+    }
+}
+
+} // namespace
+
+void TlsTestServer::openssl(const QStringList &arguments)
+{
+    const QString said = work.filePath("said.txt"), status = work.filePath("status.txt");
+    QFile::remove(status);
+    runInShell("(" + shellWords(work.path(), arguments) + ") > '" + unixPath(said) + "' 2>&1; echo $? > '" +
+               unixPath(status) + "'");
+    if (readSoon(status, 30000).trimmed() != "0")
+        throw std::runtime_error("openssl " + arguments.join(' ').toStdString() + " failed:\n" +
+                                 readSoon(said, 0).toStdString());
+}
+
+void TlsTestServer::startServer(const QString &rootFolder, const QStringList &arguments)
+{
+    const QString said = work.filePath("server.txt");
+    runInShell(shellWords(rootFolder, arguments) + " > '" + unixPath(said) + "' 2>&1 & echo $! > '" +
+               unixPath(work.filePath("server.pid")) + "'");
+    const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
+    for (QDeadlineTimer deadline(10000); port.isEmpty() && !deadline.hasExpired(); QThread::msleep(20))
+        port = accepting.match(QString::fromLatin1(readSoon(said, 0))).captured(1).toLatin1();
+}
+
+TlsTestServer::~TlsTestServer()
+{
+    // Read here: the shell may run only once the folder is gone.
+    runInShell("kill " + QString::fromLatin1(readSoon(work.filePath("server.pid"), 1000).trimmed()));
+}
+
 #else
-const QString opensslProgram = "openssl";
-QString pathForOpenssl(const QString &path)
+
+namespace {
+
+QString opensslPath(const QString &path)
 {
     return path;
 }
-#endif
 
 } // namespace
 
@@ -30,11 +105,33 @@ void TlsTestServer::openssl(const QStringList &arguments)
     QProcess process;
     process.setWorkingDirectory(work.path());
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(opensslProgram, arguments);
+    process.start("openssl", arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         throw std::runtime_error("openssl " + arguments.join(QLatin1Char(' ')).toStdString() + " failed:\n" +
                                  process.readAll().toStdString());
 }
+
+// It serves the files of its working folder and names the port it took.
+void TlsTestServer::startServer(const QString &rootFolder, const QStringList &arguments)
+{
+    server.setWorkingDirectory(rootFolder);
+    server.start("openssl", arguments);
+    const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
+    QByteArray said;
+    for (QDeadlineTimer deadline(10000);
+         port.isEmpty() && server.waitForReadyRead(int(deadline.remainingTime()));) {
+        said += server.readAllStandardOutput();
+        port = accepting.match(QString::fromLatin1(said)).captured(1).toLatin1();
+    }
+}
+
+TlsTestServer::~TlsTestServer()
+{
+    server.kill();
+    server.waitForFinished(5000);
+}
+
+#endif
 
 TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
 {
@@ -45,7 +142,7 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
     const auto selfSigned = [&](const QString &name) {
         openssl({"req", "-x509", "-days", "2", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
                  "-nodes", "-keyout", name + ".key", "-out", name + ".crt", "-subj", "/CN=127.0.0.1",
-                 "-addext", "subjectAltName=IP:127.0.0.1"});
+                 "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1"});
     };
     selfSigned("servidor");
     authority = "servidor.crt";
@@ -58,27 +155,21 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
         QFile::remove(work.filePath("servidor.crt"));
         QFile::rename(work.filePath("vencido.crt"), work.filePath("servidor.crt"));
     }
-
-    // It serves the files of its working folder and names the port it took.
-    server.setWorkingDirectory(rootFolder);
-    server.start(opensslProgram, {"s_server", "-accept", "127.0.0.1:0", "-cert",
-                                  pathForOpenssl(work.filePath("servidor.crt")), "-key",
-                                  pathForOpenssl(work.filePath("servidor.key")), "-WWW"});
-    const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
-    QByteArray said;
-    for (QDeadlineTimer deadline(10000);
-         port.isEmpty() && server.waitForReadyRead(int(deadline.remainingTime()));) {
-        said += server.readAllStandardOutput();
-        port = accepting.match(QString::fromLatin1(said)).captured(1).toLatin1();
+    // Each file as a whole answer with its length: wine's Schannel would wait for
+    // ever on a body that only the connection's end delimits.
+    const QString served = work.filePath("www");
+    QDir().mkpath(served);
+    for (const QFileInfo &file : QDir(rootFolder).entryInfoList(QDir::Files)) {
+        const QByteArray body = readFileBytes(file.filePath());
+        writeFileBytes(served + '/' + file.fileName(),
+                       "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                           body);
     }
+    startServer(served,
+                {"s_server", "-accept", "127.0.0.1:0", "-cert", opensslPath(work.filePath("servidor.crt")),
+                 "-key", opensslPath(work.filePath("servidor.key")), "-HTTP"});
     if (port.isEmpty())
-        throw std::runtime_error("openssl s_server did not start: " + said.toStdString());
-}
-
-TlsTestServer::~TlsTestServer()
-{
-    server.kill();
-    server.waitForFinished(5000);
+        throw std::runtime_error("openssl s_server did not start");
 }
 
 QByteArray TlsTestServer::url(const QByteArray &path) const

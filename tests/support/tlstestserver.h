@@ -5,10 +5,10 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// openssl's own server on 127.0.0.1 and a free port, serving a folder over HTTPS
+// openssl's own server on 127.0.0.1 and a free port, serving a folder's files (as
+// they are when it starts) over HTTPS
 // with a certificate openssl makes for it alone; on request one the launcher must
-// refuse. A Windows test under wine starts Linux's openssl, with the files it
-// reads on drive Z:, Linux's root.
+// refuse.
 class TlsTestServer
 {
 public:
@@ -23,13 +23,10 @@ public:
     QByteArray authorityFile() const;
 
 private:
-    void openssl(const QStringList &arguments);
+    void openssl(const QStringList &arguments); // in the work folder; throws when it fails
+    void startServer(const QString &rootFolder, const QStringList &arguments);
 
-#ifdef Q_OS_WIN
-    QTemporaryDir work{QStringLiteral("Z:/tmp/launcher-tls-XXXXXX")};
-#else
     QTemporaryDir work;
-#endif
     QString authority;
     QByteArray port;
     QProcess server;
