@@ -69,7 +69,8 @@ const QByteArray oldConfig = "<?xml version=\"1.0\"?>\n<tsqp version=\"1.0\" />\
 const QString hostileProgram = "clientes/jogo; del pwned-name & (echo pwned-sub).exe";
 const QByteArray hostileArguments = "-x  a;del pwned-arg (dir) `id`";
 const QByteArrayList argumentsSeen{"-x", "a;del", "pwned-arg", "(dir)", "`id`"};
-const QByteArray operatorLine = "echo um> out.txt && echo dois>> out.txt", operatorOutput = "um\r\ndois\r\n";
+const QByteArray operatorLine = ">out.txt echo um&& >>out.txt echo dois",
+                 operatorOutput = "um\r\ndois\r\n";
 #else
 const QString hostileProgram = "clientes/jogo; touch pwned-name && $(touch pwned-sub).sh";
 const QByteArray hostileArguments = "-x  a;touch pwned-arg && $(touch pwned-sub2) `id`";
