@@ -58,19 +58,6 @@ bool makeFifo(const char *)
     return false;
 }
 
-quint64 fileIdentity(const QString &path)
-{
-    const HANDLE file =
-        CreateFileW(path.toStdWString().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (file != INVALID_HANDLE_VALUE) {
-        GetFileInformationByHandle(file, &information);
-        CloseHandle(file);
-    }
-    return quint64(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
-}
-
 #else
 
 FileHold::FileHold(const QString &path, Leaves leaves) : path(path), permissions(QFile::permissions(path))
@@ -88,14 +75,6 @@ FileHold::~FileHold()
 bool makeFifo(const char *path)
 {
     return ::mkfifo(path, 0666) == 0;
-}
-
-quint64 fileIdentity(const QString &path)
-{
-    struct stat file {
-    };
-    ::stat(QFile::encodeName(path).constData(), &file);
-    return file.st_ino;
 }
 
 bool overrideFileAccess(bool allowed)

@@ -29,11 +29,10 @@ private:
 // no such override: there it does nothing.
 bool overrideFileAccess(bool allowed);
 
-// Another program holding a file, as an antivirus or a backup does for a while,
-// or as a running program holds its own file. On Windows a handle that shares
-// nothing, or only reading (and so running); elsewhere no permissions at all, with
-// root's override dropped for the thread that made the hold, or only reading and
-// running. Released when destroyed, from any thread.
+// Another program holding a file for a while (an antivirus, a backup) or a running
+// program holding its own: on Windows a handle that shares nothing or only reading;
+// elsewhere no permissions, with root's override dropped for the holding thread,
+// or only reading and running. Released when destroyed, from any thread.
 class FileHold
 {
 public:
@@ -48,9 +47,6 @@ private:
     QFile::Permissions permissions; // as found
     void *handle = nullptr;
 };
-
-// What tells a file from another that took its name: its inode, or Windows' file index.
-quint64 fileIdentity(const QString &path);
 
 // A FIFO at path, where the system has them (not on Windows: false).
 bool makeFifo(const char *path);

@@ -20,11 +20,24 @@
 
 namespace {
 
+// A failed call gives -1 on every system: INVALID_SOCKET is ~0.
 #ifdef Q_OS_WIN
 using NativeSocket = SOCKET;
 using PollEntry = WSAPOLLFD;
 constexpr auto pollSockets = WSAPoll;
 constexpr int shutBoth = SD_BOTH, noSignal = 0;
+qintptr openListeningSocket()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started ? qintptr(::socket(AF_INET, SOCK_STREAM, 0)) : -1;
+}
+qintptr acceptConnection(qintptr listening)
+{
+    return qintptr(::accept(NativeSocket(listening), nullptr, nullptr));
+}
 void closeSocket(qintptr socket)
 {
     ::closesocket(NativeSocket(socket));
@@ -34,35 +47,19 @@ using NativeSocket = int;
 using PollEntry = pollfd;
 constexpr auto pollSockets = ::poll;
 constexpr int shutBoth = SHUT_RDWR, noSignal = MSG_NOSIGNAL;
+qintptr openListeningSocket()
+{
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+qintptr acceptConnection(qintptr listening)
+{
+    return ::accept4(int(listening), nullptr, nullptr, SOCK_CLOEXEC);
+}
 void closeSocket(qintptr socket)
 {
     ::close(int(socket));
 }
 #endif
-
-qintptr openListeningSocket()
-{
-#ifdef Q_OS_WIN
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    const NativeSocket socket = started ? ::socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
-    return socket == INVALID_SOCKET ? -1 : qintptr(socket);
-#else
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-#endif
-}
-
-qintptr acceptConnection(qintptr listening)
-{
-#ifdef Q_OS_WIN
-    const NativeSocket socket = ::accept(NativeSocket(listening), nullptr, nullptr);
-    return socket == INVALID_SOCKET ? -1 : qintptr(socket);
-#else
-    return ::accept4(int(listening), nullptr, nullptr, SOCK_CLOEXEC);
-#endif
-}
 
 } // namespace
 
@@ -97,16 +94,8 @@ TestHttpServer::~TestHttpServer()
     {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
-        // Windows wakes a thread blocked on a socket only when the socket is closed.
-        for (const qintptr socket : openSockets) {
+        for (const qintptr socket : openSockets)
             ::shutdown(NativeSocket(socket), shutBoth);
-#ifdef Q_OS_WIN
-            closeSocket(socket);
-#endif
-        }
-#ifdef Q_OS_WIN
-        openSockets.clear();
-#endif
     }
     stopped.notify_all();
     ::shutdown(NativeSocket(listening), shutBoth);
@@ -226,6 +215,6 @@ void TestHttpServer::serve(qintptr socket)
     std::unique_lock<std::mutex> lock(mutex);
     if (open && reply.stalls)
         stopped.wait(lock, [this] { return stopping.load(); });
-    if (openSockets.erase(socket))
-        closeSocket(socket);
+    openSockets.erase(socket);
+    closeSocket(socket);
 }

@@ -4,7 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -12,11 +12,15 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#endif
 
-// A Windows test runs under wine and starts Linux's openssl, which wine can
-// neither wait for nor end: /bin/sh runs it and leaves files that say how it went.
+// openssl runs through /bin/sh, which leaves files that say how it went: a Windows
+// test runs under wine and starts Linux's openssl, which wine can neither wait for
+// nor end.
 namespace {
 
+#ifdef Q_OS_WIN
+const QString shell = "Z:/bin/sh";
 QString unixPath(const QString &path)
 {
     using ToUnix = char *(CDECL *)(LPCWSTR);
@@ -29,24 +33,23 @@ QString unixPath(const QString &path)
     HeapFree(GetProcessHeap(), 0, found);
     return unix;
 }
-
-QString opensslPath(const QString &path)
+#else
+const QString shell = "/bin/sh";
+QString unixPath(const QString &path)
 {
-    return unixPath(path);
+    return path;
 }
+#endif
 
 void runInShell(const QString &script)
 {
-    if (!QProcess::startDetached("Z:/bin/sh", {"-c", script}))
-        throw std::runtime_error("no /bin/sh under wine");
+    if (!QProcess::startDetached(shell, {"-c", script}))
+        throw std::runtime_error("no /bin/sh");
 }
 
-QString shellWords(const QString &folder, const QStringList &arguments)
+QString opensslIn(const QString &folder, const QStringList &arguments)
 {
-    QString words = "cd '" + unixPath(folder) + "' && exec openssl";
-    for (const QString &argument : arguments)
-        words += " '" + argument + "'";
-    return words;
+    return "cd '" + unixPath(folder) + "' && exec openssl '" + arguments.join("' '") + "'";
 }
 
 // What path holds once it holds something, or nothing after the deadline.
@@ -66,72 +69,12 @@ void TlsTestServer::openssl(const QStringList &arguments)
 {
     const QString said = work.filePath("said.txt"), status = work.filePath("status.txt");
     QFile::remove(status);
-    runInShell("(" + shellWords(work.path(), arguments) + ") > '" + unixPath(said) + "' 2>&1; echo $? > '" +
+    runInShell("(" + opensslIn(work.path(), arguments) + ") > '" + unixPath(said) + "' 2>&1; echo $? > '" +
                unixPath(status) + "'");
     if (readSoon(status, 30000).trimmed() != "0")
         throw std::runtime_error("openssl " + arguments.join(' ').toStdString() + " failed:\n" +
                                  readSoon(said, 0).toStdString());
 }
-
-void TlsTestServer::startServer(const QString &rootFolder, const QStringList &arguments)
-{
-    const QString said = work.filePath("server.txt");
-    runInShell(shellWords(rootFolder, arguments) + " > '" + unixPath(said) + "' 2>&1 & echo $! > '" +
-               unixPath(work.filePath("server.pid")) + "'");
-    const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
-    for (QDeadlineTimer deadline(10000); port.isEmpty() && !deadline.hasExpired(); QThread::msleep(20))
-        port = accepting.match(QString::fromLatin1(readSoon(said, 0))).captured(1).toLatin1();
-}
-
-TlsTestServer::~TlsTestServer()
-{
-    // Read here: the shell may run only once the folder is gone.
-    runInShell("kill " + QString::fromLatin1(readSoon(work.filePath("server.pid"), 1000).trimmed()));
-}
-
-#else
-
-namespace {
-
-QString opensslPath(const QString &path)
-{
-    return path;
-}
-
-} // namespace
-
-void TlsTestServer::openssl(const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(work.path());
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start("openssl", arguments);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-        throw std::runtime_error("openssl " + arguments.join(QLatin1Char(' ')).toStdString() + " failed:\n" +
-                                 process.readAll().toStdString());
-}
-
-// It serves the files of its working folder and names the port it took.
-void TlsTestServer::startServer(const QString &rootFolder, const QStringList &arguments)
-{
-    server.setWorkingDirectory(rootFolder);
-    server.start("openssl", arguments);
-    const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
-    QByteArray said;
-    for (QDeadlineTimer deadline(10000);
-         port.isEmpty() && server.waitForReadyRead(int(deadline.remainingTime()));) {
-        said += server.readAllStandardOutput();
-        port = accepting.match(QString::fromLatin1(said)).captured(1).toLatin1();
-    }
-}
-
-TlsTestServer::~TlsTestServer()
-{
-    server.kill();
-    server.waitForFinished(5000);
-}
-
-#endif
 
 TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
 {
@@ -151,13 +94,12 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
         authority = "outra.crt";
     } else if (certificate == Certificate::Expired) { // it ended a day before it began
         openssl({"x509", "-in", "servidor.crt", "-signkey", "servidor.key", "-days", "-1", "-out",
-                 "vencido.crt"});
-        QFile::remove(work.filePath("servidor.crt"));
-        QFile::rename(work.filePath("vencido.crt"), work.filePath("servidor.crt"));
+                 "servidor.crt"});
     }
+
     // Each file as a whole answer with its length: wine's Schannel would wait for
     // ever on a body that only the connection's end delimits.
-    const QString served = work.filePath("www");
+    const QString served = work.filePath("www"), said = work.filePath("server.txt");
     QDir().mkpath(served);
     for (const QFileInfo &file : QDir(rootFolder).entryInfoList(QDir::Files)) {
         const QByteArray body = readFileBytes(file.filePath());
@@ -165,11 +107,22 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
                        "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
                            body);
     }
-    startServer(served,
-                {"s_server", "-accept", "127.0.0.1:0", "-cert", opensslPath(work.filePath("servidor.crt")),
-                 "-key", opensslPath(work.filePath("servidor.key")), "-HTTP"});
+    runInShell(opensslIn(served, {"s_server", "-accept", "127.0.0.1:0", "-cert",
+                                  unixPath(work.filePath("servidor.crt")), "-key",
+                                  unixPath(work.filePath("servidor.key")), "-HTTP"}) +
+               " > '" + unixPath(said) + "' 2>&1 & echo $! > '" + unixPath(work.filePath("server.pid")) +
+               "'");
+    const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
+    for (QDeadlineTimer deadline(10000); port.isEmpty() && !deadline.hasExpired(); QThread::msleep(20))
+        port = accepting.match(QString::fromLatin1(readSoon(said, 0))).captured(1).toLatin1();
     if (port.isEmpty())
         throw std::runtime_error("openssl s_server did not start");
+}
+
+TlsTestServer::~TlsTestServer()
+{
+    // Read here: the shell may run only once the folder is gone.
+    runInShell("kill " + QString::fromLatin1(readSoon(work.filePath("server.pid"), 1000).trimmed()));
 }
 
 QByteArray TlsTestServer::url(const QByteArray &path) const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -24,10 +23,8 @@ public:
 
 private:
     void openssl(const QStringList &arguments); // in the work folder; throws when it fails
-    void startServer(const QString &rootFolder, const QStringList &arguments);
 
     QTemporaryDir work;
     QString authority;
     QByteArray port;
-    QProcess server;
 };
