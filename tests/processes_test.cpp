@@ -6,6 +6,7 @@
 #include "buildconfig.h"
 #include "configsteps.h"
 #include "gamefolder.h"
+#include "launcherlog.h"
 #include "launcherstate.h"
 #include "platform/platform.h"
 #include "platform/windowscommands.h"
@@ -207,6 +208,8 @@ private slots:
                                         .replace("http://127.0.0.1:8765/", "")
                                         .replace("lastVersion=\"1.3\"", "lastVersion=\"\""));
             QCOMPARE(entriesBesidesTheLog(), QStringList{"config.xml"});
+            // No launcher.exe to start, and never one found on the search path.
+            QVERIFY(readFileBytes(QLatin1String(logFileName)).contains("Reiniciar launcher.exe -update-failed: falhou"));
             return;
         }
         const bool recorded = started == "started\n";
