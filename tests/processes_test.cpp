@@ -52,13 +52,6 @@ void writeExecutable(const QString &path, const QByteArray &contents)
 }
 
 // What a started program writes to path, once it has.
-QByteArray writtenSoon(const QString &path)
-{
-    QByteArray bytes;
-    const auto written = [&] { return QFile::exists(path) && !(bytes = readFileBytes(path)).isEmpty(); };
-    return QTest::qWaitFor(written, 10000) ? bytes : "nothing written";
-}
-
 const QByteArray oldConfig = "<?xml version=\"1.0\"?>\n<tsqp version=\"1.0\" />\n"
                              "<download path=\"http://127.0.0.1:8765/\" />\n"
                              "<launcher installedVersion=\"1.2\" lastVersion=\"1.3\" />\n"
@@ -209,7 +202,8 @@ private slots:
                                         .replace("lastVersion=\"1.3\"", "lastVersion=\"\""));
             QCOMPARE(entriesBesidesTheLog(), QStringList{"config.xml"});
             // No launcher.exe to start, and never one found on the search path.
-            QVERIFY(readFileBytes(QLatin1String(logFileName)).contains("Reiniciar launcher.exe -update-failed: falhou"));
+            QVERIFY(readFileBytes(QLatin1String(logFileName))
+                        .contains("Reiniciar launcher.exe -update-failed: falhou"));
             return;
         }
         const bool recorded = started == "started\n";

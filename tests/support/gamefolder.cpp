@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTest>
 
 #include <stdexcept>
 
@@ -104,6 +105,13 @@ void writeFileBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+QByteArray writtenSoon(const QString &path, int ms)
+{
+    QByteArray bytes;
+    const auto written = [&] { return QFile::exists(path) && !(bytes = readFileBytes(path)).isEmpty(); };
+    return written() || QTest::qWaitFor(written, ms) ? bytes : QByteArray();
 }
 
 QByteArray randomBytes(int size, quint32 seed)

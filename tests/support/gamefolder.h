@@ -53,6 +53,8 @@ bool makeFifo(const char *path);
 
 QByteArray readFileBytes(const QString &path);
 void writeFileBytes(const QString &path, const QByteArray &bytes);
+// What another process writes to path, once it has; nothing after the deadline.
+QByteArray writtenSoon(const QString &path, int ms = 10000);
 inline QByteArray configBytes()
 {
     return readFileBytes("config.xml");

@@ -2,11 +2,10 @@
 
 #include "gamefolder.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
+#include <QTest>
 
 #include <stdexcept>
 
@@ -52,17 +51,6 @@ QString opensslIn(const QString &folder, const QStringList &arguments)
     return "cd '" + unixPath(folder) + "' && exec openssl '" + arguments.join("' '") + "'";
 }
 
-// What path holds once it holds something, or nothing after the deadline.
-QByteArray readSoon(const QString &path, int ms)
-{
-    for (QDeadlineTimer deadline(ms);; QThread::msleep(20)) {
-        QFile file(path);
-        const bool opened = file.open(QIODevice::ReadOnly);
-        if ((opened && file.size() > 0) || deadline.hasExpired())
-            return opened ? file.readAll() : QByteArray();
-    }
-}
-
 } // namespace
 
 void TlsTestServer::openssl(const QStringList &arguments)
@@ -71,9 +59,9 @@ void TlsTestServer::openssl(const QStringList &arguments)
     QFile::remove(status);
     runInShell("(" + opensslIn(work.path(), arguments) + ") > '" + unixPath(said) + "' 2>&1; echo $? > '" +
                unixPath(status) + "'");
-    if (readSoon(status, 30000).trimmed() != "0")
+    if (writtenSoon(status, 30000).trimmed() != "0")
         throw std::runtime_error("openssl " + arguments.join(' ').toStdString() + " failed:\n" +
-                                 readSoon(said, 0).toStdString());
+                                 writtenSoon(said, 0).toStdString());
 }
 
 TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
@@ -113,16 +101,18 @@ TlsTestServer::TlsTestServer(const QString &rootFolder, Certificate certificate)
                " > '" + unixPath(said) + "' 2>&1 & echo $! > '" + unixPath(work.filePath("server.pid")) +
                "'");
     const QRegularExpression accepting("ACCEPT 127\\.0\\.0\\.1:(\\d+)");
-    for (QDeadlineTimer deadline(10000); port.isEmpty() && !deadline.hasExpired(); QThread::msleep(20))
-        port = accepting.match(QString::fromLatin1(readSoon(said, 0))).captured(1).toLatin1();
-    if (port.isEmpty())
+    const auto listening = [&] {
+        port = accepting.match(QString::fromLatin1(writtenSoon(said, 0))).captured(1).toLatin1();
+        return !port.isEmpty();
+    };
+    if (!QTest::qWaitFor(listening, 10000))
         throw std::runtime_error("openssl s_server did not start");
 }
 
 TlsTestServer::~TlsTestServer()
 {
     // Read here: the shell may run only once the folder is gone.
-    runInShell("kill " + QString::fromLatin1(readSoon(work.filePath("server.pid"), 1000).trimmed()));
+    runInShell("kill " + QString::fromLatin1(writtenSoon(work.filePath("server.pid"), 1000).trimmed()));
 }
 
 QByteArray TlsTestServer::url(const QByteArray &path) const
