@@ -290,21 +290,25 @@ private slots:
         LauncherState state, locked;
         mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.2\"/>");
         const QByteArray before = configBytes();
-        // Held for a moment, as an antivirus does: read after all.
-        auto held = std::make_unique<FileHold>("config.xml");
-        std::thread antivirus([&held] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            held.reset();
-        });
-        const bool readAfterAWhile = loadConfigAndTell(state);
-        antivirus.join();
-        QVERIFY(readAfterAWhile);
+        // What an antivirus or a scanner does to a file: held for a moment while the launcher reads it.
+        const auto heldAMomentWhile = [](const std::function<bool()> &action) {
+            auto held = std::make_unique<FileHold>("config.xml");
+            std::thread scanner([&held] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                held.reset();
+            });
+            const bool done = action();
+            scanner.join();
+            return done && overrideFileAccess(true);
+        };
+        QVERIFY(heldAMomentWhile([&] { return loadConfigAndTell(state); })); // read after all
 
         // Held for good: told once, and this run's progress is not written over it.
-        held = std::make_unique<FileHold>("config.xml");
-        QVERIFY(!loadConfigAndTell(locked));
-        mergeUpdateListAndSave(locked, "<launcher lastVersion=\"1.3\"/>");
-        held.reset();
+        {
+            FileHold held("config.xml");
+            QVERIFY(!loadConfigAndTell(locked));
+            mergeUpdateListAndSave(locked, "<launcher lastVersion=\"1.3\"/>");
+        }
         // Read-only: the player learns that progress is not kept.
         QFile::setPermissions("config.xml", QFile::ReadOwner);
         mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>");
@@ -314,18 +318,9 @@ private slots:
         QCOMPARE(configBytes(), before);
 
 #ifdef Q_OS_WIN
-        // Held for a moment while it is replaced, as a scanner does with a fresh file:
-        // replaced after all. Only Windows renames nothing over a file another program holds.
-        held = std::make_unique<FileHold>("config.xml");
-        std::thread scanner([&held] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            held.reset();
-        });
-        const bool saved = mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.4\"/>");
-        scanner.join();
-        QVERIFY(overrideFileAccess(true));
-        QVERIFY(saved && configBytes().contains("lastVersion=\"1.4\""));
-        QCOMPARE(boxes.texts().size(), 2);
+        // Replaced after all, once the scanner lets go: only Windows renames nothing over a held file.
+        QVERIFY(heldAMomentWhile([&] { return mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.4\"/>"); }));
+        QVERIFY(configBytes().contains("lastVersion=\"1.4\"") && boxes.texts().size() == 2);
 #endif
     }
 

@@ -17,7 +17,6 @@
 
 #include <QAction>
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QtTest>
 
@@ -199,6 +198,12 @@ std::vector<Misbehaviour> misbehaviours()
              QDir(outside).mkdir("clientes");
              writeFileBytes(outside + "/clientes/novo.dat", "de fora");
          }},
+        {"a run after update mode failed: no new build offered again", false, "Um (Jogar)", {launcherNotReplaced}, {},
+         publishing(listWith({}, "<launcher lastVersion=\"1.3\"/>"), {{"launcher/launcher.exe", "new build"}},
+                    [](LauncherScene &scene, const QString &) {
+                        scene.window = std::make_unique<MainWindow>();
+                        scene.window->noteFailedSelfUpdate();
+                    }), {}, launcherNotUpdated},
         {"update list: 500", false, "Um (Jogar)", {serverError(500), listNotFetched}, {list, list, list},
          faultIn("update list", list, 500), {}, loadedWithoutList},
         {"images: cut off", false, "Um (Jogar)", {transferError(18)}, {png, png, png, png},

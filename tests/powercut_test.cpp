@@ -10,9 +10,6 @@
 #include "testhttpserver.h"
 #include "testmain.h"
 
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {

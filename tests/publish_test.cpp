@@ -8,7 +8,6 @@
 #include "updatelistbuilder.h"
 #include "updatelistcheck.h"
 
-#include <QProcess>
 #include <QtTest>
 
 namespace {

@@ -25,39 +25,25 @@ namespace {
 using NativeSocket = SOCKET;
 using PollEntry = WSAPOLLFD;
 constexpr auto pollSockets = WSAPoll;
-constexpr int shutBoth = SD_BOTH, noSignal = 0;
-qintptr openListeningSocket()
-{
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started ? qintptr(::socket(AF_INET, SOCK_STREAM, 0)) : -1;
-}
+constexpr auto closeSocket = closesocket;
+constexpr int shutBoth = SD_BOTH, noSignal = 0, closeOnExec = 0;
+const bool socketsStarted = [] { // before the first socket
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
 qintptr acceptConnection(qintptr listening)
 {
     return qintptr(::accept(NativeSocket(listening), nullptr, nullptr));
-}
-void closeSocket(qintptr socket)
-{
-    ::closesocket(NativeSocket(socket));
 }
 #else
 using NativeSocket = int;
 using PollEntry = pollfd;
 constexpr auto pollSockets = ::poll;
-constexpr int shutBoth = SHUT_RDWR, noSignal = MSG_NOSIGNAL;
-qintptr openListeningSocket()
-{
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-}
+constexpr auto closeSocket = ::close;
+constexpr int shutBoth = SHUT_RDWR, noSignal = MSG_NOSIGNAL, closeOnExec = SOCK_CLOEXEC;
 qintptr acceptConnection(qintptr listening)
 {
     return ::accept4(int(listening), nullptr, nullptr, SOCK_CLOEXEC);
-}
-void closeSocket(qintptr socket)
-{
-    ::close(int(socket));
 }
 #endif
 
@@ -69,7 +55,7 @@ TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolde
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    listening = openListeningSocket();
+    listening = qintptr(::socket(AF_INET, SOCK_STREAM | closeOnExec, 0));
     const NativeSocket native = NativeSocket(listening);
     if (listening < 0 || ::bind(native, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
         ::listen(native, 64) != 0 || ::getsockname(native, reinterpret_cast<sockaddr *>(&address), &length))
@@ -80,7 +66,7 @@ TestHttpServer::TestHttpServer(const QString &rootFolder) : rootFolder(rootFolde
              readableUnlessStopping(listening) && (socket = acceptConnection(listening)) >= 0;) {
             std::lock_guard<std::mutex> lock(mutex);
             if (stopping) {
-                closeSocket(socket);
+                closeSocket(NativeSocket(socket));
                 return;
             }
             openSockets.insert(socket);
@@ -99,7 +85,7 @@ TestHttpServer::~TestHttpServer()
     }
     stopped.notify_all();
     ::shutdown(NativeSocket(listening), shutBoth);
-    closeSocket(listening);
+    closeSocket(NativeSocket(listening));
     acceptor.join();
     for (std::thread &connection : connections)
         connection.join();
@@ -216,5 +202,5 @@ void TestHttpServer::serve(qintptr socket)
     if (open && reply.stalls)
         stopped.wait(lock, [this] { return stopping.load(); });
     openSockets.erase(socket);
-    closeSocket(socket);
+    closeSocket(NativeSocket(socket));
 }
