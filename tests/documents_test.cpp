@@ -319,7 +319,8 @@ private slots:
 
 #ifdef Q_OS_WIN
         // Replaced after all, once the scanner lets go: only Windows renames nothing over a held file.
-        QVERIFY(heldAMomentWhile([&] { return mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.4\"/>"); }));
+        QVERIFY(heldAMomentWhile(
+            [&] { return mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.4\"/>"); }));
         QVERIFY(configBytes().contains("lastVersion=\"1.4\"") && boxes.texts().size() == 2);
 #endif
     }

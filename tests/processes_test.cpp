@@ -250,7 +250,8 @@ private slots:
                                                LOAD_LIBRARY_AS_DATAFILE);
         const auto resource = [program](int type, LPCWSTR name) {
             const HRSRC found = FindResourceW(program, name, MAKEINTRESOURCEW(type));
-            return QByteArray(found ? static_cast<const char *>(LockResource(LoadResource(program, found))) : "",
+            return QByteArray(found ? static_cast<const char *>(LockResource(LoadResource(program, found)))
+                                    : "",
                               found ? int(SizeofResource(program, found)) : 0);
         };
         // Administrator rights: the launcher writes beside itself, under Program Files.

@@ -229,13 +229,17 @@ private slots:
         QVERIFY(checkUpdateList("<launcher lastVersion=\"1\"/>").front().contains("vazio"));
     }
 
-    void untrustedReleaseInputsAreRefusedWithWhatToChange_data() { addTableRows(releaseTrials); }
+    void untrustedReleaseInputsAreRefusedWithWhatToChange_data()
+    {
+        addTableRows(releaseTrials);
+    }
 
     void untrustedReleaseInputsAreRefusedWithWhatToChange()
     {
         const ReleaseTrial release = currentRow(releaseTrials);
 #ifdef Q_OS_WIN
-        // QFile::link makes a shortcut there, a file like any other; every name is UTF-16, so UTF-8 to the tool.
+        // QFile::link makes a shortcut there, a file like any other; every name is UTF-16, so UTF-8 to the
+        // tool.
         if (QByteArray(release.what).contains("a link") || QByteArray(release.what).contains("not UTF-8"))
             QSKIP("no links to plant, nor names that are not UTF-8, on Windows");
 #endif

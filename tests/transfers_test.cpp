@@ -106,7 +106,12 @@ std::vector<AnswerCase> answerCases()
         {"a missing folder", {served}, inUse, 1, 0, 10, "sem-pasta/f.dat"},
         {"a folder in the way", {served}, inUse, 1, 0, 10, "pasta"},
         // In UTF-8 whatever the system's code page; Windows takes a path this long only in its long form.
-        {"a name of no one code page, its path past 260 characters", {served}, {}, 1, 0, 10,
+        {"a name of no one code page, its path past 260 characters",
+         {served},
+         {},
+         1,
+         0,
+         10,
          "pasta/" + QByteArray(100, 'p') + "/a\xc3\xa7\xc3\xa3o-\xe6\x9d\xb1\xe4\xba\xac-\xce\xa9-" +
              QByteArray(150, 'n') + ".dat"},
     };
@@ -245,7 +250,8 @@ private slots:
         TestHttpServer server;
         server.setReplies("/f", replies);
         TransferEngine::retryPauseMs = pauseMs;
-        QVERIFY(QDir().mkpath(target.startsWith("pasta/") ? QFileInfo(QString::fromUtf8(target)).path() : "pasta"));
+        QVERIFY(QDir().mkpath(target.startsWith("pasta/") ? QFileInfo(QString::fromUtf8(target)).path()
+                                                          : "pasta"));
         writeFileBytes("f.dat", "old");
 
         FileDownloader downloader;
@@ -262,7 +268,8 @@ private slots:
         for (const TestHttpServer::Request &request : server.requests())
             QCOMPARE(request.userAgent, QByteArray("Updater"));
         if (box.isEmpty())
-            QCOMPARE(target.isEmpty() ? downloader.buffer : readFileBytes(QString::fromUtf8(target)), release);
+            QCOMPARE(target.isEmpty() ? downloader.buffer : readFileBytes(QString::fromUtf8(target)),
+                     release);
         // The old file stays unless the release's bytes replace it; nothing else is left.
         QCOMPARE(readFileBytes("f.dat"), box.isEmpty() && target == "f.dat" ? release : "old");
         QCOMPARE(entriesBesidesTheLog(), QStringList({"f.dat", "pasta"}));

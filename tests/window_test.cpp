@@ -201,7 +201,10 @@ private slots:
         QVERIFY(!scene.widget<QWidget>("frame_buttons")->isEnabled());
     }
 
-    void anUntrustedListChangesNothing_data() { addTableRows(untrustedLists()); }
+    void anUntrustedListChangesNothing_data()
+    {
+        addTableRows(untrustedLists());
+    }
 
     void anUntrustedListChangesNothing()
     {
@@ -245,43 +248,13 @@ private slots:
         const QDateTime atExpiry = parseListSignature(signature)->expires;
         QCOMPARE(verifyUpdateList(operatorKey.publicKey, list, signature, 20, atExpiry.addMSecs(-1)),
                  ListVerdict::Accepted);
-        QCOMPARE(verifyUpdateList(operatorKey.publicKey, list, signature, 20, atExpiry), ListVerdict::Expired);
+        QCOMPARE(verifyUpdateList(operatorKey.publicKey, list, signature, 20, atExpiry),
+                 ListVerdict::Expired);
     }
 
-    void installFetchesInNameOrderRunsTheActionsAndRecords()
-    {
-        LauncherScene scene;
-        scene.publishList(
-            "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"1\" "
-            "name=\"Um\" executable=\"ZEV1.exe\"><file name=\"b.dat\" lastVersion=\"2\"/>"
-            "<file name=\"patch.exe\" function=\"exec\" lastVersion=\"3\"/><file name=\"A.exe\" "
-            "lastVersion=\"1\"/><file name=\"data.pak\" cmd=\"echo pronto\" lastVersion=\"4\"/>"
-            "</server></servers>");
-        for (const char *name : {"A.exe", "b.dat", "data.pak", "patch.exe"})
-            scene.publish("clientes/" + QLatin1String(name), "body of " + QByteArray(name));
-        scene.startLauncher();
-        QCOMPARE(scene.caption(1), serverCaption("Um", ServerStatus::Install));
-        scene.clickServer(1);
-        QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(1)),
-                 QByteArrayList(
-                     {"/clientes/A.exe", "/clientes/b.dat", "/clientes/data.pak", "/clientes/patch.exe"}));
-        QCOMPARE(readFileBytes("clientes/patch.exe"), QByteArray("body of patch.exe"));
-        // Each file's action right after it; the game itself is not started.
-        QCOMPARE(scene.platform.calls, QByteArrayList({"run echo pronto", "start clientes|patch.exe|"}));
-        // What an action ran after is recorded before the next one runs.
-        QVERIFY(scene.platform.configs.at(1).contains(
-            "name=\"data.pak\" function=\"\" value=\"\" cmd=\"echo pronto\" "
-            "installedVersion=\"4\""));
-        QCOMPARE(scene.caption(1), serverCaption("Um", ServerStatus::Play));
-        QVERIFY(
-            configBytes().contains("name=\"b.dat\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"2\" "
-                                   "lastVersion=\"2\""));
-        QVERIFY(scene.boxes.boxes.empty());
-    }
-
-    // Files fetched side by side are put in place in their order: the first failure
-    // stops the commits, and a large file still arriving stays as a partial file
-    // that the next click continues.
+    // Files fetched side by side are put in place in their order, each file's action
+    // right after it: the first failure stops the commits, and a large file still
+    // arriving stays as a partial file that the next click continues.
     void aFailedFileKeepsTheFilesCommittedBeforeIt()
     {
         LauncherScene scene;
@@ -292,9 +265,9 @@ private slots:
         };
         scene.publishList(
             "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"2\" "
-            "name=\"Dois\">" +
-            file("f1", "f1", "cmd=\"echo f1\"") + file("f2", "f2") + file("f3", "f3") + file("f4", "f4") +
-            file("f5", large) +
+            "name=\"Dois\" executable=\"f2\">" +
+            file("f1", "f1", "cmd=\"echo f1\"") + file("f2", "f2") + file("f3", "f3", "cmd=\"echo f3\"") +
+            file("f4", "f4", "function=\"exec\"") + file("f5", large) +
             "</server><server id=\"3\" name=\"Tres\"><file name=\"enorme.pak\" lastVersion=\"1\" "
             "size=\"9000000000000000\"/></server></servers>");
         for (const char *name : {"f1", "f4"})
@@ -317,8 +290,8 @@ private slots:
                  QByteArrayList(
                      {"/clientes/f1", "/clientes/f3", "/clientes/f4", "/clientes/f5", "/launcher.xml"}));
         for (const char *recorded : {"f2\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"1\"",
-                                     "f3\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\"",
-                                     "f4\" function=\"\" value=\"\" cmd=\"\" installedVersion=\"\""})
+                                     "f3\" function=\"\" value=\"\" cmd=\"echo f3\" installedVersion=\"\"",
+                                     "f4\" function=\"exec\" value=\"\" cmd=\"\" installedVersion=\"\""})
             QVERIFY2(configBytes().contains(recorded), recorded);
         QVERIFY(!QFile::exists("clientes/f4") && !QFile::exists("clientes/f5"));
         const qint64 kept = QFileInfo("clientes/f5.~part").size();
@@ -326,7 +299,8 @@ private slots:
         QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Install));
         QVERIFY(scene.button(2)->isEnabled());
 
-        // The next click fetches from f3 on and continues f5; f1's command does not run again.
+        // The next click fetches from f3 on and continues f5; f1's command does not run again,
+        // the game itself is not started.
         scene.clickServer(2);
         QCOMPARE(LauncherScene::sorted(scene.requestedPaths().mid(5)),
                  QByteArrayList({"/clientes/f3", "/clientes/f4", "/clientes/f5"}));
@@ -336,7 +310,10 @@ private slots:
                 rangesOfF5 << request.range;
         QCOMPARE(rangesOfF5, QByteArrayList({"", "bytes=" + QByteArray::number(kept) + '-'}));
         QCOMPARE(readFileBytes("clientes/f5"), large);
-        QCOMPARE(scene.platform.calls, QByteArrayList{"run echo f1"});
+        QCOMPARE(scene.platform.calls, QByteArrayList({"run echo f1", "run echo f3", "start clientes|f4|"}));
+        // What an action ran after is recorded before the next one runs.
+        QVERIFY(scene.platform.configs.at(2).contains(
+            "f3\" function=\"\" value=\"\" cmd=\"echo f3\" installedVersion=\"1\""));
         QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Play));
 
         // More than the disk holds is told before anything is fetched.
