@@ -52,70 +52,42 @@ QStringList keygen(const QString &folder)
     return {"keygen", "--secret-key", folder + "/op.key", "--public-key", folder + "/op.pub"};
 }
 
-void replaceInFile(const QString &path, const QByteArray &from, const QByteArray &to)
-{
-    writeFileBytes(path, readFileBytes(path).replace(from, to));
-}
-
 // A release folder that a careless or hostile hand prepared (in release, with
 // outside beyond it), and what the tool must say of it.
 struct ReleaseTrial {
-    const char *what;
-    std::function<void(const QString &release, const QString &outside)> arrange;
-    QStringList signOptions; // signing follows a clean build and check
-    const char *said;
+    const char *what, *said;
+    QByteArray confLine = {}, confLineBecomes = {}; // in release.conf
+    std::function<void(const QString &release, const QString &outside)> arrange = {};
+    QStringList signOptions = {}; // signing follows a clean build and check
 };
 
+// clang-format off
 const ReleaseTrial releaseTrials[] = {
-    {"a link in clientes/ to a file outside",
+    {"a link in clientes/ to a file outside", "clientes/um-3.dat é um link para fora da pasta da versão", {}, {},
      [](const QString &release, const QString &outside) {
          QFile::link(outside + "/op.key", release + "/clientes/um-3.dat");
-     },
-     {},
-     "clientes/um-3.dat é um link para fora da pasta da versão"},
-    {"a launcher file with a name the launcher refuses",
-     [](const QString &release, const QString &) {
-         writeFileBytes(release + "/launcher/x.dll.~part", "x");
-         replaceInFile(release + "/release.conf", "files = leia-me.txt", "files = leia-me.txt x.dll.~part");
-     },
-     {},
-     "nome que o launcher recusa: x.dll.~part"},
-    {"an executable in no file list",
-     [](const QString &release, const QString &) {
-         replaceInFile(release + "/release.conf", "executable = dois.exe", "executable = d.exe");
-     },
-     {},
-     "servidor 2: o executável \"d.exe\" não está entre os arquivos do servidor"},
-    {"a file in a subfolder players lack",
-     [](const QString &release, const QString &) {
+     }},
+    {"a launcher file with a name the launcher refuses", "nome que o launcher recusa: x.dll.~part",
+     "files = leia-me.txt", "files = leia-me.txt x.dll.~part",
+     [](const QString &release, const QString &) { writeFileBytes(release + "/launcher/x.dll.~part", "x"); }},
+    {"an executable in no file list", "servidor 2: o executável \"d.exe\" não está entre os arquivos do servidor",
+     "executable = dois.exe", "executable = d.exe"},
+    {"a file in a subfolder players lack", "clientes/mapas/a.map fica numa subpasta", "files = dois.exe",
+     "files = dois.exe mapas/", [](const QString &release, const QString &) {
          QDir(release).mkpath("clientes/mapas");
          writeFileBytes(release + "/clientes/mapas/a.map", "mapa");
-         replaceInFile(release + "/release.conf", "files = dois.exe", "files = dois.exe mapas/");
-     },
-     {},
-     "clientes/mapas/a.map fica numa subpasta"},
-    {"a name that is not UTF-8, in files = *",
-     [](const QString &release, const QString &) {
-         // Qt cannot name it: the file is made by its bytes.
-         std::fclose(
-             std::fopen(QFile::encodeName(release + "/clientes/um-").append("\xff.dat").constData(), "w"));
-         replaceInFile(release + "/release.conf", "files = um.exe um-*.dat", "files = *");
-     },
-     {},
-     "clientes/um-%FF.dat: o nome não é UTF-8"},
-    {"no release.conf",
-     [](const QString &release, const QString &) { QFile::remove(release + "/release.conf"); },
-     {},
-     "release.conf"},
-    {"a validity no launcher could read",
-     [](const QString &, const QString &) {},
-     {"--valid-days", "100000000"},
-     "--valid-days vai no máximo até 3650"},
-    {"the highest serial there is",
-     [](const QString &, const QString &) {},
-     {"--serial", "18446744073709551615"},
-     "--serial vai no máximo até"},
+     }},
+    {"a name that is not UTF-8, in files = *", "clientes/um-%FF.dat: o nome não é UTF-8", "files = um.exe um-*.dat",
+     "files = *", [](const QString &release, const QString &) { // Qt cannot name it: the file is made by its bytes
+         std::fclose(std::fopen(QFile::encodeName(release + "/clientes/um-").append("\xff.dat").constData(), "w"));
+     }},
+    {"no release.conf", "release.conf", {}, {},
+     [](const QString &release, const QString &) { QFile::remove(release + "/release.conf"); }},
+    {"a validity no launcher could read", "--valid-days vai no máximo até 3650", {}, {}, {},
+     {"--valid-days", "100000000"}},
+    {"the highest serial there is", "--serial vai no máximo até", {}, {}, {}, {"--serial", "18446744073709551615"}},
 };
+// clang-format on
 
 } // namespace
 
@@ -247,7 +219,11 @@ private slots:
         makeRelease(folder.path());
         const QString list = folder.filePath("l.xml");
         QCOMPARE(runPublish(keygen(outside.path())), 0);
-        release.arrange(folder.path(), outside.path());
+        const QString conf = folder.filePath("release.conf");
+        if (!release.confLine.isEmpty())
+            writeFileBytes(conf, readFileBytes(conf).replace(release.confLine, release.confLineBecomes));
+        if (release.arrange)
+            release.arrange(folder.path(), outside.path());
 
         QByteArray output;
         int status = runPublish({"build", folder.path(), "--base-url", "http://x/", "--out", list}, &output);

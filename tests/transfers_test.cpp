@@ -84,6 +84,11 @@ std::vector<AnswerCase> answerCases()
     // A caching proxy with the bytes of the release before, until asked past its cache.
     Reply cached = served;
     cached.staleCopy = QByteArray(release).replace("body", "bode");
+    // In UTF-8 whatever the system's code page; Windows takes a path this long only in its long form.
+    const QByteArray farName = "pasta/" + QByteArray(100, 'p') +
+                               "/a\xc3\xa7\xc3\xa3o-\xe6\x9d\xb1\xe4\xba\xac-\xce\xa9-" +
+                               QByteArray(150, 'n') + ".dat";
+    // clang-format off
     return {
         {"the release's bytes", {served}, {}, 1},
         {"nothing listens", {}, transferError(7), 0, 70},
@@ -99,22 +104,12 @@ std::vector<AnswerCase> answerCases()
         {"cut off", {cut}, transferError(18), 4},
         {"a body in memory cut off", {cut, served}, {}, 2, 0, 10, {}},
         {"stalled", {stall}, transferError(28), 4, 3000},
-        {"bytes unlike the list's",
-         {answer(200, QByteArray(release).replace("list", "lost"))},
-         contentMismatch,
-         2},
+        {"bytes unlike the list's", {answer(200, QByteArray(release).replace("list", "lost"))}, contentMismatch, 2},
         {"a missing folder", {served}, inUse, 1, 0, 10, "sem-pasta/f.dat"},
         {"a folder in the way", {served}, inUse, 1, 0, 10, "pasta"},
-        // In UTF-8 whatever the system's code page; Windows takes a path this long only in its long form.
-        {"a name of no one code page, its path past 260 characters",
-         {served},
-         {},
-         1,
-         0,
-         10,
-         "pasta/" + QByteArray(100, 'p') + "/a\xc3\xa7\xc3\xa3o-\xe6\x9d\xb1\xe4\xba\xac-\xce\xa9-" +
-             QByteArray(150, 'n') + ".dat"},
+        {"a name of no one code page, its path past 260 characters", {served}, {}, 1, 0, 10, farName},
     };
+    // clang-format on
 }
 
 // bytes published in chunks on the server as clientes/NAME, and what the list says of it.
