@@ -99,16 +99,6 @@ QColor shownColour(const LauncherScene &scene)
     return scene.widget<QLabel>("img_background")->pixmap(Qt::ReturnByValue).toImage().pixelColor(0, 0);
 }
 
-// Server 1 has one client file that arrives in pieces, 50 ms apart.
-void startWithASlowClient(LauncherScene &scene, int bytes, int pieceBytes)
-{
-    scene.publishList(
-        "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
-        "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" lastVersion=\"1\"/></server></servers>");
-    scene.server.setReply("/clientes/big", slowReply(QByteArray(bytes, 'x'), pieceBytes, 50));
-    scene.startLauncher();
-}
-
 } // namespace
 
 class WindowTest : public QObject
@@ -355,7 +345,12 @@ private slots:
     void duringADownloadLinksOpenAndClosingEndsQuietly()
     {
         LauncherScene scene;
-        startWithASlowClient(scene, 200000, 1000);
+        // Server 1 has one client file that arrives in pieces of 1000 bytes, 50 ms apart.
+        scene.publishList("<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/>"
+                          "<servers><server id=\"1\" name=\"Um\"><file name=\"big\" "
+                          "lastVersion=\"1\"/></server></servers>");
+        scene.server.setReply("/clientes/big", slowReply(QByteArray(200000, 'x'), 1000, 50));
+        scene.startLauncher();
         const QByteArray before = configBytes();
         const std::pair<const char *, QByteArray> buttons[] = {
             {"button_url_facebook_zev", buildSettings().facebookZevUrl},
