@@ -204,8 +204,6 @@ std::vector<Misbehaviour> misbehaviours()
                         scene.window = std::make_unique<MainWindow>();
                         scene.window->noteFailedSelfUpdate();
                     }), {}, launcherNotUpdated},
-        {"update list: 500", false, "Um (Jogar)", {serverError(500), listNotFetched}, {list, list, list},
-         faultIn("update list", list, 500), {}, loadedWithoutList},
         {"images: cut off", false, "Um (Jogar)", {transferError(18)}, {png, png, png, png},
          faultIn("images", png, 200, 5), {}, loadedSuccessfully},
         {"launcher build: 404", false, "Um (Jogar)", {launcherUpdate, serverError(404)}, {build, dll},

@@ -3,27 +3,12 @@
 #include "buildconfig.h"
 #include "processend.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QtTest>
 
 #include <stdexcept>
-
-const char *const recordedSchemes[] = {"http", "https", "file", "javascript"};
-
-LinkRecorder::LinkRecorder()
-{
-    for (const char *scheme : recordedSchemes)
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
-}
-
-LinkRecorder::~LinkRecorder()
-{
-    for (const char *scheme : recordedSchemes)
-        QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
-}
 
 LauncherScene::LauncherScene() : server(serverFolder.path()), previousListUrl(buildSettings().updateListUrl)
 {

@@ -6,6 +6,7 @@
 #include "platformrecorder.h"
 #include "testhttpserver.h"
 
+#include <QDesktopServices>
 #include <QObject>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -21,12 +22,23 @@ class LinkRecorder : public QObject
     Q_OBJECT
 
 public:
-    LinkRecorder();
-    ~LinkRecorder() override;
+    LinkRecorder()
+    {
+        for (const char *scheme : schemes)
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
+    }
+    ~LinkRecorder() override
+    {
+        for (const char *scheme : schemes)
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    }
     QList<QUrl> links;
 
 public slots:
     void open(const QUrl &url) { links << url; }
+
+private:
+    static constexpr const char *schemes[] = {"http", "https", "file", "javascript"};
 };
 
 // A game folder with "clientes" and "imagens", an update server on 127.0.0.1

@@ -5,13 +5,12 @@
 #include <QTemporaryDir>
 
 // openssl's own server on 127.0.0.1 and a free port, serving a folder's files (as
-// they are when it starts) over HTTPS
-// with a certificate openssl makes for it alone; on request one the launcher must
-// refuse.
+// they are when it starts) over HTTPS with a certificate openssl makes for it
+// alone, which the launcher is told to trust, or told of another.
 class TlsTestServer
 {
 public:
-    enum class Certificate { Trusted, FromAnotherAuthority, Expired };
+    enum class Certificate { Trusted, FromAnotherAuthority };
 
     explicit TlsTestServer(const QString &rootFolder, Certificate certificate = Certificate::Trusted);
     ~TlsTestServer();
