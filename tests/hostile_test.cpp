@@ -31,8 +31,7 @@ QByteArray pictureFile(int width, int height)
     QImage image(width, height, QImage::Format_Mono);
     image.fill(0);
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
+    QBuffer buffer(&bytes); // opened by the writer
     image.save(&buffer, "PNG");
     return bytes;
 }

@@ -160,7 +160,7 @@ private slots:
         const QByteArray bad =
             "<download path=\"http://127.0.0.1\"/><mirror path=\"ftp://espelho/\"/><launcher "
             "lastVersion=\"1\">"
-            "<file name=\"../fora.dll\"/><file name=\"a.dll\"/><file name=\"a.dll\"/><file "
+            "<file name=\"../fora.dll\"/><file "
             "name=\"Config.xml\"/><file name=\"imagens/x.png\"/>"
             "</launcher><images><file name=\"x.png\"/><file name=\"x.png\"/></images><servers>"
             "<server id=\"1\" executable=\"um.exe\"><file name=\"um.exe\"/><file name=\"um.exe\"/>"
@@ -177,11 +177,9 @@ private slots:
             "servidor 1: \"um-2.dat\" sem size e sha256; um espelho com outro conteúdo passaria",
             "servidor 1: \"um-3.dat\" sem size e sha256",
             "launcher: o launcher recusa o nome \"../fora.dll\"",
-            "launcher: arquivo repetido \"a.dll\"",
             "launcher: o launcher recusa o nome \"Config.xml\", que é de um arquivo dele mesmo",
             "launcher: o launcher recusa o nome \"imagens/x.png\", que é de um arquivo dele mesmo, de um "
             "servidor",
-            "launcher: launcher/a.dll não está na pasta da versão",
             "images: imagem repetida \"x.png\"",
             "servidor 1: arquivo repetido \"um.exe\"",
             "servidor 1: o arquivo \"meu jogo.exe\" tem espaço ou metacaractere de shell",

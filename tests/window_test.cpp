@@ -118,9 +118,8 @@ private slots:
             "<servers><server id=\"3\"><file name=\"a\" installedVersion=\"1\"/></server></servers>");
         scene.publishList(
             "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"Um\"/>"
-            "<server id=\"3\" name=\"Tr\xc3\xaas\" executable=\"jogo; touch pwned $(id).exe\"><file "
-            "name=\"a\" "
-            "lastVersion=\"1\"/></server><server id=\"7\" name=\"Sete\"/></servers>");
+            "<server id=\"3\" name=\"Tr\xc3\xaas\" executable=\"jogo; touch pwned $(id).exe\">"
+            "<file name=\"a\" lastVersion=\"1\"/></server><server id=\"7\" name=\"Sete\"/></servers>");
         QStringList statusWhenLoaded;
         scene.window = std::make_unique<MainWindow>();
         QObject::connect(scene.window.get(), &MainWindow::window_loaded,

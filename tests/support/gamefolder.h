@@ -23,16 +23,13 @@ private:
     QTemporaryDir folder;
 };
 
-// Root opens any file. Without its two capabilities that override file access,
-// the calling thread is refused a file like any other user is (a player's locked
-// config.xml, a local attacker reading a key); with them, as before. Windows has
-// no such override: there it does nothing.
+// Root opens any file: without its two capabilities that override file access the
+// calling thread is refused one like any other user (Windows has none: a no-op).
 bool overrideFileAccess(bool allowed);
 
-// Another program holding a file for a while (an antivirus, a backup) or a running
-// program holding its own: on Windows a handle that shares nothing or only reading;
-// elsewhere no permissions, with root's override dropped for the holding thread,
-// or only reading and running. Released when destroyed, from any thread.
+// A file held by another program (an antivirus) or by itself running: on Windows a handle
+// sharing nothing or only reading; elsewhere no permissions (root's override dropped for the
+// holding thread) or only reading and running. Released when destroyed, from any thread.
 class FileHold
 {
 public:
