@@ -290,7 +290,8 @@ private slots:
         QCOMPARE(entriesBesidesTheLog(), QStringList({"f.dat", "pasta"}));
         QCOMPARE(partialFilesLeft(), QStringList());
         reportReliability("answers at the transfer level", QLatin1String(what), 1,
-                          box.isEmpty() ? "stored" : "box \"" + box + "\"; the old file kept");
+                          box.isEmpty() ? QStringLiteral("stored, in %1 requests").arg(requests)
+                                        : "box \"" + box + "\"; the old file kept");
     }
 
     // The bar follows what is stored, the speed what was received: 2048 KiB over two
