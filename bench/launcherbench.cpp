@@ -12,11 +12,11 @@
 //   launcherbench show                    builds and shows the window on the config.xml at hand, then ends
 // clang-format on
 
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "buildconfig.h"
-#include "contentchunker.h"
+#include "chunks/contentchunker.h"
 #include "filedownloader.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "mainwindow.h"
 #include "messages.h"
 #include "names.h"

@@ -2,8 +2,8 @@
 // config.xml, and checks that whatever it accepts is written back in a form that
 // reads back to itself.
 
-#include "configsteps.h"
-#include "launcherstate.h"
+#include "state/configsteps.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 
 #include <QByteArray>

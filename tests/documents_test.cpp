@@ -2,9 +2,9 @@
 // which files are due, and what a damaged, locked or unwritable config.xml leads to.
 
 #include "boxrecorder.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "gamefolder.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "playertexts.h"
 #include "tablerows.h"
 #include "testmain.h"

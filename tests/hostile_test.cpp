@@ -4,16 +4,16 @@
 // is tried at the transfer level). Nothing installed is lost, nothing outside is
 // touched.
 
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "launcherscene.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "names.h"
 #include "playertexts.h"
 #include "processmemory.h"
 #include "reliability.h"
 #include "tablerows.h"
 #include "testmain.h"
-#include "transferengine.h"
+#include "transfer/transferengine.h"
 
 #include <QAction>
 #include <QBuffer>

@@ -3,9 +3,9 @@
 // file may be left half written, and the next run must work.
 
 #include "boxrecorder.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "gamefolder.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "reliability.h"
 #include "testhttpserver.h"
 #include "testmain.h"

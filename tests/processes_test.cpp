@@ -4,10 +4,10 @@
 // and the command lines the Windows interpreter is given.
 
 #include "buildconfig.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "gamefolder.h"
 #include "launcherlog.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "platform/platform.h"
 #include "platform/windowscommands.h"
 #include "reliability.h"

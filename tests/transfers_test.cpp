@@ -6,7 +6,7 @@
 
 #include "boxrecorder.h"
 #include "buildconfig.h"
-#include "chunkindex.h"
+#include "chunks/chunkindex.h"
 #include "chunkpublisher.h"
 #include "clock.h"
 #include "fetchfile.h"
@@ -21,7 +21,7 @@
 #include "testmain.h"
 #include "testhttpserver.h"
 #include "tlstestserver.h"
-#include "transferengine.h"
+#include "transfer/transferengine.h"
 
 #include <QAction>
 #include <QLabel>

@@ -4,9 +4,9 @@
 // window closed mid-download.
 
 #include "buildconfig.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "launcherscene.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "listsignature.h"
 #include "listsigner.h"
 #include "playertexts.h"

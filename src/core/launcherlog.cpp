@@ -1,6 +1,6 @@
 #include "launcherlog.h"
 
-#include "folderfile.h"
+#include "transfer/folderfile.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -39,12 +39,12 @@ void presentMessageBox(const MessageBoxRequest &request)
     }
 }
 
-void showErrorMessage(QWidget *parent, const QString &text)
+void showErrorMessage(QObject *parent, const QString &text)
 {
     presentMessageBox({parent, MessageBoxRequest::Icon::Warning, PlayerText::errorTitle, text});
 }
 
-void showErrorMessage(QWidget *parent, const char *text)
+void showErrorMessage(QObject *parent, const char *text)
 {
     showErrorMessage(parent, QString::fromUtf8(text));
 }

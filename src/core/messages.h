@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class QWidget;
+class QObject;
 
 // Every box the launcher shows passes through one presenter. The window installs
 // one that shows real modal boxes; without it (update mode has no application
@@ -12,7 +12,7 @@ class QWidget;
 struct MessageBoxRequest {
     enum class Icon { Warning, Information };
 
-    QWidget *parent = nullptr;
+    QObject *parent = nullptr;
     Icon icon = Icon::Warning;
     QString title;
     QString text;
@@ -28,8 +28,8 @@ MessageBoxPresenter setMessageBoxPresenter(MessageBoxPresenter presenter);
 void presentMessageBox(const MessageBoxRequest &request);
 
 // The warning box titled "Erro" with the single button "OK".
-void showErrorMessage(QWidget *parent, const QString &text);
-void showErrorMessage(QWidget *parent, const char *text);
+void showErrorMessage(QObject *parent, const QString &text);
+void showErrorMessage(QObject *parent, const char *text);
 
 // One line on the debug output, written unchanged (never read as a format).
 void consoleMessage(const char *text);

@@ -1,6 +1,6 @@
 #include "names.h"
 
-#include "partialfile.h"
+#include "transfer/partialfile.h"
 
 #include <QByteArrayList>
 #include <QTextCodec>

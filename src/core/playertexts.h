@@ -1,7 +1,7 @@
 #pragma once
 
-#include "launcherstate.h"
 #include "listsignature.h"
+#include "state/launcherstate.h"
 
 #include <QByteArray>
 #include <QString>

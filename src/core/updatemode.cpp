@@ -2,8 +2,8 @@
 
 #include "buildconfig.h"
 #include "clock.h"
-#include "configsteps.h"
-#include "launcherstate.h"
+#include "state/configsteps.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 #include "platform/platform.h"
 #include "processend.h"

@@ -1,6 +1,6 @@
 // SHA-256 by OpenSSL's libcrypto.
 
-#include "sha256.h"
+#include "transfer/sha256.h"
 
 #include <openssl/evp.h>
 

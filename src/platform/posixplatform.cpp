@@ -3,7 +3,7 @@
 
 #include "systemplatform.h"
 
-#include "partialfile.h"
+#include "transfer/partialfile.h"
 
 #include <QDir>
 #include <QFile>

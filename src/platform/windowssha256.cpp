@@ -1,7 +1,7 @@
 // SHA-256 by Windows' own cryptography (CNG), which uses the processor's SHA
 // instructions where there are any.
 
-#include "sha256.h"
+#include "transfer/sha256.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "carousel.h"
 
-#include "folderfile.h"
-#include "launcherstate.h"
+#include "transfer/folderfile.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 #include "names.h"
 #include "ui_mainwindow.h"

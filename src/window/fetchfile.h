@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filefetch.h"
+#include "chunks/filefetch.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -3,7 +3,7 @@
 #include "clock.h"
 #include "messages.h"
 #include "playertexts.h"
-#include "transferengine.h"
+#include "transfer/transferengine.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "launcherstate.h"
-#include "transferengine.h"
+#include "state/launcherstate.h"
+#include "transfer/transferengine.h"
 
 #include <QByteArray>
 #include <QtGlobal>

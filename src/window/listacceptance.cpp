@@ -1,14 +1,15 @@
 #include "listacceptance.h"
 
 #include "buildconfig.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "filedownloader.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "listsignature.h"
 #include "messages.h"
 #include "playertexts.h"
 
 #include <QDateTime>
+#include <QWidget>
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include "buildconfig.h"
 #include "carousel.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "filedownloader.h"
 #include "labels.h"
 #include "linkbuttons.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "serverbuttons.h"
 #include "serverrepair.h"
 #include "startupsync.h"

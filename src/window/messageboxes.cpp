@@ -8,10 +8,10 @@ void useMessageBoxes()
 {
     setMessageBoxPresenter([](const MessageBoxRequest &request) {
         if (request.icon == MessageBoxRequest::Icon::Information)
-            QMessageBox::information(request.parent, request.title, request.text, QMessageBox::Ok,
-                                     QMessageBox::NoButton);
+            QMessageBox::information(qobject_cast<QWidget *>(request.parent), request.title, request.text,
+                                     QMessageBox::Ok, QMessageBox::NoButton);
         else
-            QMessageBox::warning(request.parent, request.title, request.text, QMessageBox::Ok,
-                                 QMessageBox::NoButton);
+            QMessageBox::warning(qobject_cast<QWidget *>(request.parent), request.title, request.text,
+                                 QMessageBox::Ok, QMessageBox::NoButton);
     });
 }

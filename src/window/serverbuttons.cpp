@@ -1,9 +1,9 @@
 #include "serverbuttons.h"
 
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "fetchfile.h"
 #include "filedownloader.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 #include "names.h"
 #include "platform/platform.h"

@@ -2,8 +2,8 @@
 
 #include "fetchfile.h"
 #include "filedownloader.h"
-#include "installcheck.h"
-#include "launcherstate.h"
+#include "chunks/installcheck.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 #include "names.h"
 #include "playertexts.h"

@@ -2,10 +2,10 @@
 
 #include "buildconfig.h"
 #include "carousel.h"
-#include "configsteps.h"
+#include "state/configsteps.h"
 #include "fetchfile.h"
 #include "filedownloader.h"
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 #include "platform/platform.h"
 #include "playertexts.h"

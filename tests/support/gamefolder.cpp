@@ -1,7 +1,7 @@
 #include "gamefolder.h"
 
 #include "launcherlog.h"
-#include "transferengine.h"
+#include "transfer/transferengine.h"
 
 #include <QDir>
 #include <QDirIterator>

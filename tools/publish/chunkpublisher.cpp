@@ -1,7 +1,7 @@
 #include "chunkpublisher.h"
 
-#include "chunkindex.h"
-#include "sha256.h"
+#include "chunks/chunkindex.h"
+#include "transfer/sha256.h"
 
 #include <QDir>
 #include <QFile>

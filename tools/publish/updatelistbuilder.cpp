@@ -3,7 +3,7 @@
 #include "chunkpublisher.h"
 #include "names.h"
 #include "releasedescription.h"
-#include "sha256.h"
+#include "transfer/sha256.h"
 
 #include <QDir>
 #include <QFile>

@@ -14,7 +14,7 @@
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
                                           QString &error, const std::vector<QByteArray> &mirrors = {});
 
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 
 // The size and SHA-256 of a file, as the update list states them.
 std::optional<ContentCheck> contentCheck(const QString &path);

@@ -1,6 +1,6 @@
-#include "contentchunker.h"
+#include "chunks/contentchunker.h"
 
-#include "sha256.h"
+#include "transfer/sha256.h"
 
 #include <QIODevice>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "launcherstate.h"
-#include "transferengine.h"
+#include "transfer/contentcheck.h"
+#include "transfer/transferengine.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "chunkindex.h"
+#include "chunks/chunkindex.h"
 
 #include <QtEndian>
 

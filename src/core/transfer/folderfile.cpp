@@ -1,4 +1,4 @@
-#include "folderfile.h"
+#include "transfer/folderfile.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "installcheck.h"
+#include "chunks/installcheck.h"
 
-#include "folderfile.h"
-#include "sha256.h"
+#include "transfer/folderfile.h"
+#include "transfer/sha256.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 
 #include <QByteArray>
 

@@ -1,15 +1,15 @@
-#include "configsteps.h"
+#include "state/configsteps.h"
 
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 #include "messages.h"
 #include "playertexts.h"
 
-void showUnreadableListMessage(QWidget *parent)
+void showUnreadableListMessage(QObject *parent)
 {
     showErrorMessage(parent, PlayerText::unreadableList);
 }
 
-bool loadConfigAndTell(LauncherState &state, QWidget *parent)
+bool loadConfigAndTell(LauncherState &state, QObject *parent)
 {
     switch (state.loadConfig()) {
     case ConfigLoad::Current:
@@ -29,7 +29,7 @@ bool loadConfigAndTell(LauncherState &state, QWidget *parent)
     return false;
 }
 
-bool mergeUpdateListAndSave(LauncherState &state, const char *text, QWidget *parent,
+bool mergeUpdateListAndSave(LauncherState &state, const char *text, QObject *parent,
                             std::optional<quint64> signedSerial)
 {
     if (!state.mergeDocument(text, signedSerial)) {
@@ -40,7 +40,7 @@ bool mergeUpdateListAndSave(LauncherState &state, const char *text, QWidget *par
     return true;
 }
 
-bool saveConfigOrTell(const LauncherState &state, QWidget *parent)
+bool saveConfigOrTell(const LauncherState &state, QObject *parent)
 {
     if (state.saveConfig())
         return true;

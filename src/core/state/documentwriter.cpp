@@ -1,4 +1,4 @@
-#include "documentwriter.h"
+#include "state/documentwriter.h"
 
 namespace {
 

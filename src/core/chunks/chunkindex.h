@@ -1,6 +1,6 @@
 #pragma once
 
-#include "contentchunker.h"
+#include "chunks/contentchunker.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "chunklocations.h"
+#include "chunks/chunklocations.h"
 
 std::size_t ChunkLocations::addFile(const QByteArray &path)
 {

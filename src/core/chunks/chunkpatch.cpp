@@ -1,10 +1,10 @@
-#include "chunkpatch.h"
+#include "chunks/chunkpatch.h"
 
-#include "folderfile.h"
+#include "transfer/folderfile.h"
 #include "names.h"
-#include "partialfile.h"
-#include "sha256.h"
-#include "transferengine.h"
+#include "transfer/partialfile.h"
+#include "transfer/sha256.h"
+#include "transfer/transferengine.h"
 
 #include <QFile>
 

@@ -1,10 +1,10 @@
-#include "filefetch.h"
+#include "chunks/filefetch.h"
 
-#include "chunkpatch.h"
-#include "chunksurvey.h"
+#include "chunks/chunkpatch.h"
+#include "chunks/chunksurvey.h"
 #include "messages.h"
 #include "names.h"
-#include "partialfile.h"
+#include "transfer/partialfile.h"
 
 #include <QFile>
 #include <QFileInfo>

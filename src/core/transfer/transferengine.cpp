@@ -1,11 +1,11 @@
-#include "transferengine.h"
+#include "transfer/transferengine.h"
 
 #include "buildconfig.h"
-#include "folderfile.h"
+#include "transfer/folderfile.h"
 #include "launcherlog.h"
 #include "messages.h"
-#include "partialfile.h"
-#include "sha256.h"
+#include "transfer/partialfile.h"
+#include "transfer/sha256.h"
 
 #include <QFile>
 #include <QFileInfo>

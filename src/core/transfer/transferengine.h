@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcherstate.h"
+#include "transfer/contentcheck.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "partialfile.h"
+#include "transfer/partialfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/contentcheck.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -7,32 +9,8 @@
 #include <optional>
 #include <vector>
 
-class QWidget;
-
 // Versions are opaque labels: a thing is current exactly when its installed and
 // newest labels are the same bytes. They are never ordered.
-// What the update list may say of a file's content, so that a corrupted or
-// altered download is never installed: its size in bytes and its SHA-256 in
-// lower-case hex. Empty when the list does not say.
-struct ContentCheck {
-    QByteArray size;
-    QByteArray sha256;
-    // The SHA-256 of the file's chunk index, where the release publishes the file
-    // in chunks as well: an update then fetches only the chunks it lacks.
-    QByteArray chunkIndexSha256{};
-
-    // A size that a file can have: decimal digits, at most 2^53 (what any reader
-    // of the list takes exactly). An entry with another size is refused like a
-    // name that leaves its folder.
-    bool hasUsableSize() const;
-    // The size, or 0 where the list gives none or an unusable one.
-    qint64 bytes() const;
-};
-
-// total plus the file's bytes, held below 2^62 so that no sum of a list's sizes
-// overflows.
-qint64 addBytes(qint64 total, const ContentCheck &check);
-
 struct FileEntry {
     QByteArray installedVersion;
     QByteArray lastVersion;

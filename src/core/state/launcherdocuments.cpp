@@ -1,12 +1,12 @@
 // Reading and writing the two XML documents that carry the launcher state: the
 // update list and config.xml. Both share one vocabulary and one reader.
 
-#include "launcherstate.h"
+#include "state/launcherstate.h"
 
-#include "documentwriter.h"
-#include "folderfile.h"
+#include "state/documentwriter.h"
+#include "transfer/folderfile.h"
 #include "messages.h"
-#include "partialfile.h"
+#include "transfer/partialfile.h"
 
 #include <QFile>
 #include <QFileInfo>

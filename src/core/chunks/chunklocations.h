@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chunkindex.h"
+#include "chunks/chunkindex.h"
 
 #include <QByteArray>
 

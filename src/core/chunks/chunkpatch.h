@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chunklocations.h"
-#include "launcherstate.h"
+#include "chunks/chunklocations.h"
+#include "transfer/contentcheck.h"
 
 #include <QByteArray>
 
