@@ -2,7 +2,7 @@
 // one "name=value" per line.
 //
 // clang-format off
-//   launcherbench download URL OUT        one file through a FileDownloader with a bar and a label
+//   launcherbench download URL OUT        one file through the window's runner with a bar and a label
 //   launcherbench install LIST_URL [ID]   start-up synchronisation, then server ID (1) installed as a click
 //                                         would; ends with 0 once the server can be played (the power-cut
 //                                         test kills it on the way)
@@ -15,7 +15,7 @@
 #include "state/configsteps.h"
 #include "buildconfig.h"
 #include "chunks/contentchunker.h"
-#include "filedownloader.h"
+#include "fetchrunner.h"
 #include "state/launcherstate.h"
 #include "mainwindow.h"
 #include "messages.h"
@@ -87,15 +87,16 @@ int download(const char *url, const char *out)
 {
     QProgressBar bar;
     QLabel label;
-    FileDownloader downloader;
-    downloader.progressBar = &bar;
-    downloader.statusLabel = &label;
-    downloader.localPath = out;
+    FetchRunner runner(nullptr, &bar, &label);
+    const QByteArray address(url);
+    const int nameStart = address.lastIndexOf('/') + 1;
+    FetchPlan plan{"Bench", ".", {address.left(nameStart)}, QByteArray(), {}};
+    plan.items.push_back({address.mid(nameStart), out, ContentCheck()});
 
     const TickGap gap;
     QElapsedTimer clock;
     clock.start();
-    const bool stored = downloader.downloadFile(url, "Bench");
+    const bool stored = runner.run(plan).succeeded();
     print("seconds", clock.nsecsElapsed() / 1e9);
     return stored ? 0 : 1;
 }

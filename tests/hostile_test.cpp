@@ -200,7 +200,7 @@ std::vector<Misbehaviour> misbehaviours()
         {"a run after update mode failed: no new build offered again", false, "Um (Jogar)", {launcherNotReplaced}, {},
          publishing(listWith({}, "<launcher lastVersion=\"1.3\"/>"), {{"launcher/launcher.exe", "new build"}},
                     [](LauncherScene &scene, const QString &) {
-                        scene.window = std::make_unique<MainWindow>();
+                        scene.window = std::make_unique<MainWindow>(nullptr, scene.transferPolicy);
                         scene.window->noteFailedSelfUpdate();
                     }), {}, launcherNotUpdated},
         {"images: cut off", false, "Um (Jogar)", {transferError(18)}, {png, png, png, png},
@@ -285,9 +285,8 @@ private slots:
         if (misbehaviour.what.contains("FIFO") || misbehaviour.what.contains("a link "))
             QSKIP("no FIFOs or links to plant on Windows");
 #endif
-        TransferEngine::stallTimeoutSeconds = 1;
-        TransferEngine::memoryBodyTimeLimitSeconds = 1;
         LauncherScene scene;
+        scene.transferPolicy = testTransferPolicy(1);
         // Installed and current: server 1, one picture, one launcher file.
         writeFileBytes(
             "config.xml",
@@ -312,8 +311,6 @@ private slots:
         scene.startLauncher();
         if (misbehaviour.clickServer)
             scene.clickServer(1);
-        TransferEngine::stallTimeoutSeconds = 60;
-        TransferEngine::memoryBodyTimeLimitSeconds = 60;
 
         QCOMPARE(scene.boxes.texts(), misbehaviour.boxes);
         QCOMPARE(LauncherScene::sorted(scene.requestedPaths()),

@@ -9,8 +9,7 @@
 #include "chunks/chunkindex.h"
 #include "chunkpublisher.h"
 #include "clock.h"
-#include "fetchfile.h"
-#include "filedownloader.h"
+#include "fetchrunner.h"
 #include "gamefolder.h"
 #include "launcherlog.h"
 #include "launcherscene.h"
@@ -21,7 +20,8 @@
 #include "testmain.h"
 #include "testhttpserver.h"
 #include "tlstestserver.h"
-#include "transfer/transferengine.h"
+#include "transfer/bodyfetch.h"
+#include "transfer/unreachableorigins.h"
 
 #include <QAction>
 #include <QLabel>
@@ -41,14 +41,30 @@ ContentCheck checkOf(const QByteArray &body)
 
 const QByteArray release("the body\0the list describes", 27);
 
-// A downloader that shows its progress, as the window's does.
-struct ShownDownloader : FileDownloader {
+// The window's runner with its progress display.
+struct ShownRunner {
+    explicit ShownRunner(TransferPolicy policy = testTransferPolicy(1))
+        : runner(nullptr, &bar, &label, policy)
+    {
+    }
     QProgressBar bar;
     QLabel label;
-    ShownDownloader()
+    FetchRunner runner;
+
+    // url's file fetched to target as a phase fetches it, or, without a target,
+    // its body into memory as the list's is, with the box of its failure.
+    RunResult fetch(const QByteArray &url, const QByteArray &target, const ContentCheck &check = {},
+                    QByteArray *body = nullptr)
     {
-        progressBar = &bar;
-        statusLabel = &label;
+        const int nameAt = url.lastIndexOf('/') + 1;
+        if (!target.isEmpty())
+            return runner.run(
+                {"Jogo", ".", {url.left(nameAt)}, QByteArray(), {{url.mid(nameAt), target, check}}});
+        BodyFetch list(url, 0, runner.policy());
+        const RunResult result = runner.drive(list, "Lista");
+        runner.tell(result);
+        *body = list.body();
+        return result;
     }
 };
 
@@ -242,11 +258,7 @@ class TransfersTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        TransferEngine::stallTimeoutSeconds = 1;
-        TransferEngine::forgetUnreachableAddresses();
-    }
+    void init() { forgetUnreachableAddresses(); }
 
     void everyAnswerEndsAsItShould_data() { addTableRows(answerCases()); }
 
@@ -258,20 +270,21 @@ private slots:
         BoxRecorder boxes;
         TestHttpServer server;
         server.setReplies("/f", replies);
-        TransferEngine::retryPauseMs = pauseMs;
         QVERIFY(QDir().mkpath(target.startsWith("pasta/") ? QFileInfo(QString::fromUtf8(target)).path()
                                                           : "pasta"));
         writeFileBytes("f.dat", "old");
 
-        FileDownloader downloader;
-        downloader.localPath = target;
-        downloader.expected = checkOf(content);
+        TransferPolicy policy = testTransferPolicy(1);
+        policy.retryPauseMs = pauseMs;
+        ShownRunner shown(policy);
+        ContentCheck expected = checkOf(content);
         if (!hashed)
-            downloader.expected.sha256.clear();
+            expected.sha256.clear();
         QElapsedTimer clock;
         clock.start();
+        QByteArray body;
         const QByteArray url = replies.empty() ? "http://127.0.0.1:1/f" : server.url("/f");
-        QCOMPARE(downloader.downloadFile(url.constData(), "Jogo"), box.isEmpty());
+        QCOMPARE(shown.fetch(url, target, expected, &body).succeeded(), box.isEmpty());
         QVERIFY2(clock.elapsed() >= atLeastMs && clock.elapsed() < atLeastMs + 2000,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
@@ -283,8 +296,7 @@ private slots:
             QVERIFY(!continued.value(int(at)) || sent[at].ifRange == replies.front().etag);
         }
         if (box.isEmpty())
-            QCOMPARE(target.isEmpty() ? downloader.buffer : readFileBytes(QString::fromUtf8(target)),
-                     content);
+            QCOMPARE(target.isEmpty() ? body : readFileBytes(QString::fromUtf8(target)), content);
         // The old file stays unless the release's bytes replace it; nothing else is left.
         QCOMPARE(readFileBytes("f.dat"), box.isEmpty() && target == "f.dat" ? content : "old");
         QCOMPARE(entriesBesidesTheLog(), QStringList({"f.dat", "pasta"}));
@@ -299,21 +311,44 @@ private slots:
     // during a transfer, the link buttons clicked during a download show.)
     void progressShowsTheBarAndTheSpeedOfWhatWasReceived()
     {
-        ShownDownloader downloader;
-        downloader.displayName = "Imagem";
-        downloader.showProgress(500, 0, 500);
-        QVERIFY(downloader.bar.value() <= 0 && downloader.label.text().isEmpty());
-        downloader.lastUpdateMs = currentTimeMs() - 2000;
-        downloader.showProgress(3, 4, 2048 * 1024);
-        QCOMPARE(downloader.bar.value(), 75);
-        const QString shown = downloader.label.text();
+        // Work that reports what it has, slice after slice, and notes what the
+        // display showed of the slice before.
+        struct Reports : Operation {
+            ShownRunner &shown;
+            std::vector<std::pair<int, TransferProgress>> afterMs{
+                {0, {500, 0, 500}}, {2000, {3, 4, 2048 * 1024}}, {0, {4, 4, 4096 * 1024}}};
+            std::size_t at = 0;
+            QList<std::pair<int, QString>> seen;
+            explicit Reports(ShownRunner &shown) : shown(shown) {}
+            bool run(int) override
+            {
+                if (at > 0)
+                    seen.append({shown.bar.value(), shown.label.text()});
+                if (at == afterMs.size())
+                    return false;
+                QThread::msleep(afterMs[at++].first);
+                return true;
+            }
+            TransferProgress progress() const override
+            {
+                return afterMs[std::min(at, afterMs.size()) - 1].second;
+            }
+            void stop(RunResult::Ending) override {}
+            RunResult result() const override { return {}; }
+        };
+        ShownRunner shown;
+        Reports work(shown);
+        shown.runner.drive(work, "Imagem");
+        QCOMPARE(work.seen.size(), 3);
+        QVERIFY(work.seen[0].first <= 0 && work.seen[0].second.isEmpty());
+        QCOMPARE(work.seen[1].first, 75);
+        const QString shownSpeed = work.seen[1].second;
         int speed = 1000; // 2048 KiB over a few milliseconds more than two seconds is a little less
-        while (speed <= 1024 && shown != PlayerText::downloadProgress("Imagem", speed))
+        while (speed <= 1024 && shownSpeed != PlayerText::downloadProgress("Imagem", speed))
             ++speed;
-        QVERIFY2(speed <= 1024, qPrintable(shown));
+        QVERIFY2(speed <= 1024, qPrintable(shownSpeed));
         // The speed text changes once a second at most; the bar on every report.
-        downloader.showProgress(4, 4, 4096 * 1024);
-        QVERIFY(downloader.bar.value() == 100 && downloader.label.text() == shown);
+        QVERIFY(work.seen[2].first == 100 && work.seen[2].second == shownSpeed);
     }
 
     void memoryDoesNotGrowWithTheFileSize()
@@ -325,14 +360,13 @@ private slots:
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(mebibytes * 1024 * 1024));
         }
         TestHttpServer server(folder.path());
-        ShownDownloader downloader;
-        downloader.localPath = "downloaded.bin";
+        ShownRunner shown;
 #ifdef Q_OS_WIN
         QSKIP("Windows keeps no peak of memory that can be reset");
 #endif
         QVERIFY(resetPeakResident());
         const qint64 before = peakResidentKilobytes();
-        QVERIFY(downloader.downloadFile(server.url("/served.bin").constData(), "Grande"));
+        QVERIFY(shown.fetch(server.url("/served.bin"), "downloaded.bin").succeeded());
         const qint64 growth = peakResidentKilobytes() - before;
         QCOMPARE(QFileInfo("downloaded.bin").size(), mebibytes * 1024 * 1024);
         QVERIFY2(growth < 32 * 1024, qPrintable(QString::number(growth)));
@@ -349,12 +383,13 @@ private slots:
             writeFileBytes("lista.xml", "<download/>");
             TlsTestServer server(folder.path(), certificate);
             buildSettings().certificateAuthorityFile = server.authorityFile();
-            FileDownloader downloader;
             const bool fetched = certificate == Certificate::Trusted;
-            const bool downloaded = downloader.downloadFile(server.url("/lista.xml").constData(), "Lista");
+            QByteArray body;
+            const bool downloaded =
+                ShownRunner().fetch(server.url("/lista.xml"), QByteArray(), {}, &body).succeeded();
             buildSettings().certificateAuthorityFile.clear();
             QCOMPARE(downloaded, fetched);
-            QCOMPARE(downloader.buffer, fetched ? QByteArray("<download/>") : QByteArray());
+            QCOMPARE(body, fetched ? QByteArray("<download/>") : QByteArray());
             QCOMPARE(boxes.texts(), fetched ? QStringList() : QStringList{PlayerText::transferError(60)});
         }
     }
@@ -389,10 +424,15 @@ private slots:
         for (int install = 0; install < 2; ++install) {
             QFile::remove("clientes/a.dat");
             boxes.boxes.clear();
-            FileDownloader downloader;
-            QCOMPARE(fetchFiles(downloader, {firstBase, mirror.url("/")}, "clientes/",
-                                {{"a.dat", "clientes/a.dat", checkOf(body)}}, "Um", [](std::size_t) {}),
-                     mirrorServes ? FetchResult::Stored : FetchResult::Failed);
+            QCOMPARE(ShownRunner()
+                         .runner
+                         .run({"Um",
+                               "clientes",
+                               {firstBase, mirror.url("/")},
+                               "clientes/",
+                               {{"a.dat", "clientes/a.dat", checkOf(body)}}})
+                         .succeeded(),
+                     mirrorServes);
             QCOMPARE(boxes.texts(), mirrorServes ? QStringList() : QStringList{PlayerText::serverError(404)});
             QCOMPARE(QFile::exists("clientes/a.dat") ? readFileBytes("clientes/a.dat") : "none",
                      mirrorServes ? body : "none");
@@ -469,10 +509,9 @@ private slots:
         if (kept.open(QIODevice::ReadWrite))
             kept.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
         kept.close();
-        FileDownloader downloader;
-        QCOMPARE(fetchFiles(downloader, {server.url("/")}, "clientes/", items, "Um", [](std::size_t) {},
-                            nullptr, {"clientes/outro.pak", "clientes/extra.pak"}),
-                 FetchResult::Stored);
+        FetchPlan plan{"Um", "clientes", {server.url("/")}, "clientes/", items};
+        plan.chunkSources = {"clientes/outro.pak", "clientes/extra.pak"};
+        QVERIFY(ShownRunner().runner.run(plan).succeeded());
         QCOMPARE(readFileBytes("clientes/dados.pak"), readFileBytes(published));
         QCOMPARE(QDir("clientes").entryList(QDir::Files | QDir::Hidden).filter("dados"),
                  QStringList{"dados.pak"});

@@ -121,7 +121,7 @@ private slots:
             "<server id=\"3\" name=\"Tr\xc3\xaas\" executable=\"jogo; touch pwned $(id).exe\">"
             "<file name=\"a\" lastVersion=\"1\"/></server><server id=\"7\" name=\"Sete\"/></servers>");
         QStringList statusWhenLoaded;
-        scene.window = std::make_unique<MainWindow>();
+        scene.window = std::make_unique<MainWindow>(nullptr, scene.transferPolicy);
         QObject::connect(scene.window.get(), &MainWindow::window_loaded,
                          [&] { statusWhenLoaded << scene.status(); });
         scene.startLauncher();

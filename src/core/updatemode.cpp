@@ -6,8 +6,11 @@
 #include "state/launcherstate.h"
 #include "messages.h"
 #include "platform/platform.h"
+#include "launcherlog.h"
 #include "processend.h"
 #include "singleinstanceguard.h"
+
+#include <QFile>
 
 #include <chrono>
 #include <cstring>
@@ -90,4 +93,23 @@ int runUpdateMode()
     platform().startLauncher("launcher.exe", committed ? QByteArray() : QByteArray(selfUpdateFailedOption));
     endProcess(1);
     return 1;
+}
+
+bool handOverToNewBuild()
+{
+    // Owner may write; everybody may read and run. Never writable by others, as
+    // the launcher runs with administrator rights.
+    constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                                                       QFile::ReadOther | QFile::ExeOther;
+    for (const char *file : {"newLauncher.exe", "launcher.exe"}) {
+        if (!QFile::setPermissions(QString::fromLatin1(file), launcherPermissions))
+            writeLogLine(QByteArray("Permissões não ajustadas: ") + file);
+    }
+    // The new build waits for this process to end before it copies itself over
+    // launcher.exe.
+    if (!platform().startProgram(QByteArray(), "newLauncher.exe", QByteArray("-update")))
+        return false;
+    endProcess(1);
+    return true;
 }

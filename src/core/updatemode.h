@@ -16,3 +16,8 @@ bool hasUpdateOption(int argc, char **argv);
 // new launcher version, starts the installed launcher and ends the process with
 // status 1 (the returned status, when a test keeps the process alive).
 int runUpdateMode();
+
+// Hands over to the new build fetched as "newLauncher.exe": it and launcher.exe
+// made runnable, it is started with "-update" and this process ends with status
+// 1. False, with nothing ended, when it could not be started.
+bool handOverToNewBuild();

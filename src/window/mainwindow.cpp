@@ -3,7 +3,7 @@
 #include "buildconfig.h"
 #include "carousel.h"
 #include "state/configsteps.h"
-#include "filedownloader.h"
+#include "fetchrunner.h"
 #include "labels.h"
 #include "linkbuttons.h"
 #include "state/launcherstate.h"
@@ -17,14 +17,17 @@
 #include <QGraphicsDropShadowEffect>
 #include <QTimer>
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget *parent, TransferPolicy transferPolicy)
+    : QMainWindow(parent), form(new Ui::MainWindow)
 {
     form->setupUi(this);
+    runner =
+        std::make_unique<FetchRunner>(this, form->action_progressBar, form->label_status, transferPolicy);
 
     launcherState = std::make_unique<LauncherState>();
     loadConfigAndTell(*launcherState, this);
 
-    const WindowContext context{this, form, launcherState.get(), &closing};
+    const WindowContext context{this, form, launcherState.get(), runner.get()};
     carousel = std::make_unique<Carousel>(context);
     serverButtons = std::make_unique<ServerButtons>(context);
     serverRepair = std::make_unique<ServerRepair>(context);
@@ -87,8 +90,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A transfer in progress would keep the process alive after the window has
     // gone; it is dropped, and nothing is recorded for it.
-    closing = true;
-    FileDownloader::cancelRunningTransfers();
+    runner->stop(RunResult::Ending::Closing);
     QMainWindow::closeEvent(event);
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "transfer/transferpolicy.h"
+
 #include <QMainWindow>
 
 #include <memory>
 
 class Carousel;
+class FetchRunner;
 class LauncherState;
 class ServerButtons;
 class ServerRepair;
@@ -23,7 +26,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // policy: how the window's transfers work (a test passes its own).
+    explicit MainWindow(QWidget *parent = nullptr, TransferPolicy policy = {});
     ~MainWindow() override;
 
     // Update mode could not put the new build in place: the start-up tells the
@@ -57,7 +61,7 @@ protected:
 private:
     Ui::MainWindow *form;
     std::unique_ptr<LauncherState> launcherState;
-    bool closing = false; // the player closed the window: nothing more starts
+    std::unique_ptr<FetchRunner> runner;
     std::unique_ptr<Carousel> carousel;
     std::unique_ptr<ServerButtons> serverButtons;
     std::unique_ptr<ServerRepair> serverRepair;

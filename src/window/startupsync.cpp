@@ -2,19 +2,19 @@
 
 #include "buildconfig.h"
 #include "carousel.h"
-#include "state/configsteps.h"
-#include "fetchfile.h"
-#include "filedownloader.h"
-#include "state/launcherstate.h"
+#include "fetchrunner.h"
+#include "listacceptance.h"
 #include "messages.h"
-#include "platform/platform.h"
+#include "phaseplans.h"
 #include "playertexts.h"
-#include "processend.h"
 #include "serverbuttons.h"
+#include "state/launcherstate.h"
+#include "transfer/bodyfetch.h"
+#include "transfer/unreachableorigins.h"
 #include "ui_mainwindow.h"
+#include "updatemode.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 namespace {
 
@@ -22,29 +22,33 @@ namespace {
 // and reading it whole could exhaust the player's memory.
 constexpr qint64 maximumUpdateListSize = 32 * 1024 * 1024;
 
-// Owner may write; everybody may read and run. Never writable by others, as the
-// launcher runs with administrator rights.
-constexpr QFile::Permissions launcherPermissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                   QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                                   QFile::ExeOther;
-
 } // namespace
 
-ListAcceptance StartupSync::fetchUpdateList()
+RunResult StartupSync::fetchUpdateList()
 {
     // A start tries again every address an earlier one found unreachable.
-    TransferEngine::forgetUnreachableAddresses();
-    FileDownloader listDownloader;
-    listDownloader.maximumBodySize = maximumUpdateListSize;
-    if (listDownloader.downloadFile(buildSettings().updateListUrl.constData(), nullptr))
-        return acceptUpdateList(*context.state, listDownloader.buffer, context.window);
-    if (listDownloader.wasCancelled())
-        return ListAcceptance::Cancelled;
-    if (!listDownloader.exceededMaximumBodySize())
-        return ListAcceptance::NotFetched;
+    forgetUnreachableAddresses();
+    const QByteArray &url = buildSettings().updateListUrl;
+    BodyFetch list(url, maximumUpdateListSize, context.runner->policy());
+    RunResult fetched = context.runner->drive(list);
     // A list too large to hold is as unreadable as a malformed one.
-    showUnreadableListMessage(context.window);
-    return ListAcceptance::Refused;
+    if (fetched.failed() && fetched.unusableAnswer)
+        fetched.told = PlayerText::unreadableList;
+    if (!fetched.succeeded())
+        return fetched;
+
+    QByteArray signature;
+    if (listNeedsSignature()) {
+        BodyFetch signatureFetch(url + ".sig", maximumSignatureSize, context.runner->policy());
+        const RunResult signed_ = context.runner->drive(signatureFetch);
+        // A signature too large to be one is a bad one; one that could not be
+        // fetched leaves the list as unfetched as a list that could not be.
+        if (signed_.stopped() || (signed_.failed() && !signed_.unusableAnswer))
+            return signed_;
+        if (signed_.succeeded())
+            signature = signatureFetch.body();
+    }
+    return acceptUpdateList(*context.state, list.body(), signature, context.window);
 }
 
 void StartupSync::run()
@@ -56,21 +60,23 @@ void StartupSync::run()
     QCoreApplication::processEvents(QEventLoop::AllEvents, 1000);
     // A window closed while the event loop turned above means stop: nothing more
     // is fetched, shown or started.
-    if (*context.closing)
+    if (context.runner->isClosing())
         return;
 
-    switch (fetchUpdateList()) {
-    case ListAcceptance::Cancelled:
+    const RunResult list = fetchUpdateList();
+    if (list.stopped())
         return;
-    case ListAcceptance::NotFetched:
+    if (list.failed() && !list.unusableAnswer) {
+        // Why the list or its signature could not be fetched stands alone, before
+        // the window's own box.
+        showErrorMessage(nullptr, list.told);
         showErrorMessage(context.window, PlayerText::listNotFetched);
         context.form->label_status->setText(PlayerText::loadedWithoutList);
-        break;
-    case ListAcceptance::Refused:
+    } else if (list.failed()) {
+        context.runner->tell(list);
         context.form->label_status->setText(PlayerText::listNotRead);
-        break;
-    case ListAcceptance::Merged:
-        if (updateImages() == FetchResult::Cancelled)
+    } else {
+        if (updateImages().stopped())
             return;
         if (context.state->launcherIsCurrent()) {
             context.form->label_status->setText(PlayerText::loadedSuccessfully);
@@ -78,10 +84,9 @@ void StartupSync::run()
             // Offering the update again would only fail again, in a loop.
             showErrorMessage(context.window, PlayerText::launcherNotReplaced);
             context.form->label_status->setText(PlayerText::launcherNotUpdated);
-        } else if (updateLauncher() != FetchResult::Failed) {
+        } else if (!updateLauncher().failed()) {
             return; // handed over to the new build, or the window is closing
         }
-        break;
     }
 
     serverButtons.refresh();
@@ -90,71 +95,31 @@ void StartupSync::run()
     context.form->frame_buttons->setEnabled(true);
 }
 
-FetchResult StartupSync::updateImages()
+RunResult StartupSync::updateImages()
 {
     if (context.state->imagesAreCurrent())
-        return FetchResult::Stored;
-
-    qint64 neededBytes = 0;
-    for (const auto &[name, image] : context.state->images)
-        neededBytes = addBytes(neededBytes, image.check);
-    if (!enoughDiskSpace(context.window, "imagens", neededBytes)) {
+        return {};
+    const RunResult result = context.runner->run(picturesPlan(*context.state, context.window));
+    if (result.failed())
         context.form->label_status->setText(PlayerText::imageFailed);
-        return FetchResult::Failed;
-    }
-    std::vector<FetchItem> items;
-    for (const auto &[name, image] : context.state->images)
-        items.push_back({image.name, "imagens/" + image.name, image.check});
-    FileDownloader downloader;
-    downloader.progressBar = context.form->action_progressBar;
-    downloader.statusLabel = context.form->label_status;
-    const FetchResult result = fetchFiles(downloader, context.state->downloadBases(), "imagens/", items,
-                                          "Imagem", [](std::size_t) {});
-    if (result != FetchResult::Stored) {
-        // The version stays, so the next start fetches every picture again.
-        if (result == FetchResult::Failed)
-            context.form->label_status->setText(PlayerText::imageFailed);
-        return result;
-    }
-    context.state->markImagesCurrent();
-    saveConfigOrTell(*context.state, context.window);
-    return FetchResult::Stored;
+    return result;
 }
 
-FetchResult StartupSync::updateLauncher()
+RunResult StartupSync::updateLauncher()
 {
     presentMessageBox({context.window, MessageBoxRequest::Icon::Information, PlayerText::launcherUpdateTitle,
                        PlayerText::launcherUpdate});
-
-    qint64 neededBytes = context.state->launcherBuildCheck.bytes();
-    for (const auto &[name, check] : context.state->launcherFileChecks)
-        neededBytes = addBytes(neededBytes, check);
-    if (!enoughDiskSpace(context.window, ".", neededBytes)) {
-        context.form->label_status->setText(PlayerText::launcherNotUpdated);
-        return FetchResult::Failed;
-    }
-    // The new build first, then its files, as the list names them.
-    std::vector<FetchItem> items{{"launcher.exe", "newLauncher.exe", context.state->launcherBuildCheck}};
-    for (const QByteArray &name : context.state->launcherFiles)
-        items.push_back({name, name, context.state->launcherFileChecks[name]});
-    FileDownloader downloader;
-    downloader.progressBar = context.form->action_progressBar;
-    downloader.statusLabel = context.form->label_status;
-    std::size_t stoppedAt = 0;
-    const FetchResult result = fetchFiles(
-        downloader, context.state->downloadBases(), "launcher/", items, "Launcher", [](std::size_t) {},
-        &stoppedAt);
-    if (result == FetchResult::Failed)
-        context.form->label_status->setText(stoppedAt == 0 ? PlayerText::launcherNotUpdated
-                                                           : PlayerText::launcherFileFailed);
-    if (result != FetchResult::Stored)
+    const RunResult result = context.runner->run(launcherPlan(*context.state));
+    if (result.failed()) {
+        context.form->label_status->setText(result.committed == 0 ? PlayerText::launcherNotUpdated
+                                                                  : PlayerText::launcherFileFailed);
         return result;
-
-    QFile::setPermissions(QStringLiteral("newLauncher.exe"), launcherPermissions);
-    QFile::setPermissions(QStringLiteral("launcher.exe"), launcherPermissions);
-    // The new build waits for this process to end before it copies itself over
-    // launcher.exe.
-    platform().startProgram(QByteArray(), "newLauncher.exe", QByteArray("-update"));
-    endProcess(1);
-    return FetchResult::Stored;
+    }
+    if (result.stopped() || handOverToNewBuild())
+        return result;
+    // The new build is in place beside the launcher but would not start: the
+    // player is told, and the next start offers the update again.
+    showErrorMessage(context.window, PlayerText::launcherNotReplaced);
+    context.form->label_status->setText(PlayerText::launcherNotUpdated);
+    return RunResult::failure(QString());
 }

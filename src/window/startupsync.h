@@ -1,7 +1,6 @@
 #pragma once
 
-#include "fetchfile.h"
-#include "listacceptance.h"
+#include "runresult.h"
 #include "windowcontext.h"
 
 class Carousel;
@@ -19,14 +18,17 @@ public:
     }
 
     void run();
+
     // Update mode could not put the new build in place: the synchronisation tells
     // the player and offers no launcher update in this run.
     void noteFailedSelfUpdate() { selfUpdateFailed = true; }
 
 private:
-    ListAcceptance fetchUpdateList();
-    FetchResult updateImages();
-    FetchResult updateLauncher();
+    // The list and, where the launcher needs it, its signature, taken into the
+    // state when they may be.
+    RunResult fetchUpdateList();
+    RunResult updateImages();
+    RunResult updateLauncher();
 
     WindowContext context;
     ServerButtons &serverButtons;

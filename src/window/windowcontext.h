@@ -1,5 +1,6 @@
 #pragma once
 
+class FetchRunner;
 class LauncherState;
 class QWidget;
 
@@ -8,11 +9,12 @@ class MainWindow;
 }
 
 // What the window's behaviours share: the window that parents their boxes and
-// receives their timers, its form, the launcher state, and whether the player is
-// closing the window (then nothing more starts).
+// receives their timers, its form, the launcher state, and the one running
+// operation, which also knows whether the player is closing the window (then
+// nothing more starts).
 struct WindowContext {
     QWidget *window;
     Ui::MainWindow *form;
     LauncherState *state;
-    const bool *closing;
+    FetchRunner *runner;
 };

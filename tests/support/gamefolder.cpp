@@ -1,7 +1,6 @@
 #include "gamefolder.h"
 
 #include "launcherlog.h"
-#include "transfer/transferengine.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -22,10 +21,17 @@
 
 TemporaryGameFolder::TemporaryGameFolder() : previousWorkingDirectory(QDir::currentPath())
 {
-    // A test's server fails on purpose: its retries need not wait a player's pauses.
-    TransferEngine::retryPauseMs = 10;
     if (!folder.isValid() || !QDir::setCurrent(folder.path()))
         throw std::runtime_error("cannot enter a temporary game folder");
+}
+
+TransferPolicy testTransferPolicy(long stallTimeoutSeconds)
+{
+    // A test's server fails on purpose: its retries need not wait a player's pauses.
+    TransferPolicy policy;
+    policy.retryPauseMs = 10;
+    policy.stallTimeoutSeconds = policy.memoryBodyTimeLimitSeconds = stallTimeoutSeconds;
+    return policy;
 }
 
 TemporaryGameFolder::~TemporaryGameFolder()

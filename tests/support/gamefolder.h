@@ -1,10 +1,16 @@
 #pragma once
 
+#include "transfer/transferpolicy.h"
+
 #include <QFile>
 #include <QCryptographicHash>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+// The transfer policy of the tests: short retry pauses, and the stall and time
+// limits given.
+TransferPolicy testTransferPolicy(long stallTimeoutSeconds = 60);
 
 // A fresh, empty game folder that is the working directory while the object
 // lives, as the launcher expects to run in one.

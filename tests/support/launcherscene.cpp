@@ -35,7 +35,7 @@ void LauncherScene::publish(const QString &path, const QByteArray &contents)
 MainWindow &LauncherScene::startLauncher()
 {
     if (!window)
-        window = std::make_unique<MainWindow>();
+        window = std::make_unique<MainWindow>(nullptr, transferPolicy);
     window->show();
     if (!QTest::qWaitFor(
             [this] {

@@ -87,6 +87,7 @@ public:
     PlatformRecorder platform;
     LinkRecorder opened;
     std::vector<int> processEnds;
+    TransferPolicy transferPolicy = testTransferPolicy();
     std::unique_ptr<MainWindow> window;
 
 private:

@@ -35,7 +35,10 @@ struct ChunkPatch::Work {
     std::unordered_map<ChunkHash, int, ChunkHashHasher> usesLeft;      // of fetched chunks ...
     std::unordered_map<ChunkHash, QByteArray, ChunkHashHasher> reused; // ... kept while they recur
 
-    Work(const ChunkIndex &index, const ChunkLocations &locations) : index(index), locations(locations) {}
+    Work(const ChunkIndex &index, const ChunkLocations &locations, TransferPolicy policy)
+        : index(index), locations(locations), engine(policy)
+    {
+    }
 
     void finish(Result ending, const QByteArray &why = QByteArray())
     {
@@ -118,8 +121,9 @@ void ChunkPatch::Work::build()
 }
 
 ChunkPatch::ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &localPath,
-                       const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations)
-    : work(std::make_unique<Work>(index, locations))
+                       const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations,
+                       TransferPolicy policy)
+    : work(std::make_unique<Work>(index, locations, policy))
 {
     work->localPath = localPath;
     work->expected = expected;
@@ -151,6 +155,11 @@ ChunkPatch::Result ChunkPatch::run(int waitMs)
     w.engine.run(w.nextIsOnDisk() ? 0 : waitMs);
     w.build();
     return w.result;
+}
+
+void ChunkPatch::cancel()
+{
+    work->engine.cancel();
 }
 
 const QByteArray &ChunkPatch::reason() const

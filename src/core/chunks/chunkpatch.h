@@ -2,6 +2,7 @@
 
 #include "chunks/chunklocations.h"
 #include "transfer/contentcheck.h"
+#include "transfer/transferpolicy.h"
 
 #include <QByteArray>
 
@@ -23,7 +24,8 @@ public:
     // bases are the release's base addresses, the first and its mirrors;
     // localPath is the target. index and locations must outlive the patch.
     ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &localPath,
-               const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations);
+               const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations,
+               TransferPolicy policy);
     ~ChunkPatch();
     ChunkPatch(const ChunkPatch &) = delete;
     ChunkPatch &operator=(const ChunkPatch &) = delete;
@@ -31,6 +33,8 @@ public:
     // Works for at most about waitMs; the result once it is no longer Working.
     Result run(int waitMs);
 
+    // Ends the build at its next slice as Cancelled, keeping what it wrote.
+    void cancel();
     const QByteArray &reason() const;
     qint64 bytesReceived() const;
     qint64 bytesWritten() const;

@@ -39,6 +39,8 @@ struct ChunkSurvey::Work {
         bool provider = false;
     };
 
+    explicit Work(TransferPolicy policy) : engine(policy) {}
+
     std::vector<Surveyed> targets;
     std::vector<QByteArray> otherSources;
     TransferEngine engine;
@@ -171,8 +173,8 @@ void ChunkSurvey::Work::plan()
 }
 
 ChunkSurvey::ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Target> targets,
-                         std::vector<QByteArray> otherSources)
-    : work(std::make_unique<Work>())
+                         std::vector<QByteArray> otherSources, TransferPolicy policy)
+    : work(std::make_unique<Work>(policy))
 {
     for (Target &target : targets) {
         const QByteArray partial = target.localPath + partialFileSuffix;
@@ -220,6 +222,11 @@ bool ChunkSurvey::run(int waitMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 5)));
     }
     return !w.done;
+}
+
+void ChunkSurvey::cancel()
+{
+    work->engine.cancel();
 }
 
 bool ChunkSurvey::wasCancelled() const

@@ -2,6 +2,7 @@
 
 #include "chunks/chunklocations.h"
 #include "transfer/contentcheck.h"
+#include "transfer/transferpolicy.h"
 
 #include <QByteArray>
 
@@ -27,13 +28,15 @@ public:
     // otherSources are more files to take chunks from (the server's other
     // installed files).
     ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Target> targets,
-                std::vector<QByteArray> otherSources);
+                std::vector<QByteArray> otherSources, TransferPolicy policy);
     ~ChunkSurvey();
     ChunkSurvey(const ChunkSurvey &) = delete;
     ChunkSurvey &operator=(const ChunkSurvey &) = delete;
 
     // Works for at most about waitMs; false once the survey is done or cancelled.
     bool run(int waitMs);
+    // Ends the survey at its next slice, for a run that stops.
+    void cancel();
     bool wasCancelled() const;
 
     // Null when the target's index was missing or damaged.

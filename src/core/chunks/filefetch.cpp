@@ -2,7 +2,9 @@
 
 #include "chunks/chunkpatch.h"
 #include "chunks/chunksurvey.h"
+#include "transfer/transferengine.h"
 #include "messages.h"
+#include "playertexts.h"
 #include "names.h"
 #include "transfer/partialfile.h"
 
@@ -48,9 +50,9 @@ bool worthSurveying(const std::vector<FetchItem> &items, const std::vector<std::
 
 void reportWholeFile(const QByteArray &localPath, const QByteArray &why)
 {
-    consoleMessage(QByteArray("Peda\xc3\xa7os indispon\xc3\xadveis, baixando o arquivo inteiro: " +
-                              localPath + " (" + why + ')')
-                       .constData());
+    consoleMessage(
+        QByteArray("Pedaços indisponíveis, baixando o arquivo inteiro: " + localPath + " (" + why + ')')
+            .constData());
 }
 
 // Renaming a large file over its old version makes some file systems (ext4)
@@ -63,17 +65,23 @@ constexpr qint64 renamedAside = 16 << 20;
 struct FileFetch::Work {
     enum class Step { Surveying, Building, FetchingProvider, Transferring, Renaming };
 
-    // First: a window that closes from now on cancels it.
+    Work(const FetchPlan &plan, TransferPolicy policy)
+        : policy(policy), engine(policy), bases(plan.bases), folder(plan.serverFolder), items(plan.items),
+          onCommitted(plan.onCommitted)
+    {
+    }
+
+    TransferPolicy policy;
     TransferEngine engine;
     std::vector<QByteArray> bases;
-    const char *folder;
+    QByteArray folder;
     std::vector<FetchItem> items;
     std::function<void(std::size_t)> onCommitted;
     std::size_t fetched = 0; // the items before the first refused name
     qint64 total = 0;
     Step step = Step::Building;
-    Ending ending = Ending::Working;
-    TransferOutcome failure;
+    std::optional<RunResult> ending;
+    RunResult::Ending stoppedAs = RunResult::Ending::Closing;
 
     std::vector<std::optional<std::size_t>> surveyed; // each item's target in the survey
     std::unique_ptr<ChunkSurvey> survey;
@@ -94,7 +102,7 @@ struct FileFetch::Work {
     {
         return survey && surveyed[at] ? survey->index(*surveyed[at]) : nullptr;
     }
-    void finish(Ending how)
+    void finish(RunResult how)
     {
         ending = how;
         engine.cancel(); // what runs after a failure is kept for the next run
@@ -105,6 +113,7 @@ struct FileFetch::Work {
     void commitInOrder();
     bool commitNow(Arrival arrival, std::size_t request, const QByteArray &localPath);
     void afterCommit();
+    void continueRenaming(int waitMs);
 };
 
 void FileFetch::Work::build(int waitMs)
@@ -123,19 +132,19 @@ void FileFetch::Work::build(int waitMs)
         const QByteArray reason = patch->reason();
         patch.reset();
         if (result == ChunkPatch::Result::Cancelled)
-            return finish(Ending::Cancelled);
+            return finish({stoppedAs});
         if (result == ChunkPatch::Result::Unavailable)
             reportWholeFile(item.localPath, reason);
         return arrived(result == ChunkPatch::Result::Built ? Arrival::Patched : Arrival::Transfer);
     }
     if (survey && surveyed[building] && !index)
-        reportWholeFile(item.localPath, "\xc3\xadndice ausente ou danificado");
+        reportWholeFile(item.localPath, "índice ausente ou danificado");
     if (index && survey->alreadyThere(*surveyed[building]))
         return arrived(Arrival::AlreadyThere);
     if (index && survey->worthBuilding(*surveyed[building])) {
         patchStart = patched + engine.bytesStored();
-        patch =
-            std::make_unique<ChunkPatch>(bases, item.localPath, item.expected, *index, survey->locations());
+        patch = std::make_unique<ChunkPatch>(bases, item.localPath, item.expected, *index,
+                                             survey->locations(), policy);
         return;
     }
     arrived(Arrival::Transfer);
@@ -149,7 +158,7 @@ void FileFetch::Work::arrived(Arrival arrival)
         patched += item.expected.bytes();
     arrivals.push_back(arrival);
     requests.push_back(arrival == Arrival::Transfer
-                           ? engine.add(requestWithMirrors(downloadUrls(bases, folder, item.name),
+                           ? engine.add(requestWithMirrors(downloadUrls(bases, folder.constData(), item.name),
                                                            item.localPath, 0, item.expected))
                            : 0);
     if (arrival == Arrival::Patched)
@@ -193,10 +202,8 @@ void FileFetch::Work::commitInOrder()
         if (arrival == Arrival::Transfer) {
             if (!engine.isFinished(request))
                 return;
-            if (engine.outcome(request).kind != TransferOutcome::Kind::Stored) {
-                failure = engine.outcome(request);
-                return finish(Ending::TransferFailed);
-            }
+            if (engine.outcome(request).kind != TransferOutcome::Kind::Stored)
+                return finish(RunResult::fromOutcome(engine.outcome(request), stoppedAs));
         }
         const QByteArray &localPath = items[committed].localPath;
         if (arrival != Arrival::AlreadyThere &&
@@ -210,21 +217,16 @@ void FileFetch::Work::commitInOrder()
             return;
         }
         if (arrival != Arrival::AlreadyThere && !commitNow(arrival, request, localPath))
-            return finish(Ending::CommitFailed);
+            return finish(RunResult::failure(PlayerText::inUse));
         afterCommit();
     }
-    finish(fetched == items.size() ? Ending::Committed : Ending::RefusedName);
+    finish(fetched == items.size() ? RunResult() : RunResult::refusedName(items[fetched].name));
 }
 
-FileFetch::FileFetch(std::vector<QByteArray> bases, const char *folder, std::vector<FetchItem> items,
-                     std::function<void(std::size_t)> onCommitted, std::vector<QByteArray> chunkSources)
-    : work(std::make_unique<Work>())
+FileFetch::FileFetch(const FetchPlan &plan, TransferPolicy policy)
+    : work(std::make_unique<Work>(plan, policy))
 {
     Work &w = *work;
-    w.bases = std::move(bases);
-    w.folder = folder;
-    w.items = std::move(items);
-    w.onCommitted = std::move(onCommitted);
     // A file stored in the game folder itself must not be one of the launcher's own.
     const auto accepted = [](const FetchItem &item) {
         return item.expected.hasUsableSize() &&
@@ -232,8 +234,7 @@ FileFetch::FileFetch(std::vector<QByteArray> bases, const char *folder, std::vec
     };
     while (w.fetched < w.items.size() && accepted(w.items[w.fetched]))
         ++w.fetched;
-    for (const FetchItem &item : w.items)
-        w.total = addBytes(w.total, item.expected);
+    w.total = plan.bytes();
 
     // Files published in chunks are looked at together first, then built one
     // after the other; the rest are fetched side by side.
@@ -244,11 +245,11 @@ FileFetch::FileFetch(std::vector<QByteArray> bases, const char *folder, std::vec
             w.surveyed[at] = candidates.size();
             candidates.push_back(at);
         }
-    if (!candidates.empty() && worthSurveying(w.items, candidates, chunkSources)) {
+    if (!candidates.empty() && worthSurveying(w.items, candidates, plan.chunkSources)) {
         std::vector<ChunkSurvey::Target> targets;
         for (std::size_t at : candidates)
             targets.push_back({w.items[at].localPath, w.items[at].expected});
-        w.survey = std::make_unique<ChunkSurvey>(w.bases, std::move(targets), std::move(chunkSources));
+        w.survey = std::make_unique<ChunkSurvey>(w.bases, std::move(targets), plan.chunkSources, policy);
         w.step = Work::Step::Surveying;
     }
 }
@@ -259,18 +260,29 @@ FileFetch::~FileFetch()
         work->renaming.join();
 }
 
-FileFetch::Ending FileFetch::run(int waitMs)
+void FileFetch::stop(RunResult::Ending why)
 {
     Work &w = *work;
-    if (w.ending != Ending::Working)
-        return w.ending;
-    // A patch under way notices the cancel itself and keeps what it built; a
+    w.stoppedAs = why;
+    w.engine.cancel();
+    if (w.survey)
+        w.survey->cancel();
+    if (w.patch)
+        w.patch->cancel();
+}
+
+bool FileFetch::run(int waitMs)
+{
+    Work &w = *work;
+    if (w.ending)
+        return false;
+    // A patch under way notices the stop itself and keeps what it built; a
     // rename under way ends first; a transfer's cancel is its outcome.
     if ((w.step == Work::Step::Surveying || w.step == Work::Step::FetchingProvider ||
          (w.step == Work::Step::Building && !w.patch)) &&
         w.engine.wasCancelled()) {
-        w.finish(Ending::Cancelled);
-        return w.ending;
+        w.finish({w.stoppedAs});
+        return false;
     }
     switch (w.step) {
     case Work::Step::Surveying:
@@ -278,7 +290,7 @@ FileFetch::Ending FileFetch::run(int waitMs)
             break;
         w.receivedDone += w.survey->bytesReceived();
         if (w.survey->wasCancelled())
-            w.finish(Ending::Cancelled);
+            w.finish({w.stoppedAs});
         w.step = Work::Step::Building;
         break;
     case Work::Step::Building:
@@ -292,21 +304,24 @@ FileFetch::Ending FileFetch::run(int waitMs)
         w.commitInOrder();
         break;
     case Work::Step::Renaming:
-        if (!w.renameDone) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 2)));
-            break;
-        }
-        w.renaming.join();
-        if (!w.renamed) {
-            w.finish(Ending::CommitFailed);
-            break;
-        }
-        w.afterCommit();
-        w.step = Work::Step::Transferring;
-        w.commitInOrder();
+        w.continueRenaming(waitMs);
         break;
     }
-    return w.ending;
+    return !w.ending;
+}
+
+void FileFetch::Work::continueRenaming(int waitMs)
+{
+    if (!renameDone) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 2)));
+        return;
+    }
+    renaming.join();
+    if (!renamed)
+        return finish(RunResult::failure(PlayerText::inUse));
+    afterCommit();
+    step = Step::Transferring;
+    commitInOrder();
 }
 
 TransferProgress FileFetch::progress() const
@@ -322,12 +337,9 @@ TransferProgress FileFetch::progress() const
     return {w.patched + w.engine.bytesStored(), w.patched + w.engine.bytesExpected(), received};
 }
 
-std::size_t FileFetch::committedCount() const
+RunResult FileFetch::result() const
 {
-    return work->committed;
-}
-
-const TransferOutcome &FileFetch::failedTransfer() const
-{
-    return work->failure;
+    RunResult result = work->ending.value_or(RunResult{work->stoppedAs});
+    result.committed = work->committed;
+    return result;
 }

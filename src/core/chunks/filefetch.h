@@ -1,7 +1,8 @@
 #pragma once
 
-#include "transfer/contentcheck.h"
-#include "transfer/transferengine.h"
+#include "fetchplan.h"
+#include "operation.h"
+#include "transfer/transferpolicy.h"
 
 #include <QByteArray>
 
@@ -9,16 +10,8 @@
 #include <memory>
 #include <vector>
 
-// A file of a folder of the update server ("clientes/", "imagens/", "launcher/")
-// and where it goes.
-struct FetchItem {
-    QByteArray name;
-    QByteArray localPath;
-    ContentCheck expected;
-};
-
-// Fetches the items side by side and puts them in place one after the other, in
-// their order: item k replaces its target, and onCommitted(k) runs, only after
+// Runs a fetch plan: fetches its items side by side and puts them in place one
+// after the other, in their order: item k replaces its target, and onCommitted(k) runs, only after
 // items 0..k-1 did. The first item that fails ends the run; the items after it
 // are not put in place, and their partial files that can be continued stay for
 // the next run.
@@ -34,29 +27,21 @@ struct FetchItem {
 // fetched.
 //
 // Like the transfer engine it works in slices on the caller's thread, and shows
-// nothing: the caller shows progress() and, at the end, what the ending means.
-class FileFetch
+// nothing: the caller shows progress() and, at the end, what result() means.
+class FileFetch : public Operation
 {
 public:
-    enum class Ending { Working, Committed, RefusedName, TransferFailed, CommitFailed, Cancelled };
-
-    // bases: the list's download path, then its mirrors.
-    FileFetch(std::vector<QByteArray> bases, const char *folder, std::vector<FetchItem> items,
-              std::function<void(std::size_t)> onCommitted, std::vector<QByteArray> chunkSources = {});
-    ~FileFetch();
+    FileFetch(const FetchPlan &plan, TransferPolicy policy);
+    ~FileFetch() override;
     FileFetch(const FileFetch &) = delete;
     FileFetch &operator=(const FileFetch &) = delete;
 
-    // Works for at most about waitMs; the ending once it is no longer Working.
-    Ending run(int waitMs);
-
-    // The bytes the new files hold so far, of how many, and the bytes received,
-    // which only grow.
-    TransferProgress progress() const;
-    // The index of the item that failed, or the count when all were committed.
-    std::size_t committedCount() const;
-    // How the failed item's transfer ended (TransferFailed).
-    const TransferOutcome &failedTransfer() const;
+    bool run(int waitMs) override;
+    TransferProgress progress() const override;
+    void stop(RunResult::Ending why) override;
+    // Succeeded once every item is in place; otherwise committed is the index of
+    // the item that failed.
+    RunResult result() const override;
 
 private:
     struct Work;

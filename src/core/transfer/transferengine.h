@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/contentcheck.h"
+#include "transfer/transferpolicy.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -44,14 +45,6 @@ struct TransferRequest {
     bool fromOrigin = false;
 };
 
-// How far a piece of work that fetches files has come: the bytes its files hold,
-// of how many, and the bytes received over the network.
-struct TransferProgress {
-    qint64 stored;
-    qint64 expectedTotal;
-    qint64 received;
-};
-
 // A request for the first of urls, with the others as its mirrors.
 TransferRequest requestWithMirrors(std::vector<QByteArray> urls, QByteArray localPath = QByteArray(),
                                    qint64 maximumBodySize = 0, ContentCheck expected = ContentCheck());
@@ -69,7 +62,7 @@ TransferRequest requestWithMirrors(std::vector<QByteArray> urls, QByteArray loca
 class TransferEngine
 {
 public:
-    explicit TransferEngine(int maximumRunning = defaultMaximumRunning);
+    explicit TransferEngine(TransferPolicy policy = {});
     ~TransferEngine();
     TransferEngine(const TransferEngine &) = delete;
     TransferEngine &operator=(const TransferEngine &) = delete;
@@ -89,14 +82,9 @@ public:
     // Puts a stored file in place of its target.
     bool commit(std::size_t index);
 
-    // Ends every unfinished request as Cancelled; partial files that can be
-    // resumed stay.
+    // Ends every unfinished request as Cancelled, for a run that stops; partial
+    // files that can be resumed stay.
     void cancel();
-    // Cancels the requests of every engine, for a program that is closing.
-    static void cancelAll();
-    // An address whose server could not be reached is skipped, where the request
-    // has another, for the rest of the run; a new run tries every address again.
-    static void forgetUnreachableAddresses();
     bool wasCancelled() const { return cancelled; }
 
     qint64 bytesReceived() const { return receivedBytes; }
@@ -108,23 +96,28 @@ public:
     // Beside the partial file of a download that a later run can continue.
     static QByteArray resumeRecordPath(const QByteArray &localPath);
 
-    static constexpr int defaultMaximumRunning = 6;
-    // Requests at once per allowed one, once the server is known to multiplex.
-    static constexpr int streamsPerConnection = 8;
-    static constexpr int maximumRetries = 3;
-    // The pause before the first retry; it doubles for each further one.
-    static int retryPauseMs;
-    // A transfer that receives less than a kilobyte per second for this long
-    // fails with libcurl's time-out, rather than hanging.
-    static long stallTimeoutSeconds;
-    // A body kept in memory must arrive whole within this time.
-    static long memoryBodyTimeLimitSeconds;
-
+    enum class TransferState { Waiting, Preparing, Running, Finished };
     struct Transfer;
 
 private:
+    struct AttemptEnd;
+
+    // The one way a request changes its state: it keeps the count of running
+    // requests and writes the log line of a request that ends or moves on.
+    void moveTo(Transfer &transfer, TransferState next, const QByteArray &logLine = QByteArray());
     void startDueTransfers();
     void finishAttempt(Transfer &transfer, int result);
+    // The body was stopped by the engine while it was read.
+    void finishStopped(Transfer &transfer, const AttemptEnd &attempt);
+    // The connection failed.
+    void finishBroken(Transfer &transfer, const AttemptEnd &attempt);
+    // The server answered with another status than the one that delivers.
+    void finishRefused(Transfer &transfer, const AttemptEnd &attempt);
+    // A complete answer: its bytes are checked against the list.
+    void finishDelivered(Transfer &transfer);
+    // A failed try goes to the next address, else is tried again after pauseMs
+    // while tries are left, else ends as kind.
+    void retryOrEnd(Transfer &transfer, bool transient, long pauseMs, TransferOutcome::Kind kind);
     // Sends a failed request to its next address; false when it has none left.
     bool tryNextAddress(Transfer &transfer);
     // Another try, after pauseMs.
@@ -133,10 +126,11 @@ private:
     // Bytes that differ from the list: asked for once more past every cache, then
     // at the next address, then a failure.
     void refuseMismatchedBody(Transfer &transfer);
+    void endUnfinished();
 
+    TransferPolicy policy;
     std::vector<std::unique_ptr<Transfer>> transfers;
     void *multi;
-    int maximumRunning;
     // The server multiplexes requests over HTTP/2: many more may run at once over
     // few connections, as a browser's do, which hides the round trips of small files.
     bool multiplexing = false;
