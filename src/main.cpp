@@ -13,14 +13,10 @@ int main(int argc, char **argv)
 {
     useUtf8FileNames();
     if (hasUpdateOption(argc, argv)) {
-        writeLogLine("In\xc3\xad"
-                     "cio da atualiza\xc3\xa7\xc3\xa3o do launcher " +
-                     buildSettings().launcherVersion);
+        writeLogLine("Início da atualização do launcher " + buildSettings().launcherVersion);
         return runUpdateMode();
     }
-    writeLogLine("In\xc3\xad"
-                 "cio do launcher " +
-                 buildSettings().launcherVersion);
+    writeLogLine("Início do launcher " + buildSettings().launcherVersion);
 
     QApplication application(argc, argv);
     useMessageBoxes();

@@ -78,7 +78,7 @@ std::unique_ptr<QFile> openLog()
     if (!toldSkipped && (inTheWay.exists() || inTheWay.isSymLink())) {
         toldSkipped = true;
         QMessageLogger(__FILE__, __LINE__, Q_FUNC_INFO)
-            .debug("launcher.log n\xc3\xa3o \xc3\xa9 um arquivo comum: nada \xc3\xa9 registrado nele");
+            .debug("launcher.log não é um arquivo comum: nada é registrado nele");
     }
     return nullptr;
 }

@@ -3,6 +3,7 @@
 
 #include "systemplatform.h"
 
+#include "launcherlog.h"
 #include "transfer/partialfile.h"
 
 #include <QDir>
@@ -40,7 +41,9 @@ void makeRunnable(const QString &linkedPath)
         runnable |= QFile::ExeGroup;
     if (permissions & QFile::ReadOther)
         runnable |= QFile::ExeOther;
-    QFile::setPermissions(path, runnable);
+    // The start that follows fails and is logged; why is logged here.
+    if (!QFile::setPermissions(path, runnable))
+        writeLogLine("Permissões não ajustadas: " + QFile::encodeName(path));
 }
 
 QStringList splitArguments(const std::optional<QByteArray> &argumentText)

@@ -35,7 +35,7 @@ QImage readPicture(const QByteArray &name, qint64 budgetLeft)
     const qint64 bytes = qint64(size.width()) * size.height() * 4;
     if (!size.isValid() || size.width() > maximumPictureSide || size.height() > maximumPictureSide ||
         bytes > budgetLeft) {
-        consoleMessage(QByteArray("Imagem recusada, grande demais ou ileg\xc3\xadvel: " + name).constData());
+        consoleMessage(QByteArray("Imagem recusada, grande demais ou ilegível: " + name).constData());
         return QImage();
     }
     return reader.read();

@@ -99,7 +99,7 @@ void ChunkPatch::Work::build()
             if (outcome.kind != TransferOutcome::Kind::Stored ||
                 !(restored = restoreChunk(engine.takeBody(request), chunk)))
                 return finish(Result::Unavailable,
-                              "peda\xc3\xa7o " + chunkHashHex(chunk.hash) + " ausente ou danificado");
+                              "pedaço " + chunkHashHex(chunk.hash) + " ausente ou danificado");
             bytes = std::move(*restored);
         }
         if (!location) {
@@ -114,7 +114,7 @@ void ChunkPatch::Work::build()
     if (next < index.chunks.size())
         return;
     if (written != expected.size.toLongLong() || outputHash.hexResult() != expected.sha256.toLower())
-        return finish(Result::Unavailable, "o arquivo montado n\xc3\xa3o confere com a lista");
+        return finish(Result::Unavailable, "o arquivo montado não confere com a lista");
     if (!output->finish())
         return finish(Result::Unavailable, "escrita do arquivo parcial");
     finish(Result::Built);
