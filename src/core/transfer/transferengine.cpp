@@ -304,14 +304,15 @@ void TransferEngine::finishAttempt(Transfer &transfer, int code)
     }
 }
 
-void TransferEngine::retryOrEnd(Transfer &transfer, bool transient, long pauseMs, TransferOutcome::Kind kind)
+void TransferEngine::retryOrEnd(Transfer &transfer, bool transient, TransferOutcome::Kind kind,
+                                std::optional<long> pauseMs)
 {
     transfer.leavePartialFile();
     if (tryNextAddress(transfer))
         return;
     if (transient && transfer.outcome.retries < policy.maximumRetries) {
+        requeue(transfer, pauseMs.value_or(long(policy.retryPauseMs) << transfer.outcome.retries));
         ++transfer.outcome.retries;
-        requeue(transfer, pauseMs);
         return;
     }
     end(transfer, kind);
@@ -337,7 +338,7 @@ void TransferEngine::finishStopped(Transfer &transfer, const AttemptEnd &attempt
         // The server sent another range than the one asked for: from byte 0, as a try.
         transfer.discardPartialFile();
         transfer.outcome.transferError = attempt.result;
-        retryOrEnd(transfer, true, long(policy.retryPauseMs) << transfer.outcome.retries,
+        retryOrEnd(transfer, true,
                    attempt.result != CURLE_OK ? TransferOutcome::Kind::TransferError
                                               : TransferOutcome::Kind::HttpStatus);
         return;
@@ -360,7 +361,7 @@ void TransferEngine::finishBroken(Transfer &transfer, const AttemptEnd &attempt)
     transfer.outcome.transferError = attempt.result;
     transfer.outcome.errorText = transfer.errorText;
     retryOrEnd(transfer, isTransientError(attempt.result) && !tookTimeLimit,
-               long(policy.retryPauseMs) << transfer.outcome.retries, TransferOutcome::Kind::TransferError);
+               TransferOutcome::Kind::TransferError);
 }
 
 void TransferEngine::finishRefused(Transfer &transfer, const AttemptEnd &attempt)
@@ -368,11 +369,10 @@ void TransferEngine::finishRefused(Transfer &transfer, const AttemptEnd &attempt
     // A server that asks for a longer pause than we would wait is down for now.
     const bool transient =
         isTransientStatus(attempt.status) && attempt.retryAfterSeconds <= policy.retryAfterLimitSeconds;
-    const long pauseMs = attempt.retryAfterSeconds > 0
-                             ? long(attempt.retryAfterSeconds) * 1000
-                             : long(policy.retryPauseMs) << transfer.outcome.retries;
     transfer.outcome.httpStatus = attempt.status;
-    retryOrEnd(transfer, transient, pauseMs, TransferOutcome::Kind::HttpStatus);
+    retryOrEnd(transfer, transient, TransferOutcome::Kind::HttpStatus,
+               attempt.retryAfterSeconds > 0 ? std::optional(long(attempt.retryAfterSeconds) * 1000)
+                                             : std::nullopt);
 }
 
 void TransferEngine::finishDelivered(Transfer &transfer)

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // What one request came to, after every try it was given.
@@ -115,9 +116,10 @@ private:
     void finishRefused(Transfer &transfer, const AttemptEnd &attempt);
     // A complete answer: its bytes are checked against the list.
     void finishDelivered(Transfer &transfer);
-    // A failed try goes to the next address, else is tried again after pauseMs
-    // while tries are left, else ends as kind.
-    void retryOrEnd(Transfer &transfer, bool transient, long pauseMs, TransferOutcome::Kind kind);
+    // A failed try goes to the next address, else is tried again while tries are
+    // left (after pauseMs, else a pause that doubles with each try), else ends as kind.
+    void retryOrEnd(Transfer &transfer, bool transient, TransferOutcome::Kind kind,
+                    std::optional<long> pauseMs = std::nullopt);
     // Sends a failed request to its next address; false when it has none left.
     bool tryNextAddress(Transfer &transfer);
     // Another try, after pauseMs.
