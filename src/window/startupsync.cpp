@@ -1,55 +1,17 @@
 #include "startupsync.h"
 
-#include "buildconfig.h"
 #include "carousel.h"
 #include "fetchrunner.h"
-#include "listacceptance.h"
 #include "messages.h"
 #include "phaseplans.h"
 #include "playertexts.h"
 #include "serverbuttons.h"
 #include "state/launcherstate.h"
-#include "transfer/bodyfetch.h"
-#include "transfer/unreachableorigins.h"
 #include "ui_mainwindow.h"
+#include "updatelistfetch.h"
 #include "updatemode.h"
 
 #include <QCoreApplication>
-
-namespace {
-
-// A list of thousands of files stays far below this; a larger answer is no list,
-// and reading it whole could exhaust the player's memory.
-constexpr qint64 maximumUpdateListSize = 32 * 1024 * 1024;
-
-} // namespace
-
-RunResult StartupSync::fetchUpdateList()
-{
-    // A start tries again every address an earlier one found unreachable.
-    forgetUnreachableAddresses();
-    const QByteArray &url = buildSettings().updateListUrl;
-    BodyFetch list(url, maximumUpdateListSize, context.runner->policy());
-    RunResult fetched = context.runner->drive(list);
-    // A list too large to hold is as unreadable as a malformed one.
-    if (fetched.failed() && fetched.unusableAnswer)
-        fetched.told = PlayerText::unreadableList;
-    if (!fetched.succeeded())
-        return fetched;
-
-    QByteArray signature;
-    if (listNeedsSignature()) {
-        BodyFetch signatureFetch(url + ".sig", maximumSignatureSize, context.runner->policy());
-        const RunResult signed_ = context.runner->drive(signatureFetch);
-        // A signature too large to be one is a bad one; one that could not be
-        // fetched leaves the list as unfetched as a list that could not be.
-        if (signed_.stopped() || (signed_.failed() && !signed_.unusableAnswer))
-            return signed_;
-        if (signed_.succeeded())
-            signature = signatureFetch.body();
-    }
-    return acceptUpdateList(*context.state, list.body(), signature, context.window);
-}
 
 void StartupSync::run()
 {
@@ -63,7 +25,8 @@ void StartupSync::run()
     if (context.runner->isClosing())
         return;
 
-    const RunResult list = fetchUpdateList();
+    UpdateListFetch fetch(*context.state, context.window, context.runner->policy());
+    const RunResult list = context.runner->drive(fetch);
     if (list.stopped())
         return;
     if (list.failed() && !list.unusableAnswer) {

@@ -24,9 +24,6 @@ public:
     void noteFailedSelfUpdate() { selfUpdateFailed = true; }
 
 private:
-    // The list and, where the launcher needs it, its signature, taken into the
-    // state when they may be.
-    RunResult fetchUpdateList();
     RunResult updateImages();
     RunResult updateLauncher();
 
