@@ -36,6 +36,10 @@ bool isSafeForWindowsShell(const QByteArray &text);
 // warned about, as it works only where it is quoted.
 bool holdsShellSyntax(const QByteArray &text);
 
+// Where the game folder keeps a server's files and the carousel's pictures.
+inline const QByteArray clientsFolder = "clientes/";
+inline const QByteArray picturesFolder = "imagens/";
+
 // The same file below each of several base addresses (the list's download path,
 // then its mirrors), in that order.
 std::vector<QByteArray> downloadUrls(const std::vector<QByteArray> &bases, const char *folder,

@@ -12,8 +12,6 @@
 
 namespace {
 
-const QByteArray clientsFolder = "clientes/";
-
 // Saves the versions an install records without a save of config.xml per file
 // of a large client. After a save that failed, the player has been told once and
 // no more saves are tried in this install.
@@ -66,9 +64,9 @@ std::vector<QByteArray> installedChunkedFiles(const ServerEntry &server)
 
 FetchPlan picturesPlan(LauncherState &state, QObject *boxParent)
 {
-    FetchPlan plan{"Imagem", "imagens", state.downloadBases(), "imagens/", {}};
+    FetchPlan plan{"Imagem", "imagens", state.downloadBases(), picturesFolder, {}};
     for (const auto &[name, image] : state.images)
-        plan.items.push_back({image.name, "imagens/" + image.name, image.check});
+        plan.items.push_back({image.name, picturesFolder + image.name, image.check});
     // Until every picture is in place the version stays, and the next start
     // fetches them again.
     plan.onEnded = [&state, boxParent](const RunResult &result) {
@@ -116,6 +114,14 @@ FetchPlan installPlan(LauncherState &state, ServerEntry &server, QObject *boxPar
     };
     plan.onEnded = [recorder](const RunResult &) { recorder->save(); };
     return plan;
+}
+
+RunResult playServer(const ServerEntry &server)
+{
+    if (!isSafeRelativeName(server.executable))
+        return RunResult::refusedName(server.executable);
+    platform().startProgram("clientes", server.executable, std::nullopt);
+    return RunResult();
 }
 
 std::vector<InstalledFile> installedFiles(const ServerEntry &server)

@@ -22,6 +22,9 @@ FetchPlan launcherPlan(const LauncherState &state);
 // once a second and when the install ends.
 FetchPlan installPlan(LauncherState &state, ServerEntry &server, QObject *boxParent);
 
+// Starts the server's program, unless its name is one the launcher refuses.
+RunResult playServer(const ServerEntry &server);
+
 // The server's installed files whose soundness a repair checks.
 std::vector<InstalledFile> installedFiles(const ServerEntry &server);
 // Those of installed that damaged marks, fetched again; shownName says how many

@@ -26,7 +26,7 @@ constexpr qint64 maximumCarouselBytes = 256LL * 1024 * 1024;
 // too large; its size is read before anything is decoded.
 QImage readPicture(const QByteArray &name, qint64 budgetLeft)
 {
-    QFile file(QString::fromUtf8("imagens/" + name));
+    QFile file(QString::fromUtf8(picturesFolder + name));
     if (!openRegularFile(file, QIODevice::ReadOnly))
         return QImage();
     QImageReader reader(&file);

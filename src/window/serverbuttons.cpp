@@ -1,9 +1,7 @@
 #include "serverbuttons.h"
 
 #include "fetchrunner.h"
-#include "names.h"
 #include "phaseplans.h"
-#include "platform/platform.h"
 #include "playertexts.h"
 #include "state/launcherstate.h"
 #include "ui_mainwindow.h"
@@ -28,10 +26,7 @@ void ServerButtons::act(quint16 id)
     ServerEntry &server = held->second;
 
     if (LauncherState::pendingFiles(server).empty()) {
-        if (isSafeRelativeName(server.executable))
-            platform().startProgram("clientes", server.executable, std::nullopt);
-        else
-            context.runner->tell(RunResult::refusedName(server.executable));
+        context.runner->tell(playServer(server));
         return;
     }
 
