@@ -177,33 +177,40 @@ private slots:
         QCOMPARE(scene.opened.links, QList<QUrl>({QUrl("http://127.0.0.1/c"), QUrl("http://127.0.0.1/c")}));
     }
 
+    // A new build that will not start is told, and the buttons come back.
     void anotherLauncherVersionHandsOverToTheNewBuild()
     {
-        LauncherScene scene;
-        writeFileBytes("launcher.exe", "running build");
-        QFile::setPermissions("launcher.exe", QFileDevice::Permissions(0x7777));
-        // Any difference counts, a trailing zero too.
-        scene.publishList(
-            "<download path=\"BASE/\"/><launcher lastVersion=\"1.20\"><file name=\"extra.dll\"/>"
-            "</launcher><servers><server id=\"1\" name=\"Um\"/></servers>");
-        scene.publish("launcher/launcher.exe", "new build");
-        scene.publish("launcher/extra.dll", "extra");
-        scene.startLauncher();
+        for (const bool starts : {true, false}) {
+            LauncherScene scene;
+            if (!starts)
+                scene.platform.unstartable << "newLauncher.exe";
+            writeFileBytes("launcher.exe", "running build");
+            QFile::setPermissions("launcher.exe", QFileDevice::Permissions(0x7777));
+            // Any difference counts, a trailing zero too.
+            scene.publishList(
+                "<download path=\"BASE/\"/><launcher lastVersion=\"1.20\"><file name=\"extra.dll\"/>"
+                "</launcher><servers><server id=\"1\" name=\"Um\"/></servers>");
+            scene.publish("launcher/launcher.exe", "new build");
+            scene.publish("launcher/extra.dll", "extra");
+            scene.startLauncher();
 
-        QCOMPARE(scene.boxes.texts(), QStringList{launcherUpdate});
-        QVERIFY(scene.boxes.boxes.front().icon == MessageBoxRequest::Icon::Information &&
-                scene.boxes.boxes.front().title == launcherUpdateTitle);
-        QCOMPARE(readFileBytes("newLauncher.exe"), QByteArray("new build"));
-        QCOMPARE(readFileBytes("extra.dll"), QByteArray("extra"));
+            QCOMPARE(scene.boxes.texts(),
+                     QStringList({launcherUpdate, launcherNotReplaced}).mid(0, starts ? 1 : 2));
+            QVERIFY(scene.boxes.boxes.front().icon == MessageBoxRequest::Icon::Information &&
+                    scene.boxes.boxes.front().title == launcherUpdateTitle);
+            QCOMPARE(readFileBytes("newLauncher.exe"), QByteArray("new build"));
+            QCOMPARE(readFileBytes("extra.dll"), QByteArray("extra"));
 #ifndef Q_OS_WIN // where files have permissions for group and others
-        for (const char *file : {"newLauncher.exe", "launcher.exe"})
-            QCOMPARE(QFile::permissions(QLatin1String(file)) & ~QFileDevice::Permissions(0x0700),
-                     QFileDevice::Permissions(0x7055)); // rwxr-xr-x, the user bits aside
+            for (const char *file : {"newLauncher.exe", "launcher.exe"})
+                QCOMPARE(QFile::permissions(QLatin1String(file)) & ~QFileDevice::Permissions(0x0700),
+                         QFileDevice::Permissions(0x7055)); // rwxr-xr-x, the user bits aside
 #endif
-        QCOMPARE(scene.platform.calls, QByteArrayList{"start |newLauncher.exe|-update"});
-        QCOMPARE(scene.processEnds, std::vector<int>{1});
-        // The process ends here: the buttons are never handed over.
-        QVERIFY(!scene.widget<QWidget>("frame_buttons")->isEnabled());
+            QCOMPARE(scene.platform.calls, QByteArrayList{"start |newLauncher.exe|-update"});
+            QCOMPARE(scene.processEnds, std::vector<int>(starts ? 1 : 0, 1));
+            // The process ends here: the buttons are never handed over.
+            QCOMPARE(scene.widget<QWidget>("frame_buttons")->isEnabled(), !starts);
+            QVERIFY(starts || scene.status() == launcherNotUpdated);
+        }
     }
 
     void anUntrustedListChangesNothing_data()

@@ -24,7 +24,8 @@ public:
                       const std::optional<QByteArray> &argumentText) override
     {
         return record("start " + folder + '|' + program +
-                      (argumentText ? '|' + *argumentText : QByteArray()));
+                      (argumentText ? '|' + *argumentText : QByteArray())) &&
+               !unstartable.contains(program);
     }
     bool startLauncher(const QByteArray &program, const QByteArray &option) override
     {
@@ -33,7 +34,8 @@ public:
     void runCommandLine(const QByteArray &commandLine) override { record("run " + commandLine); }
 
     QByteArrayList calls;
-    QByteArrayList configs; // config.xml as each call found it
+    QByteArrayList unstartable; // programs whose start fails
+    QByteArrayList configs;     // config.xml as each call found it
 
 private:
     bool record(const QByteArray &call)

@@ -67,9 +67,9 @@ const char *outcomeWords(TransferOutcome::Kind kind)
 
 } // namespace
 
-// What support needs of one request: how it ended, the status, the bytes, the
-// time, the tries and the address.
-QByteArray attemptSummary(const TransferEngine::Transfer &transfer)
+// What support needs of one request: how far it came (how it ended, or a try),
+// the status, the bytes, the time, the tries and the address.
+QByteArray attemptSummary(const TransferEngine::Transfer &transfer, const char *howFar)
 {
     const auto elapsedMs =
         transfer.firstStart == Clock::time_point{}
@@ -77,9 +77,7 @@ QByteArray attemptSummary(const TransferEngine::Transfer &transfer)
             : std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - transfer.firstStart)
                   .count();
     const TransferOutcome &outcome = transfer.outcome;
-    QByteArray summary = transfer.state == TransferEngine::TransferState::Finished
-                             ? QByteArray(outcomeWords(outcome.kind))
-                             : QByteArray("tentativa");
+    QByteArray summary(howFar);
     if (outcome.alreadyThere)
         summary += ", já estava no disco";
     summary += ", status " + QByteArray::number(qlonglong(transfer.lastStatus));
@@ -197,8 +195,8 @@ bool TransferEngine::tryNextAddress(Transfer &transfer)
 {
     if (!transfer.hasNextAddress())
         return false;
-    const QByteArray failed = "Transferência " + transfer.url() + " falhou (" + attemptSummary(transfer) +
-                              "), tentando o espelho seguinte";
+    const QByteArray failed = "Transferência " + transfer.url() + " falhou (" +
+                              attemptSummary(transfer, "tentativa") + "), tentando o espelho seguinte";
     transfer.outcome.mirror = ++transfer.address;
     transfer.startAt = Clock::now();
     moveTo(transfer, TransferState::Waiting, failed);
@@ -208,8 +206,8 @@ bool TransferEngine::tryNextAddress(Transfer &transfer)
 void TransferEngine::end(Transfer &transfer, TransferOutcome::Kind kind)
 {
     transfer.outcome.kind = kind;
-    moveTo(transfer, TransferState::Finished);
-    writeLogLine("Transferência " + transfer.url() + ": " + attemptSummary(transfer));
+    moveTo(transfer, TransferState::Finished,
+           "Transferência " + transfer.url() + ": " + attemptSummary(transfer, outcomeWords(kind)));
 }
 
 void TransferEngine::refuseMismatchedBody(Transfer &transfer)
