@@ -21,6 +21,7 @@
 #include "testhttpserver.h"
 #include "tlstestserver.h"
 #include "transfer/bodyfetch.h"
+#include "transfer/ratelimiter.h"
 #include "transfer/unreachableorigins.h"
 
 #include <QAction>
@@ -349,6 +350,40 @@ private slots:
         QVERIFY2(speed <= 1024, qPrintable(shownSpeed));
         // The speed text changes once a second at most; the bar on every report.
         QVERIFY(work.seen[2].first == 100 && work.seen[2].second == shownSpeed);
+    }
+
+    // The player's speed limit holds over every second after the first, with no
+    // burst after the transfers stood still, and over a minute within 5%; a real
+    // download keeps to it.
+    void theSpeedLimitHolds()
+    {
+        const qint64 limit = 2000000, minuteMs = 60000;
+        RateLimiter limiter(limit);
+        std::vector<qint64> receivedAt(4 * minuteMs + 1); // per millisecond, summed from the start
+        for (qint64 ms = 1; ms < qint64(receivedAt.size()); ++ms) {
+            receivedAt[ms] = receivedAt[ms - 1];
+            const bool standingStill = ms > minuteMs && ms < minuteMs + 5000;
+            for (; !standingStill && limiter.mayReceive(ms); receivedAt[ms] += limiter.largestRead(256 << 10))
+                limiter.received(limiter.largestRead(256 << 10));
+        }
+        for (qint64 from = 1000; from + 1000 < qint64(receivedAt.size()); ++from)
+            QVERIFY2(receivedAt[from + 1000] - receivedAt[from] <= limit * 12 / 10,
+                     qPrintable(QString::number(from)));
+        for (qint64 from = 2 * minuteMs; from + minuteMs < qint64(receivedAt.size()); from += 100)
+            QVERIFY(qAbs(receivedAt[from + minuteMs] - receivedAt[from] - limit * 60) <= limit * 60 / 20);
+
+        TemporaryGameFolder folder;
+        const QByteArray body = randomBytes(1 << 20, 7);
+        writeFileBytes("served.bin", body);
+        TestHttpServer server(folder.path());
+        TransferPolicy limited = testTransferPolicy();
+        limited.maximumBytesPerSecond = 512 << 10;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(
+            ShownRunner(limited).fetch(server.url("/served.bin"), "limited.bin", checkOf(body)).succeeded());
+        QVERIFY2(clock.elapsed() >= 1800 && clock.elapsed() < 3000,
+                 qPrintable(QString::number(clock.elapsed())));
     }
 
     void memoryDoesNotGrowWithTheFileSize()

@@ -18,6 +18,12 @@
 
 using Clock = std::chrono::steady_clock;
 
+// Milliseconds of the steady clock, for the rate limit.
+inline qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
 struct TransferEngine::Transfer {
     using State = TransferEngine::TransferState;
     enum class Stop { None, BodyTooLarge, BodyTooLong, StoreFailed, RangeMismatch, ValidatorChanged };

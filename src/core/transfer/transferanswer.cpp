@@ -93,7 +93,8 @@ bool TransferEngine::Transfer::configureHandle()
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
         // Large reads for files: fewer calls to write them, at a few hundred
         // kilobytes per running transfer.
-        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, isFile() ? 256L * 1024 : 16L * 1024) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
+                         engine->limiter.largestRead(isFile() ? 256L * 1024 : 16L * 1024)) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_SHARE, sharedConnections()) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK;
     const QByteArray &authority = buildSettings().certificateAuthorityFile;
@@ -216,6 +217,12 @@ void TransferEngine::Transfer::beginBody()
 
 size_t TransferEngine::Transfer::receive(const char *data, size_t size)
 {
+    // Held back, and handed over again once the limit allows (releaseRateLimited).
+    if (!engine->limiter.mayReceive(steadyMs())) {
+        engine->moveTo(*this, State::RateLimited);
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    engine->limiter.received(qint64(size));
     if (!bodyStarted)
         beginBody();
     if (stop != Stop::None)

@@ -107,7 +107,7 @@ struct TransferEngine::AttemptEnd {
     curl_off_t connectedAfterUs;
 };
 
-TransferEngine::TransferEngine(TransferPolicy policy) : policy(policy)
+TransferEngine::TransferEngine(TransferPolicy policy) : policy(policy), limiter(policy.maximumBytesPerSecond)
 {
     this->policy.connections = std::max(1, policy.connections);
     initialiseCurlOnce();
@@ -175,7 +175,8 @@ bool TransferEngine::commit(std::size_t index)
 void TransferEngine::moveTo(Transfer &transfer, TransferState next, const QByteArray &logLine)
 {
     const auto occupies = [](TransferState state) {
-        return state == TransferState::Preparing || state == TransferState::Running;
+        return state == TransferState::Preparing || state == TransferState::Running ||
+               state == TransferState::RateLimited;
     };
     running += int(occupies(next)) - int(occupies(transfer.state));
     if (next != TransferState::Preparing)
@@ -405,9 +406,22 @@ void TransferEngine::finishDelivered(Transfer &transfer)
     end(transfer, finished ? TransferOutcome::Kind::Stored : TransferOutcome::Kind::StoreError);
 }
 
+void TransferEngine::releaseRateLimited()
+{
+    for (const auto &transfer : transfers) {
+        if (transfer->state != TransferState::RateLimited || !limiter.mayReceive(steadyMs()))
+            continue;
+        moveTo(*transfer, TransferState::Running);
+        // The answer held back may be handed over before this returns, and be
+        // held back again.
+        curl_easy_pause(transfer->easy, CURLPAUSE_CONT);
+    }
+}
+
 bool TransferEngine::run(int waitMs)
 {
     auto *handle = static_cast<CURLM *>(multi);
+    releaseRateLimited();
     startDueTransfers();
     int stillRunning = 0;
     curl_multi_perform(handle, &stillRunning);
@@ -433,7 +447,9 @@ bool TransferEngine::run(int waitMs)
     if (!unfinished || hashing)
         return unfinished;
     if (running > 0) {
-        curl_multi_poll(handle, nullptr, 0, waitMs, nullptr);
+        const qint64 limitedMs = limiter.waitMs(steadyMs());
+        curl_multi_poll(handle, nullptr, 0, limitedMs > 0 ? int(std::min<qint64>(limitedMs, waitMs)) : waitMs,
+                        nullptr);
     } else {
         // Only retries waiting for their time.
         const auto wait =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/contentcheck.h"
+#include "transfer/ratelimiter.h"
 #include "transfer/transferpolicy.h"
 
 #include <QByteArray>
@@ -97,7 +98,8 @@ public:
     // Beside the partial file of a download that a later run can continue.
     static QByteArray resumeRecordPath(const QByteArray &localPath);
 
-    enum class TransferState { Waiting, Preparing, Running, Finished };
+    // RateLimited: running, its answer held back until the run may receive again.
+    enum class TransferState { Waiting, Preparing, Running, RateLimited, Finished };
     struct Transfer;
 
 private:
@@ -129,8 +131,11 @@ private:
     // at the next address, then a failure.
     void refuseMismatchedBody(Transfer &transfer);
     void endUnfinished();
+    // Transfers held back by the limit take their answers again once it allows.
+    void releaseRateLimited();
 
     TransferPolicy policy;
+    RateLimiter limiter;
     std::vector<std::unique_ptr<Transfer>> transfers;
     void *multi;
     // The server multiplexes requests over HTTP/2: many more may run at once over

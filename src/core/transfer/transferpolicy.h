@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 // How hard and how fast the transfers of one run work: a value handed to every
 // engine of the run, so that a test or the player's settings can pass their own.
 struct TransferPolicy {
@@ -15,6 +17,9 @@ struct TransferPolicy {
     // A body kept in memory (the list, its signature, an index) must arrive
     // whole within this time.
     long memoryBodyTimeLimitSeconds = 60;
+    // The most bytes the run receives per second, across its transfers; 0 for
+    // no limit.
+    qint64 maximumBytesPerSecond = 0;
     // A server that asks for a longer pause than this is treated as down.
     long retryAfterLimitSeconds = 30;
 
