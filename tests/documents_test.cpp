@@ -5,6 +5,7 @@
 #include "state/configsteps.h"
 #include "gamefolder.h"
 #include "state/launcherstate.h"
+#include "state/playersettings.h"
 #include "playertexts.h"
 #include "tablerows.h"
 #include "testmain.h"
@@ -281,6 +282,27 @@ private slots:
         QVERIFY(mergeUpdateListAndSave(state, "<launcher lastVersion=\"1.3\"/>"));
         QVERIFY(configBytes().startsWith("<?xml"));
         QCOMPARE(readFileBytes("config.xml.bad"), found);
+    }
+
+    // The player's settings beside config.xml: what cannot be read whole means the
+    // defaults.
+    void thePlayersSettingsOrTheDefaults()
+    {
+        const std::pair<QByteArray, qint64> found[] = {
+            {QByteArray(), 0},
+            {"limite_kb_por_segundo=2048\n", 2048},
+            {"# nota do jogador\r\n  limite_kb_por_segundo = 512 \r\n", 512},
+            {"de_uma_versao_futura=1\nlimite_kb_por_segundo=100", 100},
+            {"limite_kb_por_segundo=muito", 0},
+            {"limite_kb_por_segundo=-5", 0},
+            {"limite_kb_por_segundo=2048\nlixo", 0},
+        };
+        for (const auto &[contents, kilobytes] : found) {
+            TemporaryGameFolder folder;
+            if (!contents.isNull())
+                writeFileBytes(QLatin1String(playerSettingsFileName), contents);
+            QCOMPARE(loadPlayerSettings().speedLimitKilobytes, kilobytes);
+        }
     }
 
     void aLockedOrUnwritableConfigIsNeverOverwritten()

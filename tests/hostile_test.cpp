@@ -214,7 +214,7 @@ std::vector<Misbehaviour> misbehaviours()
          {"/clientes/jogo.dat", "/clientes/jogo.dat"}, faultIn("client files", "/clientes/jogo.dat", 200), {}, "Baixando Um | Velocidade "},
     };
     // A launcher file would land beside config.xml and the launcher itself, or among the servers' files.
-    for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe", "newLauncher.exe",
+    for (const char *name : {"config.xml", "./CONFIG.XML. ", "config.xml.bad", "launcher.exe", "newLauncher.exe", "launcher.ini",
                              "x.dll.~part.etag", "clientes/jogo.dat", "Imagens/a.png"})
         trials.push_back({"a launcher file named \"" + QByteArray(name) + '"', false, "Um (Jogar)",
                           {launcherUpdate, refusedName(name)}, {build},

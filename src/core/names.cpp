@@ -43,7 +43,8 @@ bool isLauncherFileName(const QByteArray &name)
             segments << segment;
     }
     static const QByteArrayList launcherOwn = {"config.xml",      "config.xml.bad", "launcher.exe",
-                                               "newlauncher.exe", "launcher.log",   "launcher.log.1"};
+                                               "newlauncher.exe", "launcher.log",   "launcher.log.1",
+                                               "launcher.ini"};
     static const QByteArrayList othersFolders = {"clientes", "imagens"};
     return !segments.isEmpty() && !(segments.size() == 1 && launcherOwn.contains(segments.front())) &&
            !(segments.size() > 1 && othersFolders.contains(segments.front()));

@@ -7,6 +7,7 @@
 #include "labels.h"
 #include "linkbuttons.h"
 #include "state/launcherstate.h"
+#include "state/playersettings.h"
 #include "serverbuttons.h"
 #include "serverrepair.h"
 #include "startupsync.h"

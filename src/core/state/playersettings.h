@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The player's own settings, kept by the launcher in "launcher.ini" beside
+// config.xml and never inside it (config.xml's bytes are the operator's and the
+// state's). One "name=value" line each; lines starting with '#' are notes. A file
+// that cannot be read as a whole (a value out of range, a line without '=', no
+// regular file) means the defaults.
+struct PlayerSettings {
+    // The most the launcher receives, in kilobytes (1024 bytes) per second; 0
+    // for no limit.
+    qint64 speedLimitKilobytes = 0;
+};
+
+extern const char playerSettingsFileName[];
+
+PlayerSettings loadPlayerSettings();
