@@ -317,7 +317,7 @@ private slots:
         struct Reports : Operation {
             ShownRunner &shown;
             std::vector<std::pair<int, TransferProgress>> afterMs{
-                {0, {500, 0, 500}}, {2000, {3, 4, 2048 * 1024}}, {0, {4, 4, 4096 * 1024}}};
+                {0, {500, 0, 500}}, {2000, {3 << 20, 4 << 20, 2 << 20}}, {0, {4 << 20, 4 << 20, 4 << 20}}};
             std::size_t at = 0;
             QList<std::pair<int, QString>> seen;
             explicit Reports(ShownRunner &shown) : shown(shown) {}
@@ -345,9 +345,14 @@ private slots:
         QCOMPARE(work.seen[1].first, 75);
         const QString shownSpeed = work.seen[1].second;
         int speed = 1000; // 2048 KiB over a few milliseconds more than two seconds is a little less
-        while (speed <= 1024 && shownSpeed != PlayerText::downloadProgress("Imagem", speed))
+        while (speed <= 1024 && !shownSpeed.startsWith(PlayerText::downloadProgress("Imagem", speed) + " | "))
             ++speed;
-        QVERIFY2(speed <= 1024, qPrintable(shownSpeed));
+        // 1 MiB left at about 1 MiB per second.
+        QVERIFY2(speed <= 1024 && shownSpeed.endsWith(" | 3 de 4 MB, faltam 1 s"), qPrintable(shownSpeed));
+        QCOMPARE(PlayerText::amountAndTimeLeft(1 << 20, 5LL << 30, 3725),
+                 " | 1 de 5120 MB, faltam 1 h 03 min");
+        QCOMPARE(PlayerText::amountAndTimeLeft(0, 1, 61) + PlayerText::amountAndTimeLeft(0, 0, std::nullopt),
+                 " | 0 de 1 MB, faltam 2 min | 0 de 0 MB");
         // The speed text changes once a second at most; the bar on every report.
         QVERIFY(work.seen[2].first == 100 && work.seen[2].second == shownSpeed);
     }

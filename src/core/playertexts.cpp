@@ -26,6 +26,22 @@ QString downloadProgress(const QByteArray &displayName, qint64 kilobytesPerSecon
         .arg(kilobytesPerSecond);
 }
 
+QString amountAndTimeLeft(qint64 storedBytes, qint64 totalBytes, std::optional<qint64> secondsLeft)
+{
+    QString text =
+        QStringLiteral(" | %1 de %2 MB").arg(storedBytes >> 20).arg((totalBytes + (1 << 20) - 1) >> 20);
+    if (!secondsLeft)
+        return text;
+    const qint64 minutes = (*secondsLeft + 59) / 60;
+    if (*secondsLeft < 60)
+        return text + QStringLiteral(", faltam %1 s").arg(std::max<qint64>(*secondsLeft, 1));
+    if (minutes < 60)
+        return text + QStringLiteral(", faltam %1 min").arg(minutes);
+    return text + QStringLiteral(", faltam %1 h %2 min")
+                      .arg(minutes / 60)
+                      .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
 QString transferError(int code)
 {
     return QStringLiteral(

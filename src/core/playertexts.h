@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // Every text the player reads: boxes, the status line, captions, the menu. Each
 // is spelled here once, for the program and its tests alike. The constants are
 // inline, so that they are ready before any other constant made from them.
@@ -46,6 +48,9 @@ inline const QString progressNotSaved =
 
 // Transfers.
 QString downloadProgress(const QByteArray &displayName, qint64 kilobytesPerSecond);
+// Added to the progress text: the megabytes done of all, and the time left
+// (none while no rate is known yet).
+QString amountAndTimeLeft(qint64 storedBytes, qint64 totalBytes, std::optional<qint64> secondsLeft);
 QString transferError(int code);
 QString serverError(long status);
 inline const QString contentMismatch =

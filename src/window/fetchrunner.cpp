@@ -54,6 +54,7 @@ RunResult FetchRunner::drive(Operation &work, const QByteArray &shownName)
     startMs = currentTimeMs();
     lastUpdateMs = 0;
     lastUpdateBytes = 0;
+    smoothedSpeed = -1;
     bool unfinished = true;
     while (unfinished) {
         unfinished = work.run(sliceMs);
@@ -88,7 +89,15 @@ void FetchRunner::showProgress(const TransferProgress &now, const QByteArray &sh
     if (at - lastUpdateMs > 1000) {
         const qint64 since = lastUpdateMs == 0 ? startMs : lastUpdateMs;
         const qint64 speed = speedKilobytesPerSecond(now.received - lastUpdateBytes, at - since);
-        status->setText(PlayerText::downloadProgress(shownName, speed));
+        // The time left follows a smoothed rate, so that one slow second does not
+        // make it jump.
+        smoothedSpeed = smoothedSpeed < 0 ? double(speed) : 0.7 * smoothedSpeed + 0.3 * double(speed);
+        const std::optional<qint64> secondsLeft =
+            smoothedSpeed >= 1
+                ? std::optional(qint64(double(now.expectedTotal - now.stored) / 1024 / smoothedSpeed))
+                : std::nullopt;
+        status->setText(PlayerText::downloadProgress(shownName, speed) +
+                        PlayerText::amountAndTimeLeft(now.stored, now.expectedTotal, secondsLeft));
         lastUpdateBytes = now.received;
         lastUpdateMs = currentTimeMs();
     }

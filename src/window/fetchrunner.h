@@ -49,4 +49,5 @@ private:
     qint64 startMs = 0;         // the first speed figure counts from here
     qint64 lastUpdateMs = 0;    // when the speed text was last written
     qint64 lastUpdateBytes = 0; // bytes received by then
+    double smoothedSpeed = -1;  // kilobytes per second; negative before the first figure
 };
