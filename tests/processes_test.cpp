@@ -9,6 +9,7 @@
 #include "launcherlog.h"
 #include "state/launcherstate.h"
 #include "platform/platform.h"
+#include "platform/proxysettings.h"
 #include "platform/windowscommands.h"
 #include "reliability.h"
 #include "singleinstanceguard.h"
@@ -236,6 +237,24 @@ private slots:
              QByteArrayList{"a&b", "a|b", "a<b", "a>b", "a^b", "a\"b", "%PATH%", "a\nb"})
             QVERIFY2(!windowsStartCommand("clientes", "ok.exe", unsafe), unsafe.constData());
         QVERIFY(windowsStartCommand("clientes", "jogo (novo).exe", QByteArray("-a /b c:\\x")));
+    }
+
+    // The proxy settings as Windows keeps them, as libcurl takes them: the proxy
+    // for the address's scheme, and the hosts reached without one.
+    void windowsProxySettingsAsLibcurlTakesThem()
+    {
+        const char *const settings[][5] = {
+            // proxies, bypass, scheme: proxy, no proxy
+            {"proxy:8080", "", "https", "http://proxy:8080", ""},
+            {"http=a:80;https=b:443", "<local>;*.empresa.com.br;10.*", "https", "http://b:443",
+             "localhost,127.0.0.1,::1,.empresa.com.br"},
+            {"http=a:80", "intranet", "https", "", "intranet"},
+            {"socks=s:1080 c:3128", "", "http", "http://c:3128", ""},
+        };
+        for (const auto &[proxies, bypass, scheme, proxy, noProxy] : settings) {
+            const SystemProxy read = proxyFromWindowsSettings(proxies, bypass, scheme);
+            QCOMPARE(read.proxy + " | " + read.noProxy, QByteArray(proxy) + " | " + noProxy);
+        }
     }
 
     void theWindowsProgramCarriesItsManifestIconAndVersion()

@@ -2,6 +2,7 @@
 // of the answer read, the body kept in memory or written to the partial file.
 
 #include "buildconfig.h"
+#include "platform/proxysettings.h"
 #include "transfer/transfer.h"
 #include "transfer/unreachableorigins.h"
 
@@ -115,6 +116,11 @@ bool TransferEngine::Transfer::configureHandle()
             curl_easy_setopt(easy, CURLOPT_RANGE,
                              QByteArray(QByteArray::number(resumeFrom) + '-').constData()) == CURLE_OK;
     }
+    // The player's system may name a proxy that libcurl does not read by itself.
+    const SystemProxy systemProxy = systemProxyFor(url());
+    if (configured && !systemProxy.proxy.isEmpty())
+        configured = curl_easy_setopt(easy, CURLOPT_PROXY, systemProxy.proxy.constData()) == CURLE_OK &&
+                     curl_easy_setopt(easy, CURLOPT_NOPROXY, systemProxy.noProxy.constData()) == CURLE_OK;
     // Caching proxies keep a copy under the address; these make them ask the server.
     if (configured && request.fromOrigin)
         configured =
