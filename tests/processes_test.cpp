@@ -249,7 +249,7 @@ private slots:
             {"http=a:80;https=b:443", "<local>;*.empresa.com.br;10.*", "https", "http://b:443",
              "localhost,127.0.0.1,::1,.empresa.com.br"},
             {"http=a:80", "intranet", "https", "", "intranet"},
-            {"socks=s:1080 c:3128", "", "http", "http://c:3128", ""},
+            {"socks=s:1080 c:3128 http=h:81", "", "http", "http://h:81", ""},
         };
         for (const auto &[proxies, bypass, scheme, proxy, noProxy] : settings) {
             const SystemProxy read = proxyFromWindowsSettings(proxies, bypass, scheme);
