@@ -285,7 +285,7 @@ private slots:
     }
 
     // The player's settings beside config.xml: what cannot be read whole means the
-    // defaults.
+    // defaults; a save keeps what it can read.
     void thePlayersSettingsOrTheDefaults()
     {
         const std::pair<QByteArray, qint64> found[] = {
@@ -302,6 +302,27 @@ private slots:
             if (!contents.isNull())
                 writeFileBytes(QLatin1String(playerSettingsFileName), contents);
             QCOMPARE(loadPlayerSettings().speedLimitKilobytes, kilobytes);
+        }
+        // A save keeps the player's notes and a later version's settings, and drops
+        // what could not be read; one that cannot write touches nothing else.
+        const std::pair<QByteArray, QByteArray> saved[] = {
+            {QByteArray(), "limite_kb_por_segundo=300\n"},
+            {"# nota\nde_uma_versao_futura=1\nlimite_kb_por_segundo=muito\nlixo\n",
+             "# nota\nde_uma_versao_futura=1\nlimite_kb_por_segundo=300\n"},
+            {"a directory", QByteArray()},
+        };
+        for (const auto &[before, after] : saved) {
+            TemporaryGameFolder folder;
+            writeFileBytes("config.xml", "<config/>");
+            if (after.isNull())
+                QVERIFY(QDir().mkdir(QLatin1String(playerSettingsFileName)));
+            else if (!before.isNull())
+                writeFileBytes(QLatin1String(playerSettingsFileName), before);
+            QCOMPARE(savePlayerSettings({300}), !after.isNull());
+            QCOMPARE(loadPlayerSettings().speedLimitKilobytes, after.isNull() ? 0 : 300);
+            if (!after.isNull())
+                QCOMPARE(readFileBytes(QLatin1String(playerSettingsFileName)), after);
+            QCOMPARE(readFileBytes("config.xml"), QByteArray("<config/>"));
         }
     }
 

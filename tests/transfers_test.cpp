@@ -22,6 +22,7 @@
 #include "tlstestserver.h"
 #include "transfer/bodyfetch.h"
 #include "transfer/ratelimiter.h"
+#include "transfer/transferengine.h"
 #include "transfer/unreachableorigins.h"
 
 #include <QAction>
@@ -382,13 +383,49 @@ private slots:
         writeFileBytes("served.bin", body);
         TestHttpServer server(folder.path());
         TransferPolicy limited = testTransferPolicy();
-        limited.maximumBytesPerSecond = 512 << 10;
+        limited.control->limitSpeed(512 << 10);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(
             ShownRunner(limited).fetch(server.url("/served.bin"), "limited.bin", checkOf(body)).succeeded());
         QVERIFY2(clock.elapsed() >= 1800 && clock.elapsed() < 3000,
                  qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // A pause receives nothing and uses up no stall or time limit; a file then
+    // goes on over the same request, a body kept in memory is asked for again.
+    void aPauseReceivesNothingAndUsesUpNoTimeLimit()
+    {
+        for (const bool toFile : {true, false}) {
+            TemporaryGameFolder folder;
+            const QByteArray body = randomBytes(toFile ? 2 << 20 : 512 << 10, 11);
+            TestHttpServer server;
+            server.setReply("/f", slowReply(body, 32 << 10, 20));
+            const TransferPolicy policy = testTransferPolicy(1);
+            TransferEngine engine(policy);
+            const std::size_t at =
+                engine.add(requestWithMirrors({server.url("/f")}, toFile ? "paused.bin" : QByteArray(), 0,
+                                              toFile ? checkOf(body) : ContentCheck()));
+            while (engine.bytesReceived() < 128 << 10)
+                QVERIFY(engine.run(20));
+            policy.control->pause(true);
+            engine.run(20);
+            const qint64 atPause = engine.bytesReceived();
+            QElapsedTimer paused;
+            paused.start();
+            while (paused.elapsed() < 2500)
+                QVERIFY(engine.run(20));
+            QCOMPARE(engine.bytesReceived(), atPause);
+            policy.control->pause(false);
+            while (engine.run(20)) {
+            }
+            QCOMPARE(engine.outcome(at).kind, TransferOutcome::Kind::Stored);
+            QCOMPARE(engine.outcome(at).retries, 0);
+            QCOMPARE(int(server.requests().size()), toFile ? 1 : 2);
+            QCOMPARE(engine.bytesReceived(), toFile ? body.size() : atPause + body.size());
+            QVERIFY(toFile ? engine.commit(at) && readFileBytes("paused.bin") == body
+                           : engine.body(at) == body);
+        }
     }
 
     void memoryDoesNotGrowWithTheFileSize()

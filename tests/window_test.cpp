@@ -15,6 +15,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QtTest>
 
 namespace {
@@ -267,6 +268,83 @@ private slots:
     // Files fetched side by side are put in place in their order, each file's action
     // right after it: the first failure stops the commits, and a large file still
     // arriving stays as a partial file that the next click continues.
+    // The player pauses an install and sets a speed limit with the keyboard alone:
+    // nothing more arrives, the stall limit does not count the pause, the window
+    // says so. Closing the window keeps the partial file and the limit; the next
+    // start offers to continue, and a click continues from the kept bytes, running
+    // no command twice.
+    void aPausedInstallContinuesAfterARestart()
+    {
+        LauncherScene scene;
+        scene.transferPolicy = testTransferPolicy(1);
+        const QByteArray large = randomBytes(3 << 20, 5);
+        scene.publishList(
+            "<download path=\"BASE/\"/><launcher lastVersion=\"1.2\"/><servers><server id=\"2\" "
+            "name=\"Dois\" executable=\"f2\"><file name=\"f1\" lastVersion=\"1\" cmd=\"echo f1\"/>"
+            "<file name=\"f2\" lastVersion=\"1\" size=\"" +
+            QByteArray::number(large.size()) + "\" sha256=\"" + sha256Hex(large) + "\"/></server></servers>");
+        scene.publish("clientes/f1", "f1");
+        TestHttpServer::Reply arriving = slowReply(large, 64 << 10, 40);
+        arriving.etag = "\"f2\"";
+        scene.server.setReply("/clientes/f2", arriving);
+        scene.startLauncher();
+        auto *pause = scene.widget<QPushButton>("button_pause");
+        auto *limit = scene.widget<QSpinBox>("spin_speed_limit");
+        QVERIFY(!pause->isVisible());
+        QCOMPARE(limit->accessibleName(), speedLimitName);
+
+        const auto keptBytes = [] { return QFileInfo("clientes/f2.~part").size(); };
+        qint64 keptAtPause = -1, keptAtClose = -1;
+        bool pressed = false;
+        QString pausedStatus, pausedBar;
+        QTimer player;
+        QObject::connect(&player, &QTimer::timeout, [&] {
+            if (pressed || keptBytes() < (512 << 10))
+                return;
+            pressed = true;
+            QCOMPARE(pause->accessibleName(), pauseActionName);
+            scene.window->activateWindow();
+            QTest::keyClick(scene.window.get(), Qt::Key_Tab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp); // the limit: 10 steps up
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            QTimer::singleShot(200, [&] { keptAtPause = keptBytes(); });
+            QTimer::singleShot(2500, [&] {
+                keptAtClose = keptBytes();
+                pausedStatus = scene.status();
+                pausedBar = scene.widget<QProgressBar>("action_progressBar")->text();
+                QCOMPARE(pause->accessibleName(), resumeActionName);
+                scene.window->close();
+            });
+        });
+        player.start(5);
+        scene.clickServer(2);
+        player.stop();
+        QCOMPARE(keptAtClose, keptAtPause);
+        QVERIFY2(pausedStatus.startsWith(QLatin1String("Pausado Dois | ")), qPrintable(pausedStatus));
+        QVERIFY2(pausedBar.startsWith(QLatin1String("Pausado (")), qPrintable(pausedBar));
+        QCOMPARE(readFileBytes("launcher.ini"), QByteArray("limite_kb_por_segundo=2560\n"));
+        QCOMPARE(scene.platform.calls, QByteArrayList({"run echo f1"}));
+        QVERIFY(
+            configBytes().contains("f1\" function=\"\" value=\"\" cmd=\"echo f1\" installedVersion=\"1\""));
+
+        scene.window.reset();
+        scene.startLauncher();
+        QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Continue));
+        QCOMPARE(scene.widget<QSpinBox>("spin_speed_limit")->value(), 2560);
+        const qint64 kept = keptBytes();
+        scene.clickServer(2);
+        QByteArrayList ranges;
+        for (const TestHttpServer::Request &request : scene.server.requests())
+            if (request.path == "/clientes/f2")
+                ranges << request.range;
+        QCOMPARE(ranges, QByteArrayList({"", "bytes=" + QByteArray::number(kept) + '-'}));
+        QCOMPARE(readFileBytes("clientes/f2"), large);
+        QCOMPARE(scene.platform.calls, QByteArrayList({"run echo f1"}));
+        QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Play));
+        QVERIFY(!scene.widget<QPushButton>("button_pause")->isVisible());
+    }
+
     void aFailedFileKeepsTheFilesCommittedBeforeIt()
     {
         LauncherScene scene;
@@ -308,7 +386,7 @@ private slots:
         QVERIFY(!QFile::exists("clientes/f4") && !QFile::exists("clientes/f5"));
         const qint64 kept = QFileInfo("clientes/f5.~part").size();
         QVERIFY2(kept > 0 && kept < large.size(), qPrintable(QString::number(kept)));
-        QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Install));
+        QCOMPARE(scene.caption(2), serverCaption("Dois", ServerStatus::Continue));
         QVERIFY(scene.button(2)->isEnabled());
 
         // The next click fetches from f3 on and continues f5; f1's command does not run again,

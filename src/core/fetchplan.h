@@ -30,6 +30,9 @@ struct FetchPlan {
     std::vector<QByteArray> chunkSources{};
     // The phase's box after a failure's own (a server's files that could not be installed).
     QString failureTold{};
+    // The player may pause it: a server's files, which may take hours; the
+    // start-up's few files block the buttons and are not worth a control.
+    bool playerMayPause = false;
     // Runs as item k is put in place, after items 0..k-1 were.
     std::function<void(std::size_t)> onCommitted = [](std::size_t) {};
     // Runs once the plan has run, whatever its ending.

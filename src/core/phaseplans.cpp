@@ -1,12 +1,16 @@
 #include "phaseplans.h"
 
+#include "chunks/chunksurvey.h"
 #include "names.h"
 #include "platform/platform.h"
 #include "playertexts.h"
 #include "state/configsteps.h"
 #include "state/launcherstate.h"
 
+#include "transfer/transferengine.h"
+
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <memory>
 
@@ -96,6 +100,7 @@ FetchPlan installPlan(LauncherState &state, ServerEntry &server, QObject *boxPar
     FetchPlan plan{server.name, "clientes", state.downloadBases(), clientsFolder, {}};
     plan.chunkSources = installedChunkedFiles(server);
     plan.failureTold = PlayerText::clientFileFailed;
+    plan.playerMayPause = true;
     std::vector<FileEntry *> files;
     for (const auto &[name, file] : LauncherState::pendingFiles(server)) {
         plan.items.push_back({file->name, clientsFolder + file->name, file->check});
@@ -114,6 +119,22 @@ FetchPlan installPlan(LauncherState &state, ServerEntry &server, QObject *boxPar
     };
     plan.onEnded = [recorder](const RunResult &) { recorder->save(); };
     return plan;
+}
+
+ServerStatus buttonStatus(ServerEntry &server)
+{
+    const ServerStatus status = LauncherState::serverStatus(server);
+    if (status == ServerStatus::Play)
+        return status;
+    const auto kept = [](const QByteArray &path) {
+        return QFileInfo::exists(QFile::decodeName(TransferEngine::resumeRecordPath(path))) ||
+               QFileInfo::exists(QFile::decodeName(ChunkSurvey::leftoverSource(path)));
+    };
+    for (const auto &[name, file] : LauncherState::pendingFiles(server)) {
+        if (isSafeRelativeName(name) && kept(clientsFolder + name))
+            return ServerStatus::Continue;
+    }
+    return status;
 }
 
 RunResult playServer(const ServerEntry &server)
@@ -139,6 +160,7 @@ FetchPlan repairPlan(const LauncherState &state, const ServerEntry &server,
 {
     FetchPlan plan{QByteArray(), "clientes", state.downloadBases(), clientsFolder, {}};
     plan.failureTold = PlayerText::clientFileFailed;
+    plan.playerMayPause = true;
     for (std::size_t at = 0; at < installed.size(); ++at) {
         if (damaged[at])
             plan.items.push_back(

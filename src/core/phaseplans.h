@@ -6,6 +6,7 @@
 class LauncherState;
 class QObject;
 struct ServerEntry;
+enum class ServerStatus;
 
 // The fetch plans of the phases the window runs, built from the state. Boxes
 // that committing may need (a config.xml that cannot be saved) have boxParent.
@@ -21,6 +22,11 @@ FetchPlan launcherPlan(const LauncherState &state);
 // its action again; config.xml is saved at once after an action, else at most
 // once a second and when the install ends.
 FetchPlan installPlan(LauncherState &state, ServerEntry &server, QObject *boxParent);
+
+// What a click on the server's button does: its status in the state, or
+// Continue where a download of its due files stopped with bytes kept on disk
+// (a pause before the window closed, a crash, a power cut).
+ServerStatus buttonStatus(ServerEntry &server);
 
 // Starts the server's program, unless its name is one the launcher refuses.
 RunResult playServer(const ServerEntry &server);

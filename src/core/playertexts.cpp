@@ -42,6 +42,12 @@ QString amountAndTimeLeft(qint64 storedBytes, qint64 totalBytes, std::optional<q
                       .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString pausedProgress(const QByteArray &displayName, qint64 storedBytes, qint64 totalBytes)
+{
+    return QStringLiteral("Pausado %1").arg(QString::fromUtf8(displayName)) +
+           amountAndTimeLeft(storedBytes, totalBytes, std::nullopt);
+}
+
 QString transferError(int code)
 {
     return QStringLiteral(
@@ -79,6 +85,8 @@ QString serverCaption(const QByteArray &serverName, ServerStatus status)
         return name + QStringLiteral(" (Instalar)");
     case ServerStatus::Update:
         return name + QStringLiteral(" (Atualizar)");
+    case ServerStatus::Continue:
+        return name + QStringLiteral(" (Continuar)");
     case ServerStatus::Play:
         break;
     }

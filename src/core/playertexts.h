@@ -51,6 +51,23 @@ QString downloadProgress(const QByteArray &displayName, qint64 kilobytesPerSecon
 // Added to the progress text: the megabytes done of all, and the time left
 // (none while no rate is known yet).
 QString amountAndTimeLeft(qint64 storedBytes, qint64 totalBytes, std::optional<qint64> secondsLeft);
+// While the player has paused a download: its name and the megabytes done of all.
+QString pausedProgress(const QByteArray &displayName, qint64 storedBytes, qint64 totalBytes);
+inline const QString pausedBarFormat = QStringLiteral("Pausado (%p%)");
+// The control beside the progress bar: its caption and the name a screen reader
+// reads, while the download runs and while it is paused.
+inline const QString pauseAction = QStringLiteral("Pausar");
+inline const QString pauseActionName = QStringLiteral("Pausar o download");
+inline const QString resumeAction = QStringLiteral("Continuar");
+inline const QString resumeActionName = QStringLiteral("Continuar o download");
+// The speed limit beside it, in kilobytes per second; 0 reads as no limit.
+inline const QString speedLimitPrefix = QStringLiteral("Limite: ");
+inline const QString speedLimitSuffix = QStringLiteral(" KB/s");
+inline const QString noSpeedLimit = QStringLiteral("Sem limite");
+inline const QString speedLimitName = QStringLiteral("Limite de velocidade do download, em KB/s");
+inline const QString speedLimitNotSaved = QStringLiteral(
+    "Não foi possível salvar o limite de velocidade no launcher.ini. Ele vale até o launcher ser "
+    "fechado; verifique se a pasta do launcher permite gravação");
 QString transferError(int code);
 QString serverError(long status);
 inline const QString contentMismatch =

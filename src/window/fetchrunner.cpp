@@ -25,7 +25,7 @@ constexpr int sliceMs = 20;
 } // namespace
 
 FetchRunner::FetchRunner(QWidget *window, QProgressBar *bar, QLabel *status, TransferPolicy policy)
-    : window(window), bar(bar), status(status), transferPolicy(policy)
+    : window(window), bar(bar), status(status), transferPolicy(std::move(policy))
 {
 }
 
@@ -37,7 +37,13 @@ RunResult FetchRunner::run(const FetchPlan &plan)
         return noRoom;
     }
     FileFetch fetch(plan, transferPolicy);
+    if (plan.playerMayPause)
+        pauseOffered(true);
     const RunResult result = drive(fetch, plan.shownName);
+    if (plan.playerMayPause) {
+        setPaused(false);
+        pauseOffered(false);
+    }
     if (result.failed()) {
         tell(result);
         tell(RunResult::failure(plan.failureTold));
@@ -80,13 +86,25 @@ void FetchRunner::tell(const RunResult &result) const
         showErrorMessage(window, result.told);
 }
 
+void FetchRunner::setPaused(bool paused)
+{
+    transferPolicy.control->pause(paused);
+    bar->setFormat(paused ? PlayerText::pausedBarFormat : QStringLiteral("%p%"));
+}
+
 // The bar on every report, the speed text at most once a second.
 void FetchRunner::showProgress(const TransferProgress &now, const QByteArray &shownName)
 {
     if (now.expectedTotal <= 0)
         return;
     const qint64 at = currentTimeMs();
-    if (at - lastUpdateMs > 1000) {
+    if (transferPolicy.control->isPaused()) {
+        status->setText(PlayerText::pausedProgress(shownName, now.stored, now.expectedTotal));
+        // The speed after a pause counts from the moment it ends.
+        startMs = at;
+        lastUpdateMs = 0;
+        lastUpdateBytes = now.received;
+    } else if (at - lastUpdateMs > 1000) {
         const qint64 since = lastUpdateMs == 0 ? startMs : lastUpdateMs;
         const qint64 speed = speedKilobytesPerSecond(now.received - lastUpdateBytes, at - since);
         // The time left follows a smoothed rate, so that one slow second does not

@@ -6,13 +6,16 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 class QLabel;
 class QProgressBar;
 class QWidget;
 
 // The one running operation of the window: it drives the core's work in slices
 // on the GUI thread with the event loop turning, shows its progress in the bar
-// and the status label, and stops it when the window closes.
+// and the status label, and stops it when the window closes. It pauses a plan
+// that the player may pause when told to.
 class FetchRunner
 {
 public:
@@ -36,6 +39,16 @@ public:
     void tell(const RunResult &result) const;
 
     const TransferPolicy &policy() const { return transferPolicy; }
+    // The most the launcher receives per second from now on, in every run; 0
+    // for no limit.
+    void limitSpeed(qint64 bytesPerSecond) { transferPolicy.control->limitSpeed(bytesPerSecond); }
+
+    // Told true as a plan that the player may pause starts, false as it ends.
+    void onPauseOffered(std::function<void(bool offered)> listener) { pauseOffered = std::move(listener); }
+    // Within a slice, every transfer of the run holds still, or goes on where it
+    // stopped. A run never ends paused: the next one receives.
+    void setPaused(bool paused);
+    bool isPaused() const { return transferPolicy.control->isPaused(); }
 
 private:
     void showProgress(const TransferProgress &now, const QByteArray &shownName);
@@ -44,6 +57,7 @@ private:
     QProgressBar *bar;
     QLabel *status;
     TransferPolicy transferPolicy;
+    std::function<void(bool)> pauseOffered = [](bool) {};
     Operation *running = nullptr;
     bool closing = false;
     qint64 startMs = 0;         // the first speed figure counts from here

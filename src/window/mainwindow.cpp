@@ -2,12 +2,12 @@
 
 #include "buildconfig.h"
 #include "carousel.h"
+#include "downloadcontrols.h"
 #include "state/configsteps.h"
 #include "fetchrunner.h"
 #include "labels.h"
 #include "linkbuttons.h"
 #include "state/launcherstate.h"
-#include "state/playersettings.h"
 #include "serverbuttons.h"
 #include "serverrepair.h"
 #include "startupsync.h"
@@ -42,9 +42,13 @@ MainWindow::MainWindow(QWidget *parent, TransferPolicy transferPolicy)
     styleSheet.open(QIODevice::ReadOnly);
     setStyleSheet(styleSheetText(styleSheet.readAll()));
 
-    // The launcher is driven by the mouse alone; no widget shows a focus frame.
-    for (QWidget *widget : findChildren<QWidget *>())
-        widget->setFocusPolicy(Qt::NoFocus);
+    // The launcher is driven by the mouse; no widget shows a focus frame but the
+    // download's own controls, which the keyboard reaches too.
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        if (!form->frame_download->isAncestorOf(widget))
+            widget->setFocusPolicy(Qt::NoFocus);
+    }
+    downloadControls = std::make_unique<DownloadControls>(context);
 
     // A dark halo centred on each caption keeps it legible on any background.
     for (ShapedLabel *label : findChildren<ShapedLabel *>()) {

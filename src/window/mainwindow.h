@@ -7,6 +7,7 @@
 #include <memory>
 
 class Carousel;
+class DownloadControls;
 class FetchRunner;
 class LauncherState;
 class ServerButtons;
@@ -66,4 +67,5 @@ private:
     std::unique_ptr<ServerButtons> serverButtons;
     std::unique_ptr<ServerRepair> serverRepair;
     std::unique_ptr<StartupSync> startupSync;
+    std::unique_ptr<DownloadControls> downloadControls;
 };

@@ -13,7 +13,7 @@ void ServerButtons::refresh()
             QStringLiteral("button_server_%1").arg(server.id));
         if (!button)
             continue; // ids outside 1 to 6 have no button
-        button->setText(PlayerText::serverCaption(server.name, LauncherState::serverStatus(server)));
+        button->setText(PlayerText::serverCaption(server.name, buttonStatus(server)));
         button->setEnabled(true);
     }
 }
@@ -31,8 +31,9 @@ void ServerButtons::act(quint16 id)
     }
 
     context.form->frame_buttons->setEnabled(false);
-    const RunResult result = context.runner->run(installPlan(*context.state, server, context.window));
-    if (result.succeeded())
+    // A stop or a failure may leave bytes that the caption offers to continue.
+    if (context.runner->run(installPlan(*context.state, server, context.window)).ending !=
+        RunResult::Ending::Closing)
         refresh();
     context.form->frame_buttons->setEnabled(true);
 }

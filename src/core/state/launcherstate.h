@@ -37,7 +37,9 @@ struct ImageEntry {
     ContentCheck check;
 };
 
-enum class ServerStatus { Install, Update, Play };
+// Continue: an install or update that stopped with bytes kept on disk, which a
+// click continues.
+enum class ServerStatus { Install, Update, Continue, Play };
 
 // The two documents written from the state: config.xml carries the installed
 // versions; an update list must not, or it would override the players' own.

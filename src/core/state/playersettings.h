@@ -16,3 +16,5 @@ struct PlayerSettings {
 extern const char playerSettingsFileName[];
 
 PlayerSettings loadPlayerSettings();
+// False when the file could not be written; the one before it then stays.
+bool savePlayerSettings(const PlayerSettings &settings);

@@ -95,7 +95,7 @@ bool TransferEngine::Transfer::configureHandle()
         // Large reads for files: fewer calls to write them, at a few hundred
         // kilobytes per running transfer.
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE,
-                         engine->limiter.largestRead(isFile() ? 256L * 1024 : 16L * 1024)) == CURLE_OK &&
+                         engine->limiter().largestRead(isFile() ? 256L * 1024 : 16L * 1024)) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_SHARE, sharedConnections()) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText) == CURLE_OK;
     const QByteArray &authority = buildSettings().certificateAuthorityFile;
@@ -223,12 +223,13 @@ void TransferEngine::Transfer::beginBody()
 
 size_t TransferEngine::Transfer::receive(const char *data, size_t size)
 {
-    // Held back, and handed over again once the limit allows (releaseRateLimited).
-    if (!engine->limiter.mayReceive(steadyMs())) {
-        engine->moveTo(*this, State::RateLimited);
+    // Held back, and handed over again once the player resumes (followPause) or
+    // the limit allows (releaseRateLimited).
+    if (engine->paused || !engine->limiter().mayReceive(steadyMs())) {
+        engine->moveTo(*this, engine->paused ? State::Paused : State::RateLimited);
         return CURL_WRITEFUNC_PAUSE;
     }
-    engine->limiter.received(qint64(size));
+    engine->limiter().received(qint64(size));
     if (!bodyStarted)
         beginBody();
     if (stop != Stop::None)

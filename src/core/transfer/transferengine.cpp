@@ -107,9 +107,9 @@ struct TransferEngine::AttemptEnd {
     curl_off_t connectedAfterUs;
 };
 
-TransferEngine::TransferEngine(TransferPolicy policy) : policy(policy), limiter(policy.maximumBytesPerSecond)
+TransferEngine::TransferEngine(TransferPolicy policy) : policy(std::move(policy))
 {
-    this->policy.connections = std::max(1, policy.connections);
+    this->policy.connections = std::max(1, this->policy.connections);
     initialiseCurlOnce();
     multi = curl_multi_init();
 }
@@ -176,7 +176,7 @@ void TransferEngine::moveTo(Transfer &transfer, TransferState next, const QByteA
 {
     const auto occupies = [](TransferState state) {
         return state == TransferState::Preparing || state == TransferState::Running ||
-               state == TransferState::RateLimited;
+               state == TransferState::RateLimited || state == TransferState::Paused;
     };
     running += int(occupies(next)) - int(occupies(transfer.state));
     if (next != TransferState::Preparing)
@@ -241,6 +241,8 @@ void TransferEngine::cancel()
 
 void TransferEngine::startDueTransfers()
 {
+    if (paused)
+        return;
     const Clock::time_point now = Clock::now();
     const int allowed = policy.connections * (multiplexing ? TransferPolicy::streamsPerConnection : 1);
     // One slice of hashing per run(), however many files wait for theirs.
@@ -406,21 +408,10 @@ void TransferEngine::finishDelivered(Transfer &transfer)
     end(transfer, finished ? TransferOutcome::Kind::Stored : TransferOutcome::Kind::StoreError);
 }
 
-void TransferEngine::releaseRateLimited()
-{
-    for (const auto &transfer : transfers) {
-        if (transfer->state != TransferState::RateLimited || !limiter.mayReceive(steadyMs()))
-            continue;
-        moveTo(*transfer, TransferState::Running);
-        // The answer held back may be handed over before this returns, and be
-        // held back again.
-        curl_easy_pause(transfer->easy, CURLPAUSE_CONT);
-    }
-}
-
 bool TransferEngine::run(int waitMs)
 {
     auto *handle = static_cast<CURLM *>(multi);
+    followPause();
     releaseRateLimited();
     startDueTransfers();
     int stillRunning = 0;
@@ -444,16 +435,16 @@ bool TransferEngine::run(int waitMs)
         if (transfer->state == TransferState::Waiting)
             nextStart = std::min(nextStart, transfer->startAt);
     }
-    if (!unfinished || hashing)
+    if (!unfinished || (hashing && !paused))
         return unfinished;
     if (running > 0) {
-        const qint64 limitedMs = limiter.waitMs(steadyMs());
+        const qint64 limitedMs = paused ? 0 : limiter().waitMs(steadyMs());
         curl_multi_poll(handle, nullptr, 0, limitedMs > 0 ? int(std::min<qint64>(limitedMs, waitMs)) : waitMs,
                         nullptr);
     } else {
-        // Only retries waiting for their time.
-        const auto wait =
-            std::min<Clock::duration>(nextStart - Clock::now(), std::chrono::milliseconds(waitMs));
+        // Only retries waiting for their time, or a pause.
+        const auto wait = std::min<Clock::duration>(
+            paused ? Clock::duration::max() : nextStart - Clock::now(), std::chrono::milliseconds(waitMs));
         if (wait > Clock::duration::zero())
             std::this_thread::sleep_for(wait);
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "transfer/contentcheck.h"
-#include "transfer/ratelimiter.h"
 #include "transfer/transferpolicy.h"
 
 #include <QByteArray>
@@ -99,7 +98,8 @@ public:
     static QByteArray resumeRecordPath(const QByteArray &localPath);
 
     // RateLimited: running, its answer held back until the run may receive again.
-    enum class TransferState { Waiting, Preparing, Running, RateLimited, Finished };
+    // Paused: running, its answer held back until the player resumes the run.
+    enum class TransferState { Waiting, Preparing, Running, RateLimited, Paused, Finished };
     struct Transfer;
 
 private:
@@ -133,9 +133,14 @@ private:
     void endUnfinished();
     // Transfers held back by the limit take their answers again once it allows.
     void releaseRateLimited();
+    // Follows the player's pause: running files keep their connections and
+    // receive nothing, nothing new starts, and a body kept in memory, whose time
+    // limit a pause would use up, is asked for again afterwards.
+    void followPause();
+    RateLimiter &limiter() { return policy.control->limiter(); }
 
     TransferPolicy policy;
-    RateLimiter limiter;
+    bool paused = false;
     std::vector<std::unique_ptr<Transfer>> transfers;
     void *multi;
     // The server multiplexes requests over HTTP/2: many more may run at once over

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "transfer/runcontrol.h"
+
 #include <QtGlobal>
+
+#include <memory>
 
 // How hard and how fast the transfers of one run work: a value handed to every
 // engine of the run, so that a test or the player's settings can pass their own.
@@ -17,9 +21,9 @@ struct TransferPolicy {
     // A body kept in memory (the list, its signature, an index) must arrive
     // whole within this time.
     long memoryBodyTimeLimitSeconds = 60;
-    // The most bytes the run receives per second, across its transfers; 0 for
-    // no limit.
-    qint64 maximumBytesPerSecond = 0;
+    // The player's pause and speed limit, shared by every copy of the policy:
+    // all the engines of a run, and the runs that follow, obey one.
+    std::shared_ptr<RunControl> control = std::make_shared<RunControl>();
     // A server that asks for a longer pause than this is treated as down.
     long retryAfterLimitSeconds = 30;
 
