@@ -7,6 +7,11 @@
 //                                         would; ends with 0 once the server can be played (the power-cut
 //                                         test kills it on the way)
 //   launcherbench repair LIST_URL ID      start-up synchronisation, then "Verificar e reparar" on server ID
+//   launcherbench fetch BASE NAMES OUT LIMIT_KB PAUSE_AT PAUSE_MS
+//                                         the files NAMES lists (one per line, below BASE) fetched into OUT as
+//                                         a server's install is, under a speed limit (0: none), paused for
+//                                         PAUSE_MS once PAUSE_AT bytes arrived (0: never); the rate held is
+//                                         measured over every 1 s and 60 s
 //   launcherbench chunk FILE              the file cut into chunks: boundaries alone, then with their hashes
 //   launcherbench documents SERVERS FILES mergeDocument + saveConfig, then loadConfig
 //   launcherbench show                    builds and shows the window on the config.xml at hand, then ends
@@ -15,6 +20,7 @@
 #include "state/configsteps.h"
 #include "buildconfig.h"
 #include "chunks/contentchunker.h"
+#include "chunks/filefetch.h"
 #include "fetchrunner.h"
 #include "state/launcherstate.h"
 #include "mainwindow.h"
@@ -99,6 +105,73 @@ int download(const char *url, const char *out)
     const bool stored = runner.run(plan).succeeded();
     print("seconds", clock.nsecsElapsed() / 1e9);
     return stored ? 0 : 1;
+}
+
+// The largest share by which the rate over any window of windowMs, from the
+// first second on, exceeds limit, and the largest by which it falls short.
+std::pair<double, double> rateDeviation(const std::vector<std::pair<qint64, qint64>> &samples,
+                                        qint64 windowMs, double limit)
+{
+    double over = 0, under = 0;
+    std::size_t end = 0;
+    for (std::size_t start = 0; start < samples.size(); ++start) {
+        if (samples[start].first < 1000)
+            continue;
+        while (end < samples.size() && samples[end].first < samples[start].first + windowMs)
+            ++end;
+        if (end == samples.size())
+            break;
+        const double rate = double(samples[end].second - samples[start].second) * 1000 /
+                            double(samples[end].first - samples[start].first);
+        over = std::max(over, rate / limit - 1);
+        under = std::max(under, 1 - rate / limit);
+    }
+    return {over, under};
+}
+
+int fetch(const char *base, const char *namesFile, const char *out, qint64 limitKilobytes, qint64 pauseAt,
+          qint64 pauseMs)
+{
+    QFile names(QString::fromLocal8Bit(namesFile));
+    if (!names.open(QIODevice::ReadOnly))
+        return 1;
+    FetchPlan plan{"Bench", ".", {base}, QByteArray(), {}};
+    for (const QByteArray &name : names.readAll().split('\n')) {
+        if (!name.isEmpty())
+            plan.items.push_back({name, out + ('/' + name.mid(name.lastIndexOf('/') + 1)), ContentCheck()});
+    }
+    TransferPolicy policy;
+    policy.control->limitSpeed(limitKilobytes * 1024);
+    FileFetch work(plan, policy);
+    std::vector<std::pair<qint64, qint64>> samples; // milliseconds since the start, bytes received by then
+    qint64 pausedFrom = -1, receivedAtPause = 0, receivedWhilePaused = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (bool unfinished = true; unfinished;) {
+        unfinished = work.run(20);
+        const qint64 received = work.progress().received, at = clock.elapsed();
+        if (samples.empty() || at - samples.back().first >= 10 || !unfinished)
+            samples.emplace_back(at, received);
+        if (pauseAt > 0 && pausedFrom < 0 && received >= pauseAt) {
+            policy.control->pause(true);
+            work.run(0); // the pause holds from the next slice: what that slice received counts before it
+            pausedFrom = at;
+            receivedAtPause = work.progress().received;
+        } else if (pausedFrom >= 0 && policy.control->isPaused() && at - pausedFrom >= pauseMs) {
+            receivedWhilePaused = received - receivedAtPause;
+            policy.control->pause(false);
+        }
+    }
+    print("seconds", clock.nsecsElapsed() / 1e9);
+    print("received_bytes", double(samples.back().second));
+    print("received_while_paused_bytes", double(receivedWhilePaused));
+    if (limitKilobytes > 0) {
+        const double limit = double(limitKilobytes) * 1024;
+        print("second_over_limit", rateDeviation(samples, 1000, limit).first);
+        const auto minute = rateDeviation(samples, 60000, limit);
+        print("minute_off_limit", std::max(minute.first, minute.second));
+    }
+    return work.result().succeeded() ? 0 : 1;
 }
 
 int install(const char *listUrl, int id, bool repair)
@@ -188,6 +261,9 @@ int main(int argc, char **argv)
         return download(argv[2], argv[3]);
     if ((mode == "install" && (argc == 3 || argc == 4)) || (mode == "repair" && argc == 4))
         return install(argv[2], argc == 4 ? std::atoi(argv[3]) : 1, mode == "repair");
+    if (mode == "fetch" && argc == 8)
+        return fetch(argv[2], argv[3], argv[4], std::atoll(argv[5]), std::atoll(argv[6]),
+                     std::atoll(argv[7]));
     if (mode == "chunk" && argc == 3)
         return chunk(argv[2]);
     if (mode == "documents" && argc == 4)
@@ -197,9 +273,9 @@ int main(int argc, char **argv)
         window.show(); // the window is on screen; the start-up synchronisation would follow
         return 0;
     }
-    std::fprintf(
-        stderr,
-        "usage: launcherbench download URL OUT | install LIST_URL [ID] | repair LIST_URL ID | chunk FILE | "
-        "documents SERVERS FILES | show\n");
+    std::fprintf(stderr,
+                 "usage: launcherbench download URL OUT | install LIST_URL [ID] | repair LIST_URL ID | "
+                 "fetch BASE NAMES OUT LIMIT_KB PAUSE_AT PAUSE_MS | chunk FILE | "
+                 "documents SERVERS FILES | show\n");
     return 2;
 }
