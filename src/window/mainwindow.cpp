@@ -44,10 +44,8 @@ MainWindow::MainWindow(QWidget *parent, TransferPolicy transferPolicy)
 
     // The launcher is driven by the mouse; no widget shows a focus frame but the
     // download's own controls, which the keyboard reaches too.
-    for (QWidget *widget : findChildren<QWidget *>()) {
-        if (!form->frame_download->isAncestorOf(widget))
-            widget->setFocusPolicy(Qt::NoFocus);
-    }
+    for (QWidget *widget : findChildren<QWidget *>())
+        widget->setFocusPolicy(Qt::NoFocus);
     downloadControls = std::make_unique<DownloadControls>(context);
 
     // A dark halo centred on each caption keeps it legible on any background.
