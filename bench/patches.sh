@@ -67,7 +67,8 @@ printf '[server 5]\nname = Caso 5\nexecutable = pair1.bin\nfiles = pair*.bin\n' 
 ln -s "$old" "$www/old" && ln -s "$new" "$www/new"
 patch_port=$((wan_port + 1))
 start=$(now_ms)
-"$build/tools/publish/launcher-publish" build "$new" --base-url "http://127.0.0.1:$patch_port/new/" --out "$new/launcher.xml"
+"$build/tools/publish/launcher-publish" build "$new" --base-url "http://127.0.0.1:$patch_port/new/" \
+    --previous "$old" --out "$new/launcher.xml"
 record publish_new_release_s "$(seconds_since "$start")"
 "$build/tools/publish/launcher-publish" build "$old" --base-url "$base/old/" --out "$old/launcher.xml"
 

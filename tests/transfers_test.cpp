@@ -7,6 +7,7 @@
 #include "boxrecorder.h"
 #include "buildconfig.h"
 #include "chunks/chunkindex.h"
+#include "chunks/filedelta.h"
 #include "chunkpublisher.h"
 #include "clock.h"
 #include "fetchrunner.h"
@@ -607,6 +608,67 @@ private slots:
         reportReliability("updates in chunks", QLatin1String(what), 1,
                           wholeFile ? "the whole file fetched"
                                     : QStringLiteral("%1 chunks fetched").arg(chunks));
+    }
+
+    // A small file that changed a little arrives as its delta against the installed
+    // version; another installed version (two releases behind), or a delta missing,
+    // damaged or of another build, fetches the whole file, never a wrong one.
+    void smallFilesArriveAsDeltas()
+    {
+        const QByteArray before = randomBytes(48 << 10, 21);
+        const QByteArray after = QByteArray(before).replace(20000, 1024, randomBytes(1024, 22));
+        const struct {
+            const char *what;
+            QByteArray installed;
+            QByteArray deltaOnServer; // null: as published, empty: removed
+            bool whole;
+        } rows[] = {
+            {"the installed version's delta", before, QByteArray(), false},
+            {"two releases behind", randomBytes(40 << 10, 23), QByteArray(), true},
+            {"a delta of another build", before,
+             makeDelta(before, QByteArray(after).replace(0, 8, "12345678")), true},
+            {"a delta damaged", before, "not the delta", true},
+            {"a delta missing", before, "", true},
+        };
+        for (const auto &row : rows) {
+            TemporaryGameFolder folder;
+            BoxRecorder boxes;
+            QTemporaryDir previous, release;
+            TestHttpServer server(release.path());
+            QVERIFY(QDir(previous.path()).mkdir("clientes") && QDir(release.path()).mkdir("clientes"));
+            writeFileBytes(previous.filePath("clientes/x.dat"), before);
+            writeFileBytes(release.filePath("clientes/x.dat"), after);
+            ContentCheck check{QByteArray::number(after.size()), sha256Hex(after)};
+            QString error;
+            QVERIFY(publishDelta(release.path(), previous.path(), "clientes/x.dat", check, error));
+            QVERIFY2(check.deltaSize.toInt() < 2048, check.deltaSize.constData());
+            QCOMPARE(verifyDelta(release.path(), check), QString());
+            const QString delta = release.filePath(QLatin1String(deltaPath(check.deltaFrom, check.sha256)));
+            if (!row.deltaOnServer.isNull())
+                row.deltaOnServer.isEmpty() ? void(QFile::remove(delta))
+                                            : writeFileBytes(delta, row.deltaOnServer);
+            if (!row.deltaOnServer.isEmpty()) // the list names the bytes the server holds
+                check.deltaSize = QByteArray::number(row.deltaOnServer.size());
+            QVERIFY(QDir().mkdir("clientes"));
+            writeFileBytes("clientes/x.dat", row.installed);
+
+            QVERIFY(ShownRunner()
+                        .runner
+                        .run({"Um",
+                              "clientes",
+                              {server.url("/")},
+                              "clientes/",
+                              {{"x.dat", "clientes/x.dat", check}}})
+                        .succeeded());
+            QCOMPARE(readFileBytes("clientes/x.dat"), after);
+            const std::vector<TestHttpServer::Request> sent = server.requests();
+            QCOMPARE(std::any_of(sent.begin(), sent.end(),
+                                 [](const TestHttpServer::Request &request) {
+                                     return request.path == "/clientes/x.dat";
+                                 }),
+                     row.whole);
+            QVERIFY(boxes.boxes.empty());
+        }
     }
 
     // A flipped byte in an installed client is found, and only its chunk fetched.

@@ -1,6 +1,7 @@
 #include "chunkpublisher.h"
 
 #include "chunks/chunkindex.h"
+#include "chunks/filedelta.h"
 #include "transfer/sha256.h"
 
 #include <QDir>
@@ -28,6 +29,13 @@ bool storeOnce(const QString &path, const QByteArray &bytes)
         return true;
     QFile::remove(temporary);
     return QFileInfo::exists(path); // another publisher stored it meanwhile
+}
+
+QByteArray sha256Of(const QByteArray &bytes)
+{
+    Sha256 hash;
+    hash.addData(bytes);
+    return hash.hexResult();
 }
 
 } // namespace
@@ -92,5 +100,42 @@ QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256
     if (whole.hexResult() != sha256.toLower())
         return QStringLiteral("os pedaços de %1 não formam o arquivo da lista")
             .arg(QString::fromLatin1(chunkIndexPath(indexSha256)));
+    return QString();
+}
+
+bool publishDelta(const QString &releaseFolder, const QString &previousFolder, const QString &file,
+                  ContentCheck &check, QString &error)
+{
+    QFile previousFile(QDir(previousFolder).filePath(file)), updatedFile(QDir(releaseFolder).filePath(file));
+    if (check.bytes() > largestDeltaFile || !previousFile.open(QIODevice::ReadOnly) ||
+        previousFile.size() > largestDeltaFile || !updatedFile.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray previous = previousFile.readAll(), updated = updatedFile.readAll();
+    const QByteArray previousSha256 = sha256Of(previous);
+    if (previousSha256 == check.sha256)
+        return true;
+    // A request of its own is worth it only well below the file's size.
+    const QByteArray delta = makeDelta(previous, updated);
+    if (delta.isEmpty() || delta.size() * 2 > updated.size())
+        return true;
+    if (!storeOnce(QDir(releaseFolder).filePath(QString::fromLatin1(deltaPath(previousSha256, check.sha256))),
+                   delta)) {
+        error = QStringLiteral("não foi possível publicar o delta de %1 em deltas/").arg(file);
+        return false;
+    }
+    check.deltaFrom = previousSha256;
+    check.deltaSize = QByteArray::number(delta.size());
+    return true;
+}
+
+QString verifyDelta(const QString &releaseFolder, const ContentCheck &check)
+{
+    const QByteArray path = deltaPath(check.deltaFrom, check.sha256);
+    if (!offersDelta(check))
+        return QStringLiteral("deltaFrom sem deltaSize, size e sha256, ou de um arquivo grande demais");
+    if (QByteArray::number(QFileInfo(QDir(releaseFolder).filePath(QString::fromLatin1(path))).size()) !=
+        check.deltaSize)
+        return QStringLiteral("o delta %1 falta ou não tem o tamanho da lista")
+            .arg(QString::fromLatin1(path));
     return QString();
 }

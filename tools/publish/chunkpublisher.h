@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/contentcheck.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,3 +21,14 @@ std::optional<QByteArray> publishInChunks(const QString &releaseFolder, const QS
 // otherwise what is wrong.
 QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256, const QByteArray &size,
                      const QByteArray &sha256);
+
+// Where the previous release (another release folder) holds the same file of a
+// size that takes a delta, with other bytes: the delta of the file against it,
+// stored below the release's deltas/ and named in check, when it is much smaller
+// than the file. False only when it could not be stored.
+bool publishDelta(const QString &releaseFolder, const QString &previousFolder, const QString &file,
+                  ContentCheck &check, QString &error);
+
+// Empty when the release holds the delta check names, of its size; otherwise
+// what is wrong. (Whether it makes the file takes the previous release.)
+QString verifyDelta(const QString &releaseFolder, const ContentCheck &check);

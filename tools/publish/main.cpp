@@ -16,7 +16,8 @@ namespace {
 
 const char usage[] =
     "uso:\n"
-    "  launcher-publish build PASTA_DA_VERSAO --base-url URL [--mirror URL]... --out launcher.xml\n"
+    "  launcher-publish build PASTA_DA_VERSAO --base-url URL [--mirror URL]... [--previous PASTA_ANTERIOR]\n"
+    "                         --out launcher.xml\n"
     "  launcher-publish check LISTA [PASTA_DA_VERSAO] [--public-key CHAVE.pub]\n"
     "  launcher-publish keygen --secret-key CHAVE.key --public-key CHAVE.pub\n"
     "  launcher-publish sign LISTA --secret-key CHAVE.key [--serial N] [--valid-days N]\n";
@@ -69,7 +70,8 @@ QCommandLineOption valueOption(const char *name)
 int build(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.addOptions({valueOption("base-url"), valueOption("mirror"), valueOption("out")});
+    parser.addOptions(
+        {valueOption("base-url"), valueOption("mirror"), valueOption("out"), valueOption("previous")});
     if (!parseCommand(parser, arguments, 1, 1, {QStringLiteral("base-url"), QStringLiteral("out")}))
         return 1;
 
@@ -79,7 +81,7 @@ int build(const QStringList &arguments)
     QString error;
     const std::optional<QByteArray> list =
         buildUpdateList(parser.positionalArguments().at(0), parser.value(QStringLiteral("base-url")).toUtf8(),
-                        error, mirrors);
+                        error, mirrors, parser.value(QStringLiteral("previous")));
     if (!list)
         return fail(error);
     QFile file(parser.value(QStringLiteral("out")));

@@ -72,8 +72,8 @@ class ListBuilder
 {
 public:
     // Absolute, so that the paths below it read the same however the folder was named.
-    ListBuilder(const QString &releaseFolder, QString &error)
-        : release(QDir(releaseFolder).absolutePath()), error(error)
+    ListBuilder(const QString &releaseFolder, const QString &previousRelease, QString &error)
+        : release(QDir(releaseFolder).absolutePath()), previousRelease(previousRelease), error(error)
     {
     }
 
@@ -81,6 +81,11 @@ public:
     {
         if (baseUrl.isEmpty() || !baseUrl.endsWith('/')) {
             fail(QStringLiteral("--base-url precisa terminar em \"/\": %1").arg(QString::fromUtf8(baseUrl)));
+            return std::nullopt;
+        }
+        // A mistyped folder would publish no delta without a word.
+        if (!previousRelease.isEmpty() && !QDir(previousRelease).exists(QStringLiteral("clientes"))) {
+            fail(QStringLiteral("--previous não é uma pasta de versão com clientes/: %1").arg(previousRelease));
             return std::nullopt;
         }
         for (const QByteArray &mirror : mirrors)
@@ -213,6 +218,10 @@ private:
                     if (!index)
                         return false;
                     file.check.chunkIndexSha256 = *index;
+                } else if (!previousRelease.isEmpty() &&
+                           !publishDelta(release.path(), previousRelease, QStringLiteral("clientes/") + path,
+                                         file.check, error)) {
+                    return false;
                 }
             }
         }
@@ -235,6 +244,7 @@ private:
     }
 
     QDir release;
+    QString previousRelease; // empty: no deltas
     QString &error;
 };
 
@@ -255,7 +265,8 @@ bool leadsOutsideRelease(const QString &releaseFolder, const QString &file)
 }
 
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
-                                          QString &error, const std::vector<QByteArray> &mirrors)
+                                          QString &error, const std::vector<QByteArray> &mirrors,
+                                          const QString &previousRelease)
 {
-    return ListBuilder(releaseFolder, error).build(baseUrl, mirrors);
+    return ListBuilder(releaseFolder, previousRelease, error).build(baseUrl, mirrors);
 }

@@ -10,9 +10,12 @@
 // release.conf) served below baseUrl. Every file's version is taken from its
 // content, so a changed file is due and an unchanged one never is, and every file
 // carries its size and SHA-256, so a corrupted download is never installed.
-// mirrors are more base addresses serving copies of the same folder.
+// mirrors are more base addresses serving copies of the same folder. With a
+// previousRelease folder, a small file that changed since gets a delta against
+// its version there.
 std::optional<QByteArray> buildUpdateList(const QString &releaseFolder, const QByteArray &baseUrl,
-                                          QString &error, const std::vector<QByteArray> &mirrors = {});
+                                          QString &error, const std::vector<QByteArray> &mirrors = {},
+                                          const QString &previousRelease = QString());
 
 #include "state/launcherstate.h"
 

@@ -110,6 +110,13 @@ private:
             ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
             findings
                 << QStringLiteral("%1: %2 não confere com o tamanho ou o sha256 da lista").arg(where, path);
+        const ContentCheck listed{size, sha256, QByteArray(), node.attribute("deltaFrom").value(),
+                                  node.attribute("deltaSize").value()};
+        const QString deltaProblem = listed.deltaFrom.isEmpty() && listed.deltaSize.isEmpty()
+                                         ? QString()
+                                         : verifyDelta(releaseFolder, listed);
+        if (!deltaProblem.isEmpty())
+            findings << QStringLiteral("%1: %2: %3").arg(where, path, deltaProblem);
         const QByteArray chunks = node.attribute("chunks").value();
         if (chunks.isEmpty())
             return;

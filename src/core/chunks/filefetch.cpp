@@ -2,6 +2,7 @@
 
 #include "chunks/chunkpatch.h"
 #include "chunks/chunksurvey.h"
+#include "chunks/filedelta.h"
 #include "transfer/transferengine.h"
 #include "messages.h"
 #include "playertexts.h"
@@ -85,10 +86,11 @@ struct FileFetch::Work {
 
     std::vector<std::optional<std::size_t>> surveyed; // each item's target in the survey
     std::unique_ptr<ChunkSurvey> survey;
-    std::unique_ptr<ChunkPatch> patch;
+    std::unique_ptr<FilePatch> patch;
     qint64 patchStart = 0;    // what the items before the patched one hold
     qint64 receivedDone = 0;  // by the survey and the patches that ended
     std::size_t building = 0; // the item being decided, built or fetched first
+    bool deltaTried = false;  // for the item being decided
     std::vector<Arrival> arrivals;
     std::vector<std::size_t> requests;
     qint64 patched = 0; // the bytes of the items built from chunks, or already there
@@ -125,17 +127,25 @@ void FileFetch::Work::build(int waitMs)
     const FetchItem &item = items[building];
     const ChunkIndex *index = indexOf(building);
     if (patch) {
-        const ChunkPatch::Result result = patch->run(waitMs);
-        if (result == ChunkPatch::Result::Working)
+        const FilePatch::Result result = patch->run(waitMs);
+        if (result == FilePatch::Result::Working)
             return;
         receivedDone += patch->bytesReceived();
         const QByteArray reason = patch->reason();
         patch.reset();
-        if (result == ChunkPatch::Result::Cancelled)
+        if (result == FilePatch::Result::Cancelled)
             return finish({stoppedAs});
-        if (result == ChunkPatch::Result::Unavailable)
+        if (result == FilePatch::Result::Unavailable)
             reportWholeFile(item.localPath, reason);
-        return arrived(result == ChunkPatch::Result::Built ? Arrival::Patched : Arrival::Transfer);
+        return arrived(result == FilePatch::Result::Built ? Arrival::Patched : Arrival::Transfer);
+    }
+    // A small file's delta against the version the player has, where the list
+    // offers one and that version is there.
+    if (!deltaTried && offersDelta(item.expected) && exists(item.localPath)) {
+        deltaTried = true;
+        patchStart = patched + engine.bytesStored();
+        patch = std::make_unique<FileDelta>(bases, item.localPath, item.expected, policy);
+        return;
     }
     if (survey && surveyed[building] && !index)
         reportWholeFile(item.localPath, "índice ausente ou danificado");
@@ -161,7 +171,7 @@ void FileFetch::Work::arrived(Arrival arrival)
                            ? engine.add(requestWithMirrors(downloadUrls(bases, folder.constData(), item.name),
                                                            item.localPath, 0, item.expected))
                            : 0);
-    if (arrival == Arrival::Patched)
+    if (arrival == Arrival::Patched && index)
         survey->locations().addIndexedFile(item.localPath + partialFileSuffix, *index);
     // Files after this one take chunks from it: it comes whole first.
     if (index && arrival == Arrival::Transfer && survey->isProvider(*surveyed[building])) {
@@ -169,6 +179,7 @@ void FileFetch::Work::arrived(Arrival arrival)
         return;
     }
     ++building;
+    deltaTried = false;
 }
 
 void FileFetch::Work::fetchProvider(int waitMs)
@@ -179,6 +190,7 @@ void FileFetch::Work::fetchProvider(int waitMs)
     if (engine.outcome(requests.back()).kind == TransferOutcome::Kind::Stored)
         survey->locations().addIndexedFile(items[building].localPath + partialFileSuffix, *indexOf(building));
     ++building;
+    deltaTried = false;
     step = Step::Building;
 }
 

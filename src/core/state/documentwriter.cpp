@@ -118,6 +118,10 @@ void writeCheck(LayoutWriter &writer, const ContentCheck &check)
         writer.attribute("sha256", check.sha256);
     if (!check.chunkIndexSha256.isEmpty())
         writer.attribute("chunks", check.chunkIndexSha256);
+    if (!check.deltaFrom.isEmpty())
+        writer.attribute("deltaFrom", check.deltaFrom);
+    if (!check.deltaSize.isEmpty())
+        writer.attribute("deltaSize", check.deltaSize);
 }
 
 void writeLauncher(LayoutWriter &writer, const LauncherState &state, bool config)

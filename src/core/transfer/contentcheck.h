@@ -12,6 +12,10 @@ struct ContentCheck {
     // The SHA-256 of the file's chunk index, where the release publishes the file
     // in chunks as well: an update then fetches only the chunks it lacks.
     QByteArray chunkIndexSha256{};
+    // Where the release publishes a delta of the file against its version before:
+    // that version's SHA-256, and the delta's size in bytes.
+    QByteArray deltaFrom{};
+    QByteArray deltaSize{};
 
     // A size that a file can have: decimal digits, at most 2^53 (what any reader
     // of the list takes exactly). An entry with another size is refused like a
