@@ -35,6 +35,16 @@ std::vector<MergeRule> mergeRules()
         return LauncherState::pendingFiles(state.servers.at(id)).size();
     };
     return {
+        {"what a file is checked and patched by, kept as the list gives it",
+         {"<servers><server id=\"1\"><file name=\"a.pak\" lastVersion=\"2\" size=\"5\" sha256=\"ab\" "
+          "chunks=\"cd\" chunkDeltas=\"ef\" deltaFrom=\"01\" deltaSize=\"3\"/></server></servers>"},
+         {"lastVersion=\"2\" size=\"5\" sha256=\"ab\" chunks=\"cd\" chunkDeltas=\"ef\" deltaFrom=\"01\" "
+          "deltaSize=\"3\""},
+         {},
+         [](LauncherState &state) {
+             const ContentCheck &check = state.servers.at(1).files.at("a.pak").check;
+             QCOMPARE(check.chunkDeltasSha256 + check.deltaFrom + check.deltaSize, QByteArray("ef013"));
+         }},
         {"installed versions kept under the list's values, byte for byte",
          {"<launcher installedVersion=\"1.3\"/><images installedVersion=\"7\"/><servers><server id=\"1\">"
           "<file name=\"ZEV1.exe\" installedVersion=\"11\"/>"

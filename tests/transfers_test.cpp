@@ -155,7 +155,8 @@ FetchItem publishedInChunks(const QString &server, const QByteArray &name, const
     const auto index = publishInChunks(server, path, error);
     if (!index)
         qFatal("%s", qPrintable(error));
-    return {name, "clientes/" + name, {QByteArray::number(bytes.size()), sha256Hex(bytes), *index}};
+    return {
+        name, "clientes/" + name, {QByteArray::number(bytes.size()), sha256Hex(bytes), index->indexSha256}};
 }
 
 // What the server folder and the game folder look like before the update runs;
@@ -231,6 +232,23 @@ std::vector<ChunkScene> chunkScenes()
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         writeFileBytes(path, published);
     };
+    // The release before is the installed version: changed chunks come as deltas
+    // of the chunks at their places, but for the few that changed nearly whole
+    // (fetched as they are, with the deltas' document).
+    const auto withChunkDeltas = [](const QString &server, std::vector<FetchItem> &items) {
+        QString error;
+        const auto published =
+            publishInChunks(server, server + "/clientes/dados.pak", error, "clientes/dados.pak");
+        QVERIFY2(published && !published->deltasSha256.isEmpty(), qPrintable(error));
+        items.back().expected.chunkDeltasSha256 = published->deltasSha256;
+    };
+    // Deltas that do not make their chunks: those chunks come as they are.
+    const auto chunkDeltasDamaged = [=](const QString &server, std::vector<FetchItem> &items) {
+        withChunkDeltas(server, items);
+        QDirIterator deltas(server + "/deltas", QDir::Files, QDirIterator::Subdirectories);
+        while (deltas.hasNext())
+            writeFileBytes(deltas.next(), "not a delta");
+    };
     // A first install: another new file of the release shares most chunks.
     const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
         QVERIFY(QFile::remove("clientes/dados.pak"));
@@ -249,6 +267,8 @@ std::vector<ChunkScene> chunkScenes()
         {"an index of chunks below their minimum", tinyChunks, true, 0, "danificado"},
         {"chunks damaged", damageChunks, true, 30, "falta ou está danificado"},
         {"a patch cut short, continued", patchCutShort, false, 20},
+        {"1% changed, with the chunks' deltas", withChunkDeltas, false, 4},
+        {"1% changed, the chunks' deltas damaged", chunkDeltasDamaged, false, 31, "não tem o tamanho"},
     };
 }
 
@@ -578,8 +598,8 @@ private slots:
         if (scene)
             scene(serverFolder.path(), items);
         const ContentCheck &check = items.back().expected;
-        const QString found =
-            verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size, check.sha256);
+        const QString found = verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size,
+                                           check.sha256, check.chunkDeltasSha256);
         QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
 
         // Dated an hour back: a file written anew carries the time of its writing.

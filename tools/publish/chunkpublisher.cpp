@@ -1,5 +1,6 @@
 #include "chunkpublisher.h"
 
+#include "chunks/chunkdeltas.h"
 #include "chunks/chunkindex.h"
 #include "chunks/filedelta.h"
 #include "transfer/sha256.h"
@@ -38,9 +39,69 @@ QByteArray sha256Of(const QByteArray &bytes)
     return hash.hexResult();
 }
 
+// A chunk's delta is made for every chunk of a file that changed everywhere: a
+// quick level, where the dictionary does the work.
+constexpr int chunkDeltaLevel = 6;
+
+// The chunks of a file's version in the release before, in file order, and
+// where each new chunk stood there: after the last chunk the two versions share.
+class PreviousVersion
+{
+public:
+    PreviousVersion(const QString &path, const ChunkParameters &parameters) : file(path)
+    {
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+            return;
+        forEachChunk(file, parameters,
+                     [this](qint64 offset, const char *, std::size_t size, const ChunkHash &hash) {
+                         at.emplace(hash, chunks.size());
+                         chunks.push_back({hash, offset, std::uint32_t(size)});
+                         return true;
+                     });
+    }
+
+    // The chunk that stood where this new one stands; none when it was there too.
+    std::optional<ChunkDelta> placeOf(const ChunkHash &hash, QByteArray &bytes)
+    {
+        if (const auto found = at.find(hash); found != at.end()) {
+            next = found->second + 1;
+            return std::nullopt;
+        }
+        if (next >= chunks.size())
+            return std::nullopt;
+        const Chunk &before = chunks[next++];
+        if (!file.seek(before.offset) || (bytes = file.read(before.size)).size() != int(before.size))
+            return std::nullopt;
+        return ChunkDelta{before.hash, before.size, 0};
+    }
+
+private:
+    struct Chunk {
+        ChunkHash hash;
+        qint64 offset;
+        std::uint32_t size;
+    };
+    QFile file;
+    std::vector<Chunk> chunks;
+    std::unordered_map<ChunkHash, std::size_t, ChunkHashHasher> at;
+    std::size_t next = 0;
+};
+
+// Stores a document of chunks/ under the name its SHA-256 gives it, and returns
+// that SHA-256.
+QByteArray publishDocument(const QDir &release, const QByteArray &document,
+                           QByteArray (*pathOf)(const QByteArray &sha256), bool &stored)
+{
+    const QByteArray sha256 = sha256Of(document);
+    stored = stored && !document.isEmpty() &&
+             storeOnce(release.filePath(QString::fromLatin1(pathOf(sha256))), document);
+    return sha256;
+}
+
 } // namespace
 
-std::optional<QByteArray> publishInChunks(const QString &releaseFolder, const QString &file, QString &error)
+std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, const QString &file,
+                                               QString &error, const QString &previousFile)
 {
     const QDir release(releaseFolder);
     QFile source(file);
@@ -50,29 +111,44 @@ std::optional<QByteArray> publishInChunks(const QString &releaseFolder, const QS
     }
     ChunkIndex index;
     index.fileSize = source.size();
+    PreviousVersion previous(previousFile, index.parameters);
+    ChunkDeltas deltas;
     bool stored = true;
+    const auto store = [&](const QByteArray &path, const QByteArray &bytes) {
+        stored = stored && storeOnce(release.filePath(QString::fromLatin1(path)), bytes);
+    };
     const bool read = forEachChunk(
         source, index.parameters, [&](qint64, const char *data, std::size_t size, const ChunkHash &hash) {
             const QByteArray kept = storeChunk(data, size);
             index.chunks.push_back({hash, std::uint32_t(size)});
-            stored = storeOnce(release.filePath(QString::fromLatin1(chunkPath(hash))), kept);
+            store(chunkPath(hash), kept);
+            QByteArray before;
+            std::optional<ChunkDelta> delta = previous.placeOf(hash, before);
+            const QByteArray made =
+                delta ? makeDelta(before, QByteArray::fromRawData(data, int(size)), chunkDeltaLevel)
+                      : QByteArray();
+            // It takes the chunk's request, and its line in the deltas' document.
+            if (!made.isEmpty() && made.size() + 40 < kept.size()) {
+                delta->deltaSize = std::uint32_t(made.size());
+                deltas.byChunk.emplace(hash, *delta);
+                store(chunkDeltaPath(delta->previous, hash), made);
+            }
             return stored;
         });
-    const QByteArray published = index.serialize();
-    Sha256 hash;
-    hash.addData(published);
-    const QByteArray indexSha256 = hash.hexResult();
-    if (!read || !stored || published.isEmpty() ||
-        !storeOnce(release.filePath(QString::fromLatin1(chunkIndexPath(indexSha256))), published)) {
+    PublishedChunks published{publishDocument(release, index.serialize(), chunkIndexPath, stored),
+                              QByteArray()};
+    if (!deltas.byChunk.empty())
+        published.deltasSha256 = publishDocument(release, deltas.serialize(), chunkDeltasPath, stored);
+    if (!read || !stored) {
         error = QStringLiteral("não foi possível publicar %1 em pedaços em chunks/")
                     .arg(release.relativeFilePath(file));
         return std::nullopt;
     }
-    return indexSha256;
+    return published;
 }
 
 QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256, const QByteArray &size,
-                     const QByteArray &sha256)
+                     const QByteArray &sha256, const QByteArray &deltasSha256)
 {
     const QDir release(releaseFolder);
     QFile indexFile(release.filePath(QString::fromLatin1(chunkIndexPath(indexSha256))));
@@ -100,6 +176,20 @@ QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256
     if (whole.hexResult() != sha256.toLower())
         return QStringLiteral("os pedaços de %1 não formam o arquivo da lista")
             .arg(QString::fromLatin1(chunkIndexPath(indexSha256)));
+    if (deltasSha256.isEmpty())
+        return QString();
+    QFile deltasFile(release.filePath(QString::fromLatin1(chunkDeltasPath(deltasSha256))));
+    const QByteArray deltasBytes = deltasFile.open(QIODevice::ReadOnly) ? deltasFile.readAll() : QByteArray();
+    const std::optional<ChunkDeltas> deltas = ChunkDeltas::parse(deltasBytes, index->chunks.size());
+    if (sha256Of(deltasBytes) != deltasSha256.toLower() || !deltas)
+        return QStringLiteral("os deltas de pedaços %1 faltam ou estão danificados")
+            .arg(QString::fromLatin1(chunkDeltasPath(deltasSha256)));
+    for (const auto &[chunk, delta] : deltas->byChunk) {
+        const QByteArray path = chunkDeltaPath(delta.previous, chunk);
+        if (QFileInfo(release.filePath(QString::fromLatin1(path))).size() != qint64(delta.deltaSize))
+            return QStringLiteral("o delta %1 falta ou não tem o tamanho da lista")
+                .arg(QString::fromLatin1(path));
+    }
     return QString();
 }
 
@@ -114,9 +204,9 @@ bool publishDelta(const QString &releaseFolder, const QString &previousFolder, c
     const QByteArray previousSha256 = sha256Of(previous);
     if (previousSha256 == check.sha256)
         return true;
-    // A request of its own is worth it only well below the file's size.
+    // It takes the file's request.
     const QByteArray delta = makeDelta(previous, updated);
-    if (delta.isEmpty() || delta.size() * 2 > updated.size())
+    if (delta.isEmpty() || delta.size() >= updated.size())
         return true;
     if (!storeOnce(QDir(releaseFolder).filePath(QString::fromLatin1(deltaPath(previousSha256, check.sha256))),
                    delta)) {

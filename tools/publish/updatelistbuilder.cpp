@@ -85,7 +85,8 @@ public:
         }
         // A mistyped folder would publish no delta without a word.
         if (!previousRelease.isEmpty() && !QDir(previousRelease).exists(QStringLiteral("clientes"))) {
-            fail(QStringLiteral("--previous não é uma pasta de versão com clientes/: %1").arg(previousRelease));
+            fail(QStringLiteral("--previous não é uma pasta de versão com clientes/: %1")
+                     .arg(previousRelease));
             return std::nullopt;
         }
         for (const QByteArray &mirror : mirrors)
@@ -213,11 +214,15 @@ private:
                 file.lastVersion = check->sha256.left(versionDigits);
                 file.check = *check;
                 if (check->size.toLongLong() >= chunkedFileThreshold) {
-                    const std::optional<QByteArray> index = publishInChunks(
-                        release.path(), release.filePath(QStringLiteral("clientes/") + path), error);
-                    if (!index)
+                    const std::optional<PublishedChunks> chunks = publishInChunks(
+                        release.path(), release.filePath(QStringLiteral("clientes/") + path), error,
+                        previousRelease.isEmpty()
+                            ? QString()
+                            : QDir(previousRelease).filePath(QStringLiteral("clientes/") + path));
+                    if (!chunks)
                         return false;
-                    file.check.chunkIndexSha256 = *index;
+                    file.check.chunkIndexSha256 = chunks->indexSha256;
+                    file.check.chunkDeltasSha256 = chunks->deltasSha256;
                 } else if (!previousRelease.isEmpty() &&
                            !publishDelta(release.path(), previousRelease, QStringLiteral("clientes/") + path,
                                          file.check, error)) {

@@ -110,8 +110,9 @@ private:
             ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
             findings
                 << QStringLiteral("%1: %2 não confere com o tamanho ou o sha256 da lista").arg(where, path);
-        const ContentCheck listed{size, sha256, QByteArray(), node.attribute("deltaFrom").value(),
-                                  node.attribute("deltaSize").value()};
+        ContentCheck listed{size, sha256};
+        listed.deltaFrom = node.attribute("deltaFrom").value();
+        listed.deltaSize = node.attribute("deltaSize").value();
         const QString deltaProblem = listed.deltaFrom.isEmpty() && listed.deltaSize.isEmpty()
                                          ? QString()
                                          : verifyDelta(releaseFolder, listed);
@@ -123,7 +124,7 @@ private:
         const QString problem =
             !hex.match(QString::fromLatin1(chunks)).hasMatch() || sha256.isEmpty() || size.isEmpty()
                 ? QStringLiteral("chunks sem size e sha256, ou sem 64 dígitos hexadecimais")
-                : verifyChunks(releaseFolder, chunks, size, sha256);
+                : verifyChunks(releaseFolder, chunks, size, sha256, node.attribute("chunkDeltas").value());
         if (!problem.isEmpty())
             findings << QStringLiteral("%1: %2: %3").arg(where, path, problem);
     }

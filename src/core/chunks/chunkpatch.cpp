@@ -1,5 +1,6 @@
 #include "chunks/chunkpatch.h"
 
+#include "chunks/filedelta.h"
 #include "transfer/folderfile.h"
 #include "names.h"
 #include "transfer/partialfile.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -18,6 +20,8 @@ constexpr qint64 writeSliceBytes = 8 << 20;
 } // namespace
 
 struct ChunkPatch::Work {
+    std::vector<QByteArray> bases;
+    const ChunkDeltas *deltas = nullptr;
     QByteArray localPath;
     ContentCheck expected;
     const ChunkIndex &index;
@@ -32,7 +36,8 @@ struct ChunkPatch::Work {
     qint64 written = 0;
     std::size_t next = 0; // the next chunk of the index to write
     std::unordered_map<ChunkHash, std::size_t, ChunkHashHasher> requests;
-    std::unordered_map<ChunkHash, int, ChunkHashHasher> usesLeft;      // of fetched chunks ...
+    std::unordered_set<ChunkHash, ChunkHashHasher> viaDelta;      // requested as the delta of a chunk on disk
+    std::unordered_map<ChunkHash, int, ChunkHashHasher> usesLeft; // of fetched chunks ...
     std::unordered_map<ChunkHash, QByteArray, ChunkHashHasher> reused; // ... kept while they recur
 
     Work(const ChunkIndex &index, const ChunkLocations &locations, TransferPolicy policy)
@@ -54,6 +59,10 @@ struct ChunkPatch::Work {
         return next < index.chunks.size() && locations.find(index.chunks[next].hash);
     }
     bool readFromDisk(const IndexedChunk &chunk, const ChunkLocations::Location &location, QByteArray &bytes);
+    // A chunk the player lacks: as the delta of the chunk that stood at its place,
+    // where the release has one and that chunk is on disk; else as it is.
+    std::size_t request(const IndexedChunk &chunk, bool deltaWanted);
+    std::optional<QByteArray> fromDelta(const IndexedChunk &chunk, const QByteArray &delta);
     bool writeChunk(const QByteArray &bytes);
     void build();
 };
@@ -96,8 +105,14 @@ void ChunkPatch::Work::build()
             if (outcome.kind == TransferOutcome::Kind::Cancelled)
                 return finish(Result::Cancelled);
             std::optional<QByteArray> restored;
-            if (outcome.kind != TransferOutcome::Kind::Stored ||
-                !(restored = restoreChunk(engine.takeBody(request), chunk)))
+            if (outcome.kind == TransferOutcome::Kind::Stored)
+                restored = viaDelta.count(chunk.hash) ? fromDelta(chunk, engine.takeBody(request))
+                                                      : restoreChunk(engine.takeBody(request), chunk);
+            if (!restored && viaDelta.erase(chunk.hash)) {
+                requests[chunk.hash] = this->request(chunk, false);
+                return;
+            }
+            if (!restored)
                 return finish(Result::Unavailable,
                               "pedaço " + chunkHashHex(chunk.hash) + " ausente ou danificado");
             bytes = std::move(*restored);
@@ -120,11 +135,41 @@ void ChunkPatch::Work::build()
     finish(Result::Built);
 }
 
+std::size_t ChunkPatch::Work::request(const IndexedChunk &chunk, bool deltaWanted)
+{
+    if (deltas && deltaWanted) {
+        const auto delta = deltas->byChunk.find(chunk.hash);
+        if (delta != deltas->byChunk.end() && locations.find(delta->second.previous)) {
+            viaDelta.insert(chunk.hash);
+            return engine.add(requestWithMirrors(
+                downloadUrls(bases, "", chunkDeltaPath(delta->second.previous, chunk.hash)), {},
+                qint64(delta->second.deltaSize)));
+        }
+    }
+    return engine.add(
+        requestWithMirrors(downloadUrls(bases, "", chunkPath(chunk.hash)), {}, qint64(chunk.size)));
+}
+
+std::optional<QByteArray> ChunkPatch::Work::fromDelta(const IndexedChunk &chunk, const QByteArray &delta)
+{
+    const ChunkDelta &entry = deltas->byChunk.at(chunk.hash);
+    const ChunkLocations::Location *location = locations.find(entry.previous);
+    QByteArray previous;
+    if (!location || !readFromDisk({entry.previous, entry.previousSize}, *location, previous))
+        return std::nullopt;
+    std::optional<QByteArray> bytes = applyDelta(previous, delta, chunk.size);
+    if (!bytes || chunkHashOf(bytes->constData(), std::size_t(bytes->size())) != chunk.hash)
+        return std::nullopt;
+    return bytes;
+}
+
 ChunkPatch::ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &localPath,
                        const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations,
-                       TransferPolicy policy)
+                       TransferPolicy policy, const ChunkDeltas *deltas)
     : work(std::make_unique<Work>(index, locations, policy))
 {
+    work->bases = bases;
+    work->deltas = deltas;
     work->localPath = localPath;
     work->expected = expected;
     work->readers.resize(locations.fileCount());
@@ -132,8 +177,7 @@ ChunkPatch::ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &l
         if (locations.find(chunk.hash))
             continue;
         if (++work->usesLeft[chunk.hash] == 1)
-            work->requests[chunk.hash] = work->engine.add(
-                requestWithMirrors(downloadUrls(bases, "", chunkPath(chunk.hash)), {}, qint64(chunk.size)));
+            work->requests[chunk.hash] = work->request(chunk, true);
     }
 }
 

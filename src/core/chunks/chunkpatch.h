@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chunks/chunkdeltas.h"
 #include "chunks/chunklocations.h"
 #include "chunks/filepatch.h"
 #include "transfer/contentcheck.h"
@@ -11,16 +12,19 @@
 
 // Builds the new version of a file from its chunk index: every chunk that lies
 // on disk already is copied from there, and only the others are fetched, several
-// at once. A chunk missing or damaged, or a file that does not come out as the
-// list says, ends in Unavailable.
+// at once; a changed chunk comes as its delta where the release has one against
+// a chunk on disk (and as it is, when the delta does not make it). A chunk
+// missing or damaged, or a file that does not come out as the list says, ends in
+// Unavailable.
 class ChunkPatch : public FilePatch
 {
 public:
     // bases are the release's base addresses, the first and its mirrors;
-    // localPath is the target. index and locations must outlive the patch.
+    // localPath is the target. index, locations and deltas (if any) must
+    // outlive the patch.
     ChunkPatch(const std::vector<QByteArray> &bases, const QByteArray &localPath,
                const ContentCheck &expected, const ChunkIndex &index, const ChunkLocations &locations,
-               TransferPolicy policy);
+               TransferPolicy policy, const ChunkDeltas *deltas = nullptr);
     ~ChunkPatch() override;
     ChunkPatch(const ChunkPatch &) = delete;
     ChunkPatch &operator=(const ChunkPatch &) = delete;

@@ -33,7 +33,9 @@ struct ChunkSurvey::Work {
     struct Surveyed {
         Target target;
         std::size_t indexRequest = 0;
+        std::optional<std::size_t> deltasRequest;
         std::optional<ChunkIndex> index;
+        std::optional<ChunkDeltas> deltas;
         bool alreadyThere = false;
         bool worthBuilding = false;
         bool provider = false;
@@ -74,6 +76,14 @@ void ChunkSurvey::Work::takeIndexes()
             hash.hexResult() == expected.chunkIndexSha256.toLower())
             surveyed.index = ChunkIndex::parse(published, expected.bytes());
         anyIndex = anyIndex || surveyed.index;
+        // Deltas that are missing or damaged cost their chunks whole, no more.
+        if (surveyed.index && surveyed.deltasRequest) {
+            const QByteArray deltas = engine.takeBody(*surveyed.deltasRequest);
+            Sha256 deltasHash;
+            deltasHash.addData(deltas);
+            if (deltasHash.hexResult() == expected.chunkDeltasSha256.toLower())
+                surveyed.deltas = ChunkDeltas::parse(deltas, surveyed.index->chunks.size());
+        }
     }
     if (anyIndex)
         scanner = std::thread([this] { scan(); });
@@ -113,6 +123,10 @@ void ChunkSurvey::Work::scan()
         if (surveyed.index) {
             for (const IndexedChunk &chunk : surveyed.index->chunks)
                 needed.insert(chunk.hash);
+            // A changed chunk is made from the one that stood at its place.
+            if (surveyed.deltas)
+                for (const auto &[chunk, delta] : surveyed.deltas->byChunk)
+                    needed.insert(delta.previous);
             if (!parameters)
                 parameters = &surveyed.index->parameters;
         }
@@ -182,9 +196,15 @@ ChunkSurvey::ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Targe
             QFile::remove(QFile::decodeName(leftoverSource(target.localPath)));
             QFile::rename(QFile::decodeName(partial), QFile::decodeName(leftoverSource(target.localPath)));
         }
-        const std::size_t request = work->engine.add(requestWithMirrors(
+        Work::Surveyed surveyed;
+        surveyed.target = target;
+        surveyed.indexRequest = work->engine.add(requestWithMirrors(
             downloadUrls(bases, "", chunkIndexPath(target.expected.chunkIndexSha256)), {}, maximumIndexSize));
-        work->targets.push_back({std::move(target), request, {}, false});
+        if (!target.expected.chunkDeltasSha256.isEmpty())
+            surveyed.deltasRequest = work->engine.add(requestWithMirrors(
+                downloadUrls(bases, "", chunkDeltasPath(target.expected.chunkDeltasSha256)), {},
+                maximumIndexSize));
+        work->targets.push_back(std::move(surveyed));
     }
     for (QByteArray &path : otherSources)
         if (std::none_of(work->targets.begin(), work->targets.end(),
@@ -232,6 +252,12 @@ void ChunkSurvey::cancel()
 bool ChunkSurvey::wasCancelled() const
 {
     return work->engine.wasCancelled();
+}
+
+const ChunkDeltas *ChunkSurvey::deltas(std::size_t target) const
+{
+    const auto &deltas = work->targets[target].deltas;
+    return deltas ? &*deltas : nullptr;
 }
 
 const ChunkIndex *ChunkSurvey::index(std::size_t target) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chunks/chunkdeltas.h"
 #include "chunks/chunklocations.h"
 #include "transfer/contentcheck.h"
 #include "transfer/transferpolicy.h"
@@ -41,6 +42,8 @@ public:
 
     // Null when the target's index was missing or damaged.
     const ChunkIndex *index(std::size_t target) const;
+    // Null when the release has none for the target, or they were missing or damaged.
+    const ChunkDeltas *deltas(std::size_t target) const;
     // The target already is the new version: it is cut into its index's chunks.
     bool alreadyThere(std::size_t target) const;
     // Chunks pay for a target when at least an eighth of it lies on disk, recurs

@@ -30,11 +30,11 @@ QByteArray deltaPath(const QByteArray &fromSha256, const QByteArray &toSha256)
     return "deltas/" + toSha256.left(2).toLower() + '/' + fromSha256.toLower() + '-' + toSha256.toLower();
 }
 
-QByteArray makeDelta(const QByteArray &previous, const QByteArray &updated)
+QByteArray makeDelta(const QByteArray &previous, const QByteArray &updated, int level)
 {
     const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(), &ZSTD_freeCCtx);
     QByteArray delta(int(ZSTD_compressBound(std::size_t(updated.size()))), Qt::Uninitialized);
-    if (!context || ZSTD_isError(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, 19)) ||
+    if (!context || ZSTD_isError(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, level)) ||
         ZSTD_isError(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, deltaWindowLog)) ||
         ZSTD_isError(ZSTD_CCtx_refPrefix(context.get(), previous.constData(), std::size_t(previous.size()))))
         return QByteArray();

@@ -19,8 +19,9 @@ constexpr qint64 largestDeltaFile = 1 << 20;
 // "deltas/ab/FROM-TO", below the download base address and the release folder:
 // named by both versions' SHA-256, so that a delta, once published, never changes.
 QByteArray deltaPath(const QByteArray &fromSha256, const QByteArray &toSha256);
-// updated as one zstd frame with previous as its dictionary; empty when it cannot be made.
-QByteArray makeDelta(const QByteArray &previous, const QByteArray &updated);
+// updated as one zstd frame with previous as its dictionary, compressed at
+// level; empty when it cannot be made.
+QByteArray makeDelta(const QByteArray &previous, const QByteArray &updated, int level = 19);
 // The bytes made by makeDelta, or nothing when delta is not a frame of size
 // bytes made against previous.
 std::optional<QByteArray> applyDelta(const QByteArray &previous, const QByteArray &delta, qint64 size);

@@ -153,8 +153,9 @@ void FileFetch::Work::build(int waitMs)
         return arrived(Arrival::AlreadyThere);
     if (index && survey->worthBuilding(*surveyed[building])) {
         patchStart = patched + engine.bytesStored();
-        patch = std::make_unique<ChunkPatch>(bases, item.localPath, item.expected, *index,
-                                             survey->locations(), policy);
+        patch =
+            std::make_unique<ChunkPatch>(bases, item.localPath, item.expected, *index, survey->locations(),
+                                         policy, survey->deltas(*surveyed[building]));
         return;
     }
     arrived(Arrival::Transfer);

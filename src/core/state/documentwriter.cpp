@@ -118,6 +118,8 @@ void writeCheck(LayoutWriter &writer, const ContentCheck &check)
         writer.attribute("sha256", check.sha256);
     if (!check.chunkIndexSha256.isEmpty())
         writer.attribute("chunks", check.chunkIndexSha256);
+    if (!check.chunkDeltasSha256.isEmpty())
+        writer.attribute("chunkDeltas", check.chunkDeltasSha256);
     if (!check.deltaFrom.isEmpty())
         writer.attribute("deltaFrom", check.deltaFrom);
     if (!check.deltaSize.isEmpty())

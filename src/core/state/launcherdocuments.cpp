@@ -40,9 +40,9 @@ void takeIfPresent(const pugi::xml_node &node, const char *name, QByteArray &fie
 
 ContentCheck readCheck(const pugi::xml_node &node)
 {
-    return ContentCheck{attributeBytes(node, "size"), attributeBytes(node, "sha256"),
-                        attributeBytes(node, "chunks"), attributeBytes(node, "deltaFrom"),
-                        attributeBytes(node, "deltaSize")};
+    return ContentCheck{attributeBytes(node, "size"),      attributeBytes(node, "sha256"),
+                        attributeBytes(node, "chunks"),    attributeBytes(node, "chunkDeltas"),
+                        attributeBytes(node, "deltaFrom"), attributeBytes(node, "deltaSize")};
 }
 
 void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
@@ -83,14 +83,15 @@ enum FileAttribute {
     Size,
     Sha256,
     ChunkIndexSha256,
+    ChunkDeltasSha256,
     DeltaFrom,
     DeltaSize,
     Dropped,
     Count
 };
 constexpr const char *fileAttributeNames[Count] = {
-    "name", "function", "value",  "cmd",       "installedVersion", "lastVersion",
-    "size", "sha256",   "chunks", "deltaFrom", "deltaSize",        "dropped"};
+    "name",   "function", "value",       "cmd",       "installedVersion", "lastVersion", "size",
+    "sha256", "chunks",   "chunkDeltas", "deltaFrom", "deltaSize",        "dropped"};
 
 std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
 {
@@ -134,7 +135,8 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server, Document
                 ? file.lastVersion
                 : bytes(InstalledVersion);
     file.check =
-        ContentCheck{bytes(Size), bytes(Sha256), bytes(ChunkIndexSha256), bytes(DeltaFrom), bytes(DeltaSize)};
+        ContentCheck{bytes(Size),      bytes(Sha256),   bytes(ChunkIndexSha256), bytes(ChunkDeltasSha256),
+                     bytes(DeltaFrom), bytes(DeltaSize)};
     // config.xml remembers what the last list dropped; a list names what it has.
     file.dropped = kind == DocumentKind::Config && bytes(Dropped) == "1";
 }

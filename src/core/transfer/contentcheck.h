@@ -12,6 +12,9 @@ struct ContentCheck {
     // The SHA-256 of the file's chunk index, where the release publishes the file
     // in chunks as well: an update then fetches only the chunks it lacks.
     QByteArray chunkIndexSha256{};
+    // The SHA-256 of the deltas of its changed chunks against the release before,
+    // where the release publishes them.
+    QByteArray chunkDeltasSha256{};
     // Where the release publishes a delta of the file against its version before:
     // that version's SHA-256, and the delta's size in bytes.
     QByteArray deltaFrom{};
