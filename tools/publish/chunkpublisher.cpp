@@ -32,13 +32,6 @@ bool storeOnce(const QString &path, const QByteArray &bytes)
     return QFileInfo::exists(path); // another publisher stored it meanwhile
 }
 
-QByteArray sha256Of(const QByteArray &bytes)
-{
-    Sha256 hash;
-    hash.addData(bytes);
-    return hash.hexResult();
-}
-
 // A chunk's delta is made for every chunk of a file that changed everywhere: a
 // quick level, where the dictionary does the work.
 constexpr int chunkDeltaLevel = 6;
@@ -92,7 +85,7 @@ private:
 QByteArray publishDocument(const QDir &release, const QByteArray &document,
                            QByteArray (*pathOf)(const QByteArray &sha256), bool &stored)
 {
-    const QByteArray sha256 = sha256Of(document);
+    const QByteArray sha256 = Sha256::hexOf(document);
     stored = stored && !document.isEmpty() &&
              storeOnce(release.filePath(QString::fromLatin1(pathOf(sha256))), document);
     return sha256;
@@ -181,7 +174,7 @@ QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256
     QFile deltasFile(release.filePath(QString::fromLatin1(chunkDeltasPath(deltasSha256))));
     const QByteArray deltasBytes = deltasFile.open(QIODevice::ReadOnly) ? deltasFile.readAll() : QByteArray();
     const std::optional<ChunkDeltas> deltas = ChunkDeltas::parse(deltasBytes, index->chunks.size());
-    if (sha256Of(deltasBytes) != deltasSha256.toLower() || !deltas)
+    if (Sha256::hexOf(deltasBytes) != deltasSha256.toLower() || !deltas)
         return QStringLiteral("os deltas de pedaços %1 faltam ou estão danificados")
             .arg(QString::fromLatin1(chunkDeltasPath(deltasSha256)));
     for (const auto &[chunk, delta] : deltas->byChunk) {
@@ -201,7 +194,7 @@ bool publishDelta(const QString &releaseFolder, const QString &previousFolder, c
         previousFile.size() > largestDeltaFile || !updatedFile.open(QIODevice::ReadOnly))
         return true;
     const QByteArray previous = previousFile.readAll(), updated = updatedFile.readAll();
-    const QByteArray previousSha256 = sha256Of(previous);
+    const QByteArray previousSha256 = Sha256::hexOf(previous);
     if (previousSha256 == check.sha256)
         return true;
     // It takes the file's request.

@@ -2,8 +2,6 @@
 
 #include <QtEndian>
 
-#include <zstd.h>
-
 #include <cstring>
 
 namespace {
@@ -36,27 +34,18 @@ QByteArray ChunkDeltas::serialize() const
         appendNumber(raw, delta.previousSize);
         appendNumber(raw, delta.deltaSize);
     }
-    QByteArray compressed(int(ZSTD_compressBound(std::size_t(raw.size()))), Qt::Uninitialized);
-    const std::size_t written = ZSTD_compress(compressed.data(), std::size_t(compressed.size()),
-                                              raw.constData(), std::size_t(raw.size()), 19);
-    compressed.resize(ZSTD_isError(written) ? 0 : int(written));
-    return compressed;
+    return compressDocument(raw);
 }
 
 std::optional<ChunkDeltas> ChunkDeltas::parse(const QByteArray &published, std::size_t maximumEntries)
 {
-    // Bounded before anything is unpacked.
-    const unsigned long long rawSize =
-        ZSTD_getFrameContentSize(published.constData(), std::size_t(published.size()));
-    if (rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN || rawSize < headerSize ||
-        rawSize > headerSize + entrySize * maximumEntries || (rawSize - headerSize) % entrySize != 0)
+    const std::optional<QByteArray> unpacked =
+        decompressDocument(published, headerSize, headerSize + entrySize * maximumEntries);
+    if (!unpacked || (unpacked->size() - headerSize) % entrySize != 0 ||
+        std::memcmp(unpacked->constData(), deltasMagic, 4) != 0 ||
+        qFromLittleEndian<quint32>(unpacked->constData() + 4) != (unpacked->size() - headerSize) / entrySize)
         return std::nullopt;
-    QByteArray raw(int(rawSize), Qt::Uninitialized);
-    const std::size_t read = ZSTD_decompress(raw.data(), std::size_t(raw.size()), published.constData(),
-                                             std::size_t(published.size()));
-    if (ZSTD_isError(read) || read != rawSize || std::memcmp(raw.constData(), deltasMagic, 4) != 0 ||
-        qFromLittleEndian<quint32>(raw.constData() + 4) != (rawSize - headerSize) / entrySize)
-        return std::nullopt;
+    const QByteArray &raw = *unpacked;
     ChunkDeltas deltas;
     for (const char *at = raw.constData() + headerSize; at < raw.constData() + raw.size(); at += entrySize) {
         ChunkHash chunk;

@@ -52,6 +52,11 @@ QByteArray ChunkIndex::serialize() const
         raw.append(reinterpret_cast<const char *>(chunk.hash.data()), int(chunk.hash.size()));
         append(raw, chunk.size);
     }
+    return compressDocument(raw);
+}
+
+QByteArray compressDocument(const QByteArray &raw)
+{
     QByteArray compressed(int(ZSTD_compressBound(std::size_t(raw.size()))), Qt::Uninitialized);
     const std::size_t written = ZSTD_compress(compressed.data(), std::size_t(compressed.size()),
                                               raw.constData(), std::size_t(raw.size()), 19);
@@ -59,21 +64,35 @@ QByteArray ChunkIndex::serialize() const
     return compressed;
 }
 
-std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published, qint64 fileSize)
+std::optional<QByteArray> decompressDocument(const QByteArray &published, quint64 minimumSize,
+                                             quint64 maximumSize)
 {
-    // Bounded by the file before anything is unpacked: a small index may unpack
-    // to hundreds of megabytes.
+    // Bounded before anything is unpacked: a small document may unpack to
+    // hundreds of megabytes.
     const unsigned long long rawSize =
         ZSTD_getFrameContentSize(published.constData(), std::size_t(published.size()));
-    if (fileSize < 0 || rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN ||
-        rawSize < headerSize ||
-        rawSize > headerSize + entrySize * largestChunkCount(fileSize, smallestMinimum))
+    if (rawSize == ZSTD_CONTENTSIZE_ERROR || rawSize == ZSTD_CONTENTSIZE_UNKNOWN || rawSize < minimumSize ||
+        rawSize > maximumSize)
         return std::nullopt;
     QByteArray raw(int(rawSize), Qt::Uninitialized);
     const std::size_t read = ZSTD_decompress(raw.data(), std::size_t(raw.size()), published.constData(),
                                              std::size_t(published.size()));
-    if (ZSTD_isError(read) || read != rawSize || std::memcmp(raw.constData(), indexMagic, 4) != 0)
+    if (ZSTD_isError(read) || read != rawSize)
         return std::nullopt;
+    return raw;
+}
+
+std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published, qint64 fileSize)
+{
+    // Bounded by the file.
+    const std::optional<QByteArray> unpacked =
+        fileSize < 0
+            ? std::nullopt
+            : decompressDocument(published, headerSize,
+                                 headerSize + entrySize * largestChunkCount(fileSize, smallestMinimum));
+    if (!unpacked || std::memcmp(unpacked->constData(), indexMagic, 4) != 0)
+        return std::nullopt;
+    const QByteArray &raw = *unpacked;
 
     ChunkIndex index;
     const char *at = raw.constData() + 4;

@@ -35,6 +35,14 @@ struct ChunkIndex {
 QByteArray chunkPath(const ChunkHash &hash);
 QByteArray chunkIndexPath(const QByteArray &indexSha256);
 
+// A document of the server's "chunks/" folder (an index, a file's chunk deltas)
+// as it is published: one zstd frame.
+QByteArray compressDocument(const QByteArray &raw);
+// Its bytes, or nothing when published is not one frame of minimumSize to
+// maximumSize bytes.
+std::optional<QByteArray> decompressDocument(const QByteArray &published, quint64 minimumSize,
+                                             quint64 maximumSize);
+
 // A chunk as the server keeps it: compressed where that saves bytes.
 QByteArray storeChunk(const char *data, std::size_t size);
 // The chunk's own bytes, or nothing when stored is not what the index says: as

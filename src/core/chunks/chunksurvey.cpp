@@ -79,9 +79,7 @@ void ChunkSurvey::Work::takeIndexes()
         // Deltas that are missing or damaged cost their chunks whole, no more.
         if (surveyed.index && surveyed.deltasRequest) {
             const QByteArray deltas = engine.takeBody(*surveyed.deltasRequest);
-            Sha256 deltasHash;
-            deltasHash.addData(deltas);
-            if (deltasHash.hexResult() == expected.chunkDeltasSha256.toLower())
+            if (Sha256::hexOf(deltas) == expected.chunkDeltasSha256.toLower())
                 surveyed.deltas = ChunkDeltas::parse(deltas, surveyed.index->chunks.size());
         }
     }

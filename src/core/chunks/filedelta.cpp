@@ -16,13 +16,6 @@ namespace {
 constexpr int deltaWindowLog = 21;
 static_assert(qint64(1) << deltaWindowLog >= 2 * largestDeltaFile);
 
-QByteArray sha256Of(const QByteArray &bytes)
-{
-    Sha256 hash;
-    hash.addData(bytes);
-    return hash.hexResult();
-}
-
 } // namespace
 
 QByteArray deltaPath(const QByteArray &fromSha256, const QByteArray &toSha256)
@@ -105,7 +98,7 @@ FileDelta::FileDelta(const std::vector<QByteArray> &bases, const QByteArray &loc
         return;
     }
     if (!openRegularFile(installed, QIODevice::ReadOnly) || installed.size() > largestDeltaFile ||
-        sha256Of(w.previous = installed.readAll()) != expected.deltaFrom.toLower()) {
+        Sha256::hexOf(w.previous = installed.readAll()) != expected.deltaFrom.toLower()) {
         w.finish(Result::Unavailable, "a versão instalada não é a do delta");
         return;
     }
@@ -122,7 +115,7 @@ void FileDelta::Work::build()
         return finish(Result::Unavailable, "delta ausente");
     const std::optional<QByteArray> updated =
         applyDelta(previous, engine.takeBody(request), expected.bytes());
-    if (!updated || sha256Of(*updated) != expected.sha256.toLower())
+    if (!updated || Sha256::hexOf(*updated) != expected.sha256.toLower())
         return finish(Result::Unavailable, "delta danificado");
     const std::unique_ptr<PartialFile> output = PartialFile::create(localPath);
     if (!output || !output->write(updated->constData(), std::size_t(updated->size())) || !output->finish())

@@ -27,3 +27,9 @@ Sha256::Digest Sha256::of(const char *data, std::size_t size)
     hasher.addData(data, size);
     return hasher.result();
 }
+
+QByteArray Sha256::hexOf(const QByteArray &data)
+{
+    const Digest digest = of(data.constData(), std::size_t(data.size()));
+    return QByteArray(reinterpret_cast<const char *>(digest.data()), int(digest.size())).toHex();
+}

@@ -34,6 +34,8 @@ public:
 
     // Of one piece of memory, by a hasher kept per thread.
     static Digest of(const char *data, std::size_t size);
+    // The same, as 64 lower-case hex digits.
+    static QByteArray hexOf(const QByteArray &data);
 
 private:
     struct StateFree {
