@@ -8,6 +8,7 @@
 #include "buildconfig.h"
 #include "chunks/chunkindex.h"
 #include "chunks/filedelta.h"
+#include "chunks/indexpages.h"
 #include "chunkpublisher.h"
 #include "clock.h"
 #include "fetchrunner.h"
@@ -155,8 +156,15 @@ FetchItem publishedInChunks(const QString &server, const QByteArray &name, const
     const auto index = publishInChunks(server, path, error);
     if (!index)
         qFatal("%s", qPrintable(error));
-    return {
-        name, "clientes/" + name, {QByteArray::number(bytes.size()), sha256Hex(bytes), index->indexSha256}};
+    return {name,
+            "clientes/" + name,
+            {QByteArray::number(bytes.size()),
+             sha256Hex(bytes),
+             index->indexSha256,
+             {},
+             {},
+             {},
+             index->pagesSha256}};
 }
 
 // What the server folder and the game folder look like before the update runs;
@@ -165,6 +173,7 @@ struct ChunkScene {
     const char *what;
     std::function<void(const QString &serverFolder, std::vector<FetchItem> &items)> arrange;
     bool wholeFile;         // the whole file was fetched after all
+    bool wholeIndex;        // rather than the pages it lacks
     int chunksAtMost;       // chunk requests
     QString checkSays = {}; // what launcher-publish check finds
 };
@@ -232,16 +241,19 @@ std::vector<ChunkScene> chunkScenes()
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         writeFileBytes(path, published);
     };
-    // The release before is the installed version: changed chunks come as deltas
-    // of the chunks at their places, but for the few that changed nearly whole
-    // (fetched as they are, with the deltas' document).
-    const auto withChunkDeltas = [](const QString &server, std::vector<FetchItem> &items) {
-        QString error;
-        const auto published =
-            publishInChunks(server, server + "/clientes/dados.pak", error, "clientes/dados.pak");
-        QVERIFY2(published && !published->deltasSha256.isEmpty(), qPrintable(error));
-        items.back().expected.chunkDeltasSha256 = published->deltasSha256;
+    // Changed chunks come as deltas of the chunks at their places in the release
+    // before, but for the few that changed nearly whole (fetched as they are, with
+    // the deltas' document).
+    const auto deltasAgainst = [](const QString &previous) {
+        return [=](const QString &server, std::vector<FetchItem> &items) {
+            QString error;
+            const auto published = publishInChunks(server, server + "/clientes/dados.pak", error,
+                                                   previous.isEmpty() ? server + "/antes.pak" : previous);
+            QVERIFY2(published && !published->deltasSha256.isEmpty(), qPrintable(error));
+            items.back().expected.chunkDeltasSha256 = published->deltasSha256;
+        };
     };
+    const auto withChunkDeltas = deltasAgainst(QStringLiteral("clientes/dados.pak"));
     // Deltas that do not make their chunks: those chunks come as they are.
     const auto chunkDeltasDamaged = [=](const QString &server, std::vector<FetchItem> &items) {
         withChunkDeltas(server, items);
@@ -249,26 +261,71 @@ std::vector<ChunkScene> chunkScenes()
         while (deltas.hasNext())
             writeFileBytes(deltas.next(), "not a delta");
     };
+    // The release before changed the same blocks otherwise: the chunks its deltas
+    // start from are nowhere on disk.
+    const auto twoReleasesBehind = [=](const QString &server, std::vector<FetchItem> &items) {
+        QByteArray between = fresh(server);
+        for (int block = 0; block < 15; ++block)
+            between.replace(block * 400 * 1024 + 4096, 4096, randomBytes(4096, 200 + block));
+        writeFileBytes(server + "/antes.pak", between);
+        deltasAgainst({})(server, items);
+    };
+    // 64 KiB rewritten in one place: the index's pages around it come, the others
+    // are found in the installed version.
+    const auto rewrittenAt = [=](int at) {
+        return [=](const QString &server, std::vector<FetchItem> &items) {
+            republish(server, items,
+                      readFileBytes("clientes/dados.pak").replace(at, 64 << 10, randomBytes(64 << 10, 10)));
+        };
+    };
+    const auto oneRegion = rewrittenAt(3 << 20);
+    // Each page under its name holds one other byte, as another build's would.
+    const auto pagesOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
+        oneRegion(server, items);
+        for (QDirIterator pages(server + "/chunks", {"*.idp"}, QDir::Files, QDirIterator::Subdirectories);
+             pages.hasNext();) {
+            const QString path = pages.next();
+            QByteArray entries = decompressDocument(readFileBytes(path), 1, 1 << 20).value();
+            entries[0] = char(entries[0] ^ 1);
+            writeFileBytes(path, compressDocument(entries));
+        }
+    };
+    // The page list of another build (64 KiB rewritten elsewhere) under this one's name.
+    const auto pageListOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
+        const auto pageList = [&] {
+            return server + '/' + QLatin1String(indexPagesPath(items.back().expected.chunkPagesSha256));
+        };
+        rewrittenAt(1 << 20)(server, items);
+        const QByteArray other = readFileBytes(pageList());
+        oneRegion(server, items);
+        writeFileBytes(pageList(), other);
+    };
     // A first install: another new file of the release shares most chunks.
     const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
         QVERIFY(QFile::remove("clientes/dados.pak"));
         items.insert(items.begin(), publishedInChunks(server, "antes.pak", fresh(server).mid(4096)));
     };
     return {
-        {"1% changed", {}, false, 30},
-        {"new, sharing an installed file's chunks", anotherFileShares, false, 30},
-        {"first install, two files sharing content", firstInstallSharing, false, 10},
-        {"an index of another build", indexOfAnotherBuild, true, 30, "não formam o arquivo da lista"},
-        {"other installed files larger than what is missing", largerOtherFiles, false, 30},
-        {"a new piece recurring three times", recurringNewChunks, false, 43},
-        {"a sixteenth on disk", aSixteenthOnDisk, true, 0},
-        {"already the new version", alreadyNew, false, 0},
-        {"index lost", removeIndex, true, 0, "não está na pasta"},
-        {"an index of chunks below their minimum", tinyChunks, true, 0, "danificado"},
-        {"chunks damaged", damageChunks, true, 30, "falta ou está danificado"},
-        {"a patch cut short, continued", patchCutShort, false, 20},
-        {"1% changed, with the chunks' deltas", withChunkDeltas, false, 4},
-        {"1% changed, the chunks' deltas damaged", chunkDeltasDamaged, false, 31, "não tem o tamanho"},
+        {"1% changed", {}, false, true, 30},
+        {"new, sharing an installed file's chunks", anotherFileShares, false, true, 30},
+        {"first install, two files sharing content", firstInstallSharing, false, true, 10},
+        {"an index of another build", indexOfAnotherBuild, true, true, 30, "não formam o arquivo da lista"},
+        {"other installed files larger than what is missing", largerOtherFiles, false, true, 30},
+        {"a new piece recurring three times", recurringNewChunks, false, true, 43},
+        {"a sixteenth on disk", aSixteenthOnDisk, true, true, 0},
+        {"already the new version", alreadyNew, false, false, 0},
+        {"index lost", removeIndex, true, true, 0, "não está na pasta"},
+        {"an index of chunks below their minimum", tinyChunks, true, true, 0, "danificado"},
+        {"chunks damaged", damageChunks, true, true, 30, "falta ou está danificado"},
+        {"a patch cut short, continued", patchCutShort, false, false, 20},
+        {"1% changed, with the chunks' deltas", withChunkDeltas, false, true, 4},
+        {"1% changed, the chunks' deltas damaged", chunkDeltasDamaged, false, true, 31, "não tem o tamanho"},
+        {"two releases behind, deltas against the release between", twoReleasesBehind, false, true, 31},
+        {"64 KiB rewritten in one place", oneRegion, false, false, 10},
+        {"64 KiB rewritten, the index's pages of another build", pagesOfAnotherBuild, false, true, 10,
+         "página de índice"},
+        {"64 KiB rewritten, another build's page list", pageListOfAnotherBuild, false, true, 10,
+         "lista de páginas"},
     };
 }
 
@@ -579,7 +636,7 @@ private slots:
 
     void updatesFetchWhatIsMissing()
     {
-        const auto [what, scene, wholeFile, chunksAtMost, checkSays] = currentRow(chunkScenes());
+        const auto [what, scene, wholeFile, wholeIndex, chunksAtMost, checkSays] = currentRow(chunkScenes());
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         QTemporaryDir serverFolder;
@@ -598,8 +655,7 @@ private slots:
         if (scene)
             scene(serverFolder.path(), items);
         const ContentCheck &check = items.back().expected;
-        const QString found = verifyChunks(serverFolder.path(), check.chunkIndexSha256, check.size,
-                                           check.sha256, check.chunkDeltasSha256);
+        const QString found = verifyChunks(serverFolder.path(), check);
         QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
 
         // Dated an hour back: a file written anew carries the time of its writing.
@@ -616,10 +672,13 @@ private slots:
         QVERIFY(boxes.boxes.empty());
         int chunks = 0;
         bool whole = false;
+        bool indexFetched = false;
         for (const TestHttpServer::Request &request : server.requests()) {
-            chunks += request.path.startsWith("/chunks/") && !request.path.endsWith(".idx");
+            chunks += request.path.startsWith("/chunks/") && !request.path.contains('.');
+            indexFetched = indexFetched || request.path.endsWith(".idx");
             whole = whole || request.path == "/clientes/dados.pak";
         }
+        QCOMPARE(indexFetched, wholeIndex);
         QCOMPARE(whole, wholeFile);
         // A file already new stays as it is.
         QCOMPARE(QFileInfo(kept).lastModified().secsTo(QDateTime::currentDateTime()) > 1800,

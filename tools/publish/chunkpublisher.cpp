@@ -3,11 +3,13 @@
 #include "chunks/chunkdeltas.h"
 #include "chunks/chunkindex.h"
 #include "chunks/filedelta.h"
+#include "chunks/indexpages.h"
 #include "transfer/sha256.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -91,6 +93,39 @@ QByteArray publishDocument(const QDir &release, const QByteArray &document,
     return sha256;
 }
 
+QByteArray readReleaseFile(const QDir &release, const QByteArray &path)
+{
+    QFile file(release.filePath(QString::fromLatin1(path)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The pages named by pagesSha256 (if any) are the index, page by page.
+QString verifyPages(const QDir &release, const QByteArray &pagesSha256, const ChunkIndex &index)
+{
+    if (pagesSha256.isEmpty())
+        return QString();
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    const QByteArray list = hex.match(QString::fromLatin1(pagesSha256)).hasMatch()
+                                ? readReleaseFile(release, indexPagesPath(pagesSha256))
+                                : QByteArray();
+    const std::optional<IndexPages> pages = IndexPages::parse(list, index.fileSize);
+    if (Sha256::hexOf(list) != pagesSha256 || !pages)
+        return QStringLiteral("a lista de páginas do índice %1 falta ou está danificada")
+            .arg(QString::fromLatin1(indexPagesPath(pagesSha256)));
+    std::vector<IndexedChunk> chunks;
+    for (const IndexPage &page : pages->pages) {
+        const auto entries = parsePage(readReleaseFile(release, indexPagePath(page.sha256)), page);
+        if (!entries)
+            return QStringLiteral("a página de índice %1 falta ou está danificada")
+                .arg(QString::fromLatin1(indexPagePath(page.sha256)));
+        chunks.insert(chunks.end(), entries->begin(), entries->end());
+    }
+    if (pageEntries(chunks, {0, chunks.size()}) != pageEntries(index.chunks, {0, index.chunks.size()}))
+        return QStringLiteral("as páginas de %1 não formam o índice")
+            .arg(QString::fromLatin1(indexPagesPath(pagesSha256)));
+    return QString();
+}
+
 } // namespace
 
 std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, const QString &file,
@@ -128,10 +163,16 @@ std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, con
             }
             return stored;
         });
-    PublishedChunks published{publishDocument(release, index.serialize(), chunkIndexPath, stored),
-                              QByteArray()};
+    PublishedChunks published{publishDocument(release, index.serialize(), chunkIndexPath, stored), {}, {}};
     if (!deltas.byChunk.empty())
         published.deltasSha256 = publishDocument(release, deltas.serialize(), chunkDeltasPath, stored);
+    std::vector<QByteArray> pageEntries;
+    const IndexPages pages = pagesOf(index, &pageEntries);
+    // One page is the index again.
+    for (std::size_t at = 0; pages.pages.size() > 1 && at < pages.pages.size(); ++at)
+        store(indexPagePath(pages.pages[at].sha256), compressDocument(pageEntries[at]));
+    if (pages.pages.size() > 1)
+        published.pagesSha256 = publishDocument(release, pages.serialize(), indexPagesPath, stored);
     if (!read || !stored) {
         error = QStringLiteral("não foi possível publicar %1 em pedaços em chunks/")
                     .arg(release.relativeFilePath(file));
@@ -140,9 +181,10 @@ std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, con
     return published;
 }
 
-QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256, const QByteArray &size,
-                     const QByteArray &sha256, const QByteArray &deltasSha256)
+QString verifyChunks(const QString &releaseFolder, const ContentCheck &check)
 {
+    const QByteArray &indexSha256 = check.chunkIndexSha256, &size = check.size, &sha256 = check.sha256,
+                     &deltasSha256 = check.chunkDeltasSha256;
     const QDir release(releaseFolder);
     QFile indexFile(release.filePath(QString::fromLatin1(chunkIndexPath(indexSha256))));
     if (!indexFile.open(QIODevice::ReadOnly))
@@ -169,6 +211,9 @@ QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256
     if (whole.hexResult() != sha256.toLower())
         return QStringLiteral("os pedaços de %1 não formam o arquivo da lista")
             .arg(QString::fromLatin1(chunkIndexPath(indexSha256)));
+    if (const QString pagesProblem = verifyPages(release, check.chunkPagesSha256, *index);
+        !pagesProblem.isEmpty())
+        return pagesProblem;
     if (deltasSha256.isEmpty())
         return QString();
     QFile deltasFile(release.filePath(QString::fromLatin1(chunkDeltasPath(deltasSha256))));

@@ -10,27 +10,29 @@
 // Files from this size on are published in chunks as well as whole.
 constexpr qint64 chunkedFileThreshold = 1 << 20;
 
-// What the update list names of a file published in chunks: its index, and the
-// deltas of its changed chunks (empty where there are none).
+// What the update list names of a file published in chunks: its index, the
+// deltas of its changed chunks, and its index's pages (empty where there are
+// none).
 struct PublishedChunks {
     QByteArray indexSha256;
     QByteArray deltasSha256;
+    QByteArray pagesSha256;
 };
 
 // Cuts a file of the release into content-defined chunks and stores each one the
 // release's chunks/ folder does not hold yet (chunks shared by files and by
-// releases are stored once), then the file's index. With previousFile (its
+// releases are stored once), then the file's index, and its pages where it has
+// more than one. With previousFile (its
 // version in the release before), each new chunk also gets a delta against the
 // chunk that stood at its place there, where that is much smaller than the chunk.
 std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, const QString &file,
                                                QString &error, const QString &previousFile = QString());
 
-// Empty when the release holds the index named indexSha256 and every chunk it
-// lists, and the chunks put together are the file of that size and SHA-256, and
-// holds the chunk deltas named deltasSha256 (if any), each of its size;
-// otherwise what is wrong.
-QString verifyChunks(const QString &releaseFolder, const QByteArray &indexSha256, const QByteArray &size,
-                     const QByteArray &sha256, const QByteArray &deltasSha256 = QByteArray());
+// Empty when the release holds the index check names and every chunk it lists,
+// and the chunks put together are the file of its size and SHA-256, and holds
+// the index's pages (if any), which are the index, and the chunk deltas (if
+// any), each of its size; otherwise what is wrong.
+QString verifyChunks(const QString &releaseFolder, const ContentCheck &check);
 
 // Where the previous release (another release folder) holds the same file of a
 // size that takes a delta, with other bytes: the delta of the file against it,

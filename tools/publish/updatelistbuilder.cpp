@@ -223,6 +223,7 @@ private:
                         return false;
                     file.check.chunkIndexSha256 = chunks->indexSha256;
                     file.check.chunkDeltasSha256 = chunks->deltasSha256;
+                    file.check.chunkPagesSha256 = chunks->pagesSha256;
                 } else if (!previousRelease.isEmpty() &&
                            !publishDelta(release.path(), previousRelease, QStringLiteral("clientes/") + path,
                                          file.check, error)) {

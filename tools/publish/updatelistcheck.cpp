@@ -110,21 +110,25 @@ private:
             ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
             findings
                 << QStringLiteral("%1: %2 não confere com o tamanho ou o sha256 da lista").arg(where, path);
-        ContentCheck listed{size, sha256};
-        listed.deltaFrom = node.attribute("deltaFrom").value();
-        listed.deltaSize = node.attribute("deltaSize").value();
+        ContentCheck listed{size,
+                            sha256,
+                            node.attribute("chunks").value(),
+                            node.attribute("chunkDeltas").value(),
+                            node.attribute("deltaFrom").value(),
+                            node.attribute("deltaSize").value(),
+                            node.attribute("chunkPages").value()};
         const QString deltaProblem = listed.deltaFrom.isEmpty() && listed.deltaSize.isEmpty()
                                          ? QString()
                                          : verifyDelta(releaseFolder, listed);
         if (!deltaProblem.isEmpty())
             findings << QStringLiteral("%1: %2: %3").arg(where, path, deltaProblem);
-        const QByteArray chunks = node.attribute("chunks").value();
+        const QByteArray &chunks = listed.chunkIndexSha256;
         if (chunks.isEmpty())
             return;
         const QString problem =
             !hex.match(QString::fromLatin1(chunks)).hasMatch() || sha256.isEmpty() || size.isEmpty()
                 ? QStringLiteral("chunks sem size e sha256, ou sem 64 dígitos hexadecimais")
-                : verifyChunks(releaseFolder, chunks, size, sha256, node.attribute("chunkDeltas").value());
+                : verifyChunks(releaseFolder, listed);
         if (!problem.isEmpty())
             findings << QStringLiteral("%1: %2: %3").arg(where, path, problem);
     }

@@ -11,7 +11,6 @@ namespace {
 
 const char indexMagic[4] = {'L', 'C', 'X', '1'};
 constexpr int headerSize = 4 + 3 * 4 + 8 + 4;
-constexpr int entrySize = 16 + 4;
 // No release holds a file of more than 16 million chunks (a terabyte).
 constexpr std::uint32_t maximumChunks = 1u << 24;
 // The smallest minimum chunk size an index may name (ChunkParameters::isValid).
@@ -41,18 +40,36 @@ template <typename T> T read(const char *at)
 QByteArray ChunkIndex::serialize() const
 {
     QByteArray raw;
-    raw.reserve(headerSize + entrySize * int(chunks.size()));
+    raw.reserve(headerSize + chunkEntrySize * int(chunks.size()));
     raw.append(indexMagic, 4);
     append(raw, parameters.minimum);
     append(raw, parameters.average);
     append(raw, parameters.maximum);
     append(raw, quint64(fileSize));
     append(raw, quint32(chunks.size()));
-    for (const IndexedChunk &chunk : chunks) {
-        raw.append(reinterpret_cast<const char *>(chunk.hash.data()), int(chunk.hash.size()));
-        append(raw, chunk.size);
-    }
+    raw.append(chunkEntries(chunks.data(), chunks.data() + chunks.size()));
     return compressDocument(raw);
+}
+
+QByteArray chunkEntries(const IndexedChunk *first, const IndexedChunk *last)
+{
+    QByteArray raw;
+    raw.reserve(chunkEntrySize * int(last - first));
+    for (const IndexedChunk *chunk = first; chunk != last; ++chunk) {
+        raw.append(reinterpret_cast<const char *>(chunk->hash.data()), int(chunk->hash.size()));
+        append(raw, chunk->size);
+    }
+    return raw;
+}
+
+void readChunkEntries(const char *raw, std::size_t count, std::vector<IndexedChunk> &chunks)
+{
+    for (const char *at = raw; at != raw + count * chunkEntrySize; at += chunkEntrySize) {
+        IndexedChunk chunk;
+        std::memcpy(chunk.hash.data(), at, chunk.hash.size());
+        chunk.size = ::read<quint32>(at + 16);
+        chunks.push_back(chunk);
+    }
 }
 
 QByteArray compressDocument(const QByteArray &raw)
@@ -89,7 +106,7 @@ std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published, qint64 
         fileSize < 0
             ? std::nullopt
             : decompressDocument(published, headerSize,
-                                 headerSize + entrySize * largestChunkCount(fileSize, smallestMinimum));
+                                 headerSize + chunkEntrySize * largestChunkCount(fileSize, smallestMinimum));
     if (!unpacked || std::memcmp(unpacked->constData(), indexMagic, 4) != 0)
         return std::nullopt;
     const QByteArray &raw = *unpacked;
@@ -101,26 +118,29 @@ std::optional<ChunkIndex> ChunkIndex::parse(const QByteArray &published, qint64 
     index.parameters.maximum = ::read<quint32>(at + 8);
     index.fileSize = qint64(::read<quint64>(at + 12));
     const quint32 count = ::read<quint32>(at + 20);
-    if (!index.parameters.isValid() || index.fileSize != fileSize ||
-        count > largestChunkCount(fileSize, index.parameters.minimum) ||
-        quint64(raw.size()) != headerSize + quint64(entrySize) * count)
+    if (index.fileSize != fileSize || quint64(raw.size()) != headerSize + quint64(chunkEntrySize) * count ||
+        count > largestChunkCount(fileSize, smallestMinimum))
         return std::nullopt;
-    at = raw.constData() + headerSize;
-    qint64 total = 0;
-    index.chunks.resize(count);
-    for (IndexedChunk &chunk : index.chunks) {
-        std::memcpy(chunk.hash.data(), at, chunk.hash.size());
-        chunk.size = ::read<quint32>(at + 16);
-        const bool last = &chunk == &index.chunks.back();
-        if (chunk.size == 0 || chunk.size > index.parameters.maximum ||
-            (!last && chunk.size < index.parameters.minimum))
-            return std::nullopt;
-        total += chunk.size;
-        at += entrySize;
-    }
-    if (total != index.fileSize)
+    index.chunks.reserve(count);
+    readChunkEntries(raw.constData() + headerSize, count, index.chunks);
+    if (!index.isConsistent())
         return std::nullopt;
     return index;
+}
+
+bool ChunkIndex::isConsistent() const
+{
+    if (!parameters.isValid() || fileSize < 0 ||
+        chunks.size() > largestChunkCount(fileSize, parameters.minimum))
+        return false;
+    qint64 total = 0;
+    for (const IndexedChunk &chunk : chunks) {
+        const bool last = &chunk == &chunks.back();
+        if (chunk.size == 0 || chunk.size > parameters.maximum || (!last && chunk.size < parameters.minimum))
+            return false;
+        total += chunk.size;
+    }
+    return total == fileSize;
 }
 
 QByteArray chunkPath(const ChunkHash &hash)

@@ -24,12 +24,21 @@ struct ChunkIndex {
 
     // Compressed, as it is published.
     QByteArray serialize() const;
-    // Nothing when the bytes are not an index of a file of fileSize bytes: its
-    // chunks add up to it, and each but the last lies within the index's minimum
-    // and maximum, so that an index never holds more entries than its file can
-    // have chunks.
+    // Nothing when the bytes are not a consistent index of a file of fileSize
+    // bytes.
     static std::optional<ChunkIndex> parse(const QByteArray &published, qint64 fileSize);
+    // Its chunks add up to the file, and each but the last lies within its
+    // minimum and maximum, so that it never holds more entries than its file can
+    // have chunks.
+    bool isConsistent() const;
 };
+
+// Entries as an index stores them: the hash, then the size in 4 bytes,
+// little-endian.
+constexpr int chunkEntrySize = 16 + 4;
+QByteArray chunkEntries(const IndexedChunk *first, const IndexedChunk *last);
+// Appends the count entries at raw.
+void readChunkEntries(const char *raw, std::size_t count, std::vector<IndexedChunk> &chunks);
 
 // "chunks/ab/abcdef...", below the download base address and the release folder.
 QByteArray chunkPath(const ChunkHash &hash);

@@ -1,5 +1,7 @@
 #include "chunks/chunksurvey.h"
 
+#include "chunks/indexpages.h"
+
 #include "transfer/folderfile.h"
 #include "names.h"
 #include "transfer/partialfile.h"
@@ -30,93 +32,211 @@ bool isPlainFile(const QByteArray &path)
 } // namespace
 
 struct ChunkSurvey::Work {
+    // A player's file cut into chunks, in file order.
+    struct Cut {
+        std::size_t source = 0; // in locations
+        std::vector<IndexedChunk> chunks;
+    };
+
+    // Where a page of an index comes from: a request, or a span of a cut file.
+    struct PageSource {
+        std::optional<std::size_t> request;
+        const Cut *cut = nullptr;
+        PageSpan span{};
+    };
+
     struct Surveyed {
         Target target;
-        std::size_t indexRequest = 0;
-        std::optional<std::size_t> deltasRequest;
+        std::optional<std::size_t> indexRequest, pagesRequest, deltasRequest;
         std::optional<ChunkIndex> index;
+        std::optional<IndexPages> pages;
+        std::vector<PageSource> pageSources; // one for each page
+
+        QByteArray deltasBody;
         std::optional<ChunkDeltas> deltas;
+        Cut onDisk, leftover;
         bool alreadyThere = false;
         bool worthBuilding = false;
         bool provider = false;
     };
 
-    explicit Work(TransferPolicy policy) : engine(policy) {}
+    enum class Stage { Documents, Cutting, Pages, Scanning, Done };
 
+    Work(const std::vector<QByteArray> &bases, TransferPolicy policy) : bases(bases), engine(policy) {}
+
+    std::vector<QByteArray> bases;
     std::vector<Surveyed> targets;
     std::vector<QByteArray> otherSources;
     TransferEngine engine;
-    bool indexesTaken = false;
-    bool done = false;
+    Stage stage = Stage::Documents;
+    ChunkParameters parameters;
 
-    std::thread scanner;
+    std::thread worker;
     std::atomic<bool> stopScanning{false};
-    std::atomic<bool> scanned{false};
-    ChunkLocations locations; // the scanner's until scanned
+    std::atomic<bool> workDone{false};
+    ChunkLocations locations; // the worker's while it runs
 
-    void takeIndexes();
+    std::size_t request(const QByteArray &path);
+    // Takes what the last requests brought; true when it asked for more.
+    bool takeArrived();
+    void takeIndex(Surveyed &surveyed);
+    void takePages(Surveyed &surveyed);
+    void requestMissingPages();
+    void startWorker(void (Work::*job)());
+    bool waitForWorker(int waitMs);
+    void cutTargets();
     void scan();
     void plan();
-    // Cuts one file; when compareWith is given, true if the file is cut into
-    // exactly its chunks.
-    bool scanFile(const QByteArray &path, const std::unordered_set<ChunkHash, ChunkHashHasher> &needed,
-                  const ChunkParameters &parameters, const ChunkIndex *compareWith);
+    Cut cutFile(const QByteArray &path);
+    void scanFile(const QByteArray &path, const std::unordered_set<ChunkHash, ChunkHashHasher> &needed);
 };
 
-void ChunkSurvey::Work::takeIndexes()
+std::size_t ChunkSurvey::Work::request(const QByteArray &path)
 {
-    indexesTaken = true;
-    bool anyIndex = false;
-    for (Surveyed &surveyed : targets) {
-        const ContentCheck &expected = surveyed.target.expected;
-        const QByteArray published = engine.takeBody(surveyed.indexRequest);
-        Sha256 hash;
-        hash.addData(published);
-        if (engine.outcome(surveyed.indexRequest).kind == TransferOutcome::Kind::Stored &&
-            hash.hexResult() == expected.chunkIndexSha256.toLower())
-            surveyed.index = ChunkIndex::parse(published, expected.bytes());
-        anyIndex = anyIndex || surveyed.index;
-        // Deltas that are missing or damaged cost their chunks whole, no more.
-        if (surveyed.index && surveyed.deltasRequest) {
-            const QByteArray deltas = engine.takeBody(*surveyed.deltasRequest);
-            if (Sha256::hexOf(deltas) == expected.chunkDeltasSha256.toLower())
-                surveyed.deltas = ChunkDeltas::parse(deltas, surveyed.index->chunks.size());
-        }
-    }
-    if (anyIndex)
-        scanner = std::thread([this] { scan(); });
-    else
-        done = true;
+    return engine.add(requestWithMirrors(downloadUrls(bases, "", path), {}, maximumIndexSize));
 }
 
-bool ChunkSurvey::Work::scanFile(const QByteArray &path,
-                                 const std::unordered_set<ChunkHash, ChunkHashHasher> &needed,
-                                 const ChunkParameters &parameters, const ChunkIndex *compareWith)
+void ChunkSurvey::Work::takeIndex(Surveyed &surveyed)
+{
+    const QByteArray published = engine.takeBody(*surveyed.indexRequest);
+    if (engine.outcome(*surveyed.indexRequest).kind == TransferOutcome::Kind::Stored &&
+        Sha256::hexOf(published) == surveyed.target.expected.chunkIndexSha256.toLower())
+        surveyed.index = ChunkIndex::parse(published, surveyed.target.expected.bytes());
+    surveyed.indexRequest.reset();
+}
+
+// A page that is missing, damaged or from another build costs the whole index.
+void ChunkSurvey::Work::takePages(Surveyed &surveyed)
+{
+    std::vector<IndexedChunk> chunks;
+    bool complete = true;
+    for (std::size_t at = 0; at < surveyed.pages->pages.size() && complete; ++at) {
+        const PageSource &source = surveyed.pageSources[at];
+        if (source.request) {
+            const auto entries = parsePage(engine.body(*source.request), surveyed.pages->pages[at]);
+            complete = entries.has_value();
+            if (complete)
+                chunks.insert(chunks.end(), entries->begin(), entries->end());
+        } else {
+            chunks.insert(chunks.end(), source.cut->chunks.begin() + qint64(source.span.first),
+                          source.cut->chunks.begin() + qint64(source.span.last));
+        }
+    }
+    ChunkIndex index{surveyed.pages->parameters, surveyed.pages->fileSize, std::move(chunks)};
+    surveyed.pageSources.clear();
+    surveyed.pages.reset();
+    if (complete && index.isConsistent())
+        surveyed.index = std::move(index);
+    else
+        surveyed.indexRequest = request(chunkIndexPath(surveyed.target.expected.chunkIndexSha256));
+}
+
+bool ChunkSurvey::Work::takeArrived()
+{
+    bool askedMore = false;
+    for (Surveyed &surveyed : targets) {
+        const ContentCheck &expected = surveyed.target.expected;
+        if (surveyed.indexRequest)
+            takeIndex(surveyed);
+        if (surveyed.deltasRequest) {
+            surveyed.deltasBody = engine.takeBody(*surveyed.deltasRequest);
+            surveyed.deltasRequest.reset();
+        }
+        if (surveyed.pagesRequest) {
+            const QByteArray published = engine.takeBody(*surveyed.pagesRequest);
+            if (Sha256::hexOf(published) == expected.chunkPagesSha256.toLower())
+                surveyed.pages = IndexPages::parse(published, expected.bytes());
+            surveyed.pagesRequest.reset();
+            if (!surveyed.pages) {
+                surveyed.indexRequest = request(chunkIndexPath(expected.chunkIndexSha256));
+                askedMore = true;
+            }
+        } else if (surveyed.pages && !surveyed.pageSources.empty()) {
+            takePages(surveyed);
+            askedMore = askedMore || surveyed.indexRequest;
+        }
+    }
+    return askedMore;
+}
+
+// Where more than half the pages are missing, the whole index is one request
+// of about the same bytes.
+void ChunkSurvey::Work::requestMissingPages()
+{
+    std::unordered_map<QByteArray, std::size_t> requested;
+    for (Surveyed &surveyed : targets) {
+        if (!surveyed.pages)
+            continue;
+        std::unordered_map<QByteArray, PageSource> onDisk;
+        for (const Cut *cut : {&surveyed.onDisk, &surveyed.leftover})
+            for (const PageSpan &span : pageSpans(cut->chunks))
+                onDisk.emplace(Sha256::hexOf(pageEntries(cut->chunks, span)), PageSource{{}, cut, span});
+        const auto missing = std::count_if(surveyed.pages->pages.begin(), surveyed.pages->pages.end(),
+                                           [&](const IndexPage &page) { return !onDisk.count(page.sha256); });
+        if (std::size_t(missing) * 2 > surveyed.pages->pages.size()) {
+            surveyed.pages.reset();
+            surveyed.indexRequest = request(chunkIndexPath(surveyed.target.expected.chunkIndexSha256));
+            continue;
+        }
+        for (const IndexPage &page : surveyed.pages->pages) {
+            if (const auto found = onDisk.find(page.sha256); found != onDisk.end()) {
+                surveyed.pageSources.push_back(found->second);
+                continue;
+            }
+            auto fetch = requested.find(page.sha256);
+            if (fetch == requested.end())
+                fetch = requested.emplace(page.sha256, request(indexPagePath(page.sha256))).first;
+            surveyed.pageSources.push_back({fetch->second, nullptr, {}});
+        }
+    }
+}
+
+ChunkSurvey::Work::Cut ChunkSurvey::Work::cutFile(const QByteArray &path)
+{
+    Cut cut;
+    QFile file(QFile::decodeName(path));
+    if (!openRegularFile(file, QIODevice::ReadOnly))
+        return cut;
+    cut.source = locations.addFile(path);
+    const bool read =
+        forEachChunk(file, parameters, [&](qint64, const char *, std::size_t size, const ChunkHash &hash) {
+            cut.chunks.push_back({hash, std::uint32_t(size)});
+            return !stopScanning.load();
+        });
+    if (!read)
+        cut.chunks.clear();
+    return cut;
+}
+
+void ChunkSurvey::Work::scanFile(const QByteArray &path,
+                                 const std::unordered_set<ChunkHash, ChunkHashHasher> &needed)
 {
     QFile file(QFile::decodeName(path));
     if (!openRegularFile(file, QIODevice::ReadOnly))
-        return false;
+        return;
     const std::size_t source = locations.addFile(path);
-    std::size_t position = 0;
-    bool sameChunks = compareWith != nullptr;
-    const bool read =
-        forEachChunk(file, parameters, [&](qint64 offset, const char *, std::size_t, const ChunkHash &hash) {
-            if (needed.count(hash))
-                locations.add(hash, source, offset);
-            sameChunks = sameChunks && position < compareWith->chunks.size() &&
-                         compareWith->chunks[position].hash == hash;
-            ++position;
-            return !stopScanning.load();
-        });
-    return read && sameChunks && position == compareWith->chunks.size();
+    forEachChunk(file, parameters, [&](qint64 offset, const char *, std::size_t, const ChunkHash &hash) {
+        if (needed.count(hash))
+            locations.add(hash, source, offset);
+        return !stopScanning.load();
+    });
 }
 
-// On its own thread: the targets, what interrupted builds left, then the
-// other files.
+// On the worker: every target's version on disk and what an interrupted build
+// left, cut once; the pages of an index are found among them.
+void ChunkSurvey::Work::cutTargets()
+{
+    for (Surveyed &surveyed : targets) {
+        surveyed.onDisk = cutFile(surveyed.target.localPath);
+        surveyed.leftover = cutFile(leftoverSource(surveyed.target.localPath));
+    }
+}
+
+// On the worker: where the needed chunks lie in the cut files, then in the other
+// files.
 void ChunkSurvey::Work::scan()
 {
     std::unordered_set<ChunkHash, ChunkHashHasher> needed;
-    const ChunkParameters *parameters = nullptr;
     for (const Surveyed &surveyed : targets)
         if (surveyed.index) {
             for (const IndexedChunk &chunk : surveyed.index->chunks)
@@ -125,18 +245,25 @@ void ChunkSurvey::Work::scan()
             if (surveyed.deltas)
                 for (const auto &[chunk, delta] : surveyed.deltas->byChunk)
                     needed.insert(delta.previous);
-            if (!parameters)
-                parameters = &surveyed.index->parameters;
         }
-    // A chunk is found by its hash whichever way a file was cut; cutting every
-    // file like the first index finds the most.
     for (Surveyed &surveyed : targets) {
+        for (const Cut *cut : {&surveyed.onDisk, &surveyed.leftover}) {
+            qint64 offset = 0;
+            for (const IndexedChunk &chunk : cut->chunks) {
+                if (needed.count(chunk.hash))
+                    locations.add(chunk.hash, cut->source, offset);
+                offset += chunk.size;
+            }
+        }
         const ChunkIndex *index = surveyed.index ? &*surveyed.index : nullptr;
-        surveyed.alreadyThere = scanFile(surveyed.target.localPath, needed, *parameters, index) &&
-                                index->parameters.average == parameters->average &&
-                                index->parameters.minimum == parameters->minimum &&
-                                index->parameters.maximum == parameters->maximum;
-        scanFile(leftoverSource(surveyed.target.localPath), needed, *parameters, nullptr);
+        surveyed.alreadyThere =
+            index && index->parameters.average == parameters.average &&
+            index->parameters.minimum == parameters.minimum &&
+            index->parameters.maximum == parameters.maximum &&
+            std::equal(index->chunks.begin(), index->chunks.end(), surveyed.onDisk.chunks.begin(),
+                       surveyed.onDisk.chunks.end(), [](const IndexedChunk &a, const IndexedChunk &b) {
+                           return a.hash == b.hash && a.size == b.size;
+                       });
     }
     // The other files may be many gigabytes, and an old version usually holds
     // nearly every chunk of its new one: they are read when what is still missing
@@ -151,8 +278,26 @@ void ChunkSurvey::Work::scan()
     for (const QByteArray &path : otherSources)
         otherBytes += QFileInfo(QFile::decodeName(path)).size();
     for (std::size_t at = 0; at < otherSources.size() && missing * 16 >= otherBytes; ++at)
-        scanFile(otherSources[at], needed, *parameters, nullptr);
-    scanned = true;
+        scanFile(otherSources[at], needed);
+}
+
+void ChunkSurvey::Work::startWorker(void (Work::*job)())
+{
+    workDone = false;
+    worker = std::thread([this, job] {
+        (this->*job)();
+        workDone = true;
+    });
+}
+
+bool ChunkSurvey::Work::waitForWorker(int waitMs)
+{
+    if (!workDone) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 5)));
+        return false;
+    }
+    worker.join();
+    return true;
 }
 
 void ChunkSurvey::Work::plan()
@@ -186,7 +331,7 @@ void ChunkSurvey::Work::plan()
 
 ChunkSurvey::ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Target> targets,
                          std::vector<QByteArray> otherSources, TransferPolicy policy)
-    : work(std::make_unique<Work>(policy))
+    : work(std::make_unique<Work>(bases, policy))
 {
     for (Target &target : targets) {
         const QByteArray partial = target.localPath + partialFileSuffix;
@@ -196,12 +341,13 @@ ChunkSurvey::ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Targe
         }
         Work::Surveyed surveyed;
         surveyed.target = target;
-        surveyed.indexRequest = work->engine.add(requestWithMirrors(
-            downloadUrls(bases, "", chunkIndexPath(target.expected.chunkIndexSha256)), {}, maximumIndexSize));
+        // Pages pay where a version lies on disk to find most of them in.
+        if (!target.expected.chunkPagesSha256.isEmpty() && isPlainFile(target.localPath))
+            surveyed.pagesRequest = work->request(indexPagesPath(target.expected.chunkPagesSha256));
+        else
+            surveyed.indexRequest = work->request(chunkIndexPath(target.expected.chunkIndexSha256));
         if (!target.expected.chunkDeltasSha256.isEmpty())
-            surveyed.deltasRequest = work->engine.add(requestWithMirrors(
-                downloadUrls(bases, "", chunkDeltasPath(target.expected.chunkDeltasSha256)), {},
-                maximumIndexSize));
+            surveyed.deltasRequest = work->request(chunkDeltasPath(target.expected.chunkDeltasSha256));
         work->targets.push_back(std::move(surveyed));
     }
     for (QByteArray &path : otherSources)
@@ -213,33 +359,59 @@ ChunkSurvey::ChunkSurvey(const std::vector<QByteArray> &bases, std::vector<Targe
 ChunkSurvey::~ChunkSurvey()
 {
     work->stopScanning = true;
-    if (work->scanner.joinable())
-        work->scanner.join();
+    if (work->worker.joinable())
+        work->worker.join();
 }
 
 bool ChunkSurvey::run(int waitMs)
 {
     Work &w = *work;
-    if (w.done)
-        return false;
-    if (w.engine.wasCancelled()) {
+    using Stage = Work::Stage;
+    if (w.stage != Stage::Done && w.engine.wasCancelled()) {
         w.stopScanning = true;
-        if (w.scanner.joinable())
-            w.scanner.join();
-        w.done = true;
-        return false;
+        if (w.worker.joinable())
+            w.worker.join();
+        w.stage = Stage::Done;
     }
-    if (!w.indexesTaken) {
-        if (!w.engine.run(waitMs))
-            w.takeIndexes();
-    } else if (w.scanned) {
-        w.scanner.join();
+    switch (w.stage) {
+    case Stage::Documents:
+        if (w.engine.run(waitMs) || w.takeArrived())
+            break;
+        for (const Work::Surveyed &surveyed : w.targets)
+            if (surveyed.index || surveyed.pages) {
+                w.parameters = surveyed.index ? surveyed.index->parameters : surveyed.pages->parameters;
+                break;
+            }
+        w.stage = Stage::Cutting;
+        w.startWorker(&Work::cutTargets);
+        break;
+    case Stage::Cutting:
+        if (!w.waitForWorker(waitMs))
+            break;
+        w.requestMissingPages();
+        w.stage = Stage::Pages;
+        break;
+    case Stage::Pages:
+        if (w.engine.run(waitMs) || w.takeArrived())
+            break;
+        for (Work::Surveyed &surveyed : w.targets)
+            if (surveyed.index && !surveyed.deltasBody.isEmpty() &&
+                Sha256::hexOf(surveyed.deltasBody) == surveyed.target.expected.chunkDeltasSha256.toLower())
+                // Deltas that are missing or damaged cost their chunks whole, no more.
+                surveyed.deltas = ChunkDeltas::parse(surveyed.deltasBody, surveyed.index->chunks.size());
+        w.stage = Stage::Scanning;
+        w.startWorker(&Work::scan);
+        break;
+    case Stage::Scanning:
+        if (!w.waitForWorker(waitMs))
+            break;
         w.plan();
-        w.done = true;
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(waitMs, 5)));
+        w.stage = Stage::Done;
+        break;
+    case Stage::Done:
+        break;
     }
-    return !w.done;
+    return w.stage != Stage::Done;
 }
 
 void ChunkSurvey::cancel()

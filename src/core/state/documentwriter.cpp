@@ -120,6 +120,8 @@ void writeCheck(LayoutWriter &writer, const ContentCheck &check)
         writer.attribute("chunks", check.chunkIndexSha256);
     if (!check.chunkDeltasSha256.isEmpty())
         writer.attribute("chunkDeltas", check.chunkDeltasSha256);
+    if (!check.chunkPagesSha256.isEmpty())
+        writer.attribute("chunkPages", check.chunkPagesSha256);
     if (!check.deltaFrom.isEmpty())
         writer.attribute("deltaFrom", check.deltaFrom);
     if (!check.deltaSize.isEmpty())

@@ -42,7 +42,8 @@ ContentCheck readCheck(const pugi::xml_node &node)
 {
     return ContentCheck{attributeBytes(node, "size"),      attributeBytes(node, "sha256"),
                         attributeBytes(node, "chunks"),    attributeBytes(node, "chunkDeltas"),
-                        attributeBytes(node, "deltaFrom"), attributeBytes(node, "deltaSize")};
+                        attributeBytes(node, "deltaFrom"), attributeBytes(node, "deltaSize"),
+                        attributeBytes(node, "chunkPages")};
 }
 
 void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
@@ -86,12 +87,13 @@ enum FileAttribute {
     ChunkDeltasSha256,
     DeltaFrom,
     DeltaSize,
+    ChunkPagesSha256,
     Dropped,
     Count
 };
 constexpr const char *fileAttributeNames[Count] = {
     "name",   "function", "value",       "cmd",       "installedVersion", "lastVersion", "size",
-    "sha256", "chunks",   "chunkDeltas", "deltaFrom", "deltaSize",        "dropped"};
+    "sha256", "chunks",   "chunkDeltas", "deltaFrom", "deltaSize",        "chunkPages",  "dropped"};
 
 std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
 {
@@ -135,8 +137,8 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server, Document
                 ? file.lastVersion
                 : bytes(InstalledVersion);
     file.check =
-        ContentCheck{bytes(Size),      bytes(Sha256),   bytes(ChunkIndexSha256), bytes(ChunkDeltasSha256),
-                     bytes(DeltaFrom), bytes(DeltaSize)};
+        ContentCheck{bytes(Size),      bytes(Sha256),    bytes(ChunkIndexSha256), bytes(ChunkDeltasSha256),
+                     bytes(DeltaFrom), bytes(DeltaSize), bytes(ChunkPagesSha256)};
     // config.xml remembers what the last list dropped; a list names what it has.
     file.dropped = kind == DocumentKind::Config && bytes(Dropped) == "1";
 }

@@ -19,6 +19,9 @@ struct ContentCheck {
     // that version's SHA-256, and the delta's size in bytes.
     QByteArray deltaFrom{};
     QByteArray deltaSize{};
+    // The SHA-256 of the list of its index's pages, where the release splits a
+    // large index: an update then fetches only the pages it does not have.
+    QByteArray chunkPagesSha256{};
 
     // A size that a file can have: decimal digits, at most 2^53 (what any reader
     // of the list takes exactly). An entry with another size is refused like a
