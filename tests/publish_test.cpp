@@ -1,6 +1,7 @@
 // Publishing a release with launcher-publish: the list it builds, the keys and
 // signatures it makes, and the releases it refuses.
 
+#include "chunks/filepacks.h"
 #include "gamefolder.h"
 #include "listsigning.h"
 #include "tablerows.h"
@@ -148,6 +149,19 @@ private slots:
         QCOMPARE(checkUpdateList(*list, release.path()), QStringList());
         QVERIFY(list->contains(
             "<download path=\"http://127.0.0.1/\" />\n<mirror path=\"https://espelho/\" />\n"));
+        // Server 1's three small files share one pack, "12um" in name order; a list
+        // that places one elsewhere in it, or a pack of other bytes, is found.
+        const QString pack = release.filePath(QLatin1String(packPath(sha256Hex("12um"))));
+        QCOMPARE(readFileBytes(pack), QByteArray("12um"));
+        QStringList findings = checkUpdateList(
+            QByteArray(*list).replace("packOffset=\"1\"", "packOffset=\"0\""), release.path());
+        QVERIFY2(findings.size() == 1 && findings[0].contains("um-2.dat: o pacote packs/") &&
+                     findings[0].contains("não tem o arquivo onde a lista diz"),
+                 qPrintable(findings.join('\n')));
+        writeFileBytes(pack, "12UM");
+        findings = checkUpdateList(*list, release.path());
+        QVERIFY2(findings.size() == 3 && findings[0].contains("está danificado"),
+                 qPrintable(findings.join('\n')));
         // Every file carries what the launcher checks it against, and a version of its
         // content: an unchanged file of a new release is not due again.
         QVERIFY(list->contains("name=\"um.exe\" function=\"exec\" value=\"--instalar\" cmd=\"\""));
@@ -170,7 +184,7 @@ private slots:
             sha256Hex("3") +
             "\"/></server>"
             "<server id=\"1\" executable=\"C:\\jogo.exe\"/><server id=\"9\" executable=\"n.exe\"/></servers>";
-        const QStringList findings = checkUpdateList(bad, release.path());
+        findings = checkUpdateList(bad, release.path());
         const char *expected[] = {
             "não termina em \"/\"",
             "mirror: o endereço \"ftp://espelho/\" precisa começar com http:// ou https://",

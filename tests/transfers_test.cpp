@@ -8,8 +8,10 @@
 #include "buildconfig.h"
 #include "chunks/chunkindex.h"
 #include "chunks/filedelta.h"
+#include "chunks/filepacks.h"
 #include "chunks/indexpages.h"
 #include "chunkpublisher.h"
+#include "packpublisher.h"
 #include "clock.h"
 #include "fetchrunner.h"
 #include "gamefolder.h"
@@ -746,6 +748,81 @@ private slots:
                                      return request.path == "/clientes/x.dat";
                                  }),
                      row.whole);
+            QVERIFY(boxes.boxes.empty());
+        }
+    }
+
+    // New small files come in their packs, a few requests for many files; files
+    // the player has, or a pack missing, damaged or not what the list says, take
+    // each file's own request, never a wrong file.
+    void newSmallFilesComeInPacks()
+    {
+        const auto shiftOffsets = [](std::vector<FetchItem> &items) {
+            for (FetchItem &item : items)
+                item.expected.packOffset = QByteArray::number(item.expected.packOffset.toLongLong() + 1);
+        };
+        const struct {
+            const char *what;
+            int installed;                                 // of the first files, already in place
+            std::function<void(const QString &)> onServer; // on each pack
+            std::function<void(std::vector<FetchItem> &)> inList;
+            bool viaPacks;
+        } rows[] = {
+            {"a first install", 0, {}, {}, true},
+            {"most files there", 30, {}, {}, false},
+            {"packs missing", 0, [](const QString &pack) { QFile::remove(pack); }, {}, false},
+            {"packs of another build",
+             0,
+             [](const QString &pack) { writeFileBytes(pack, randomBytes(int(QFileInfo(pack).size()), 5)); },
+             {},
+             false},
+            {"offsets of another build", 0, {}, shiftOffsets, false},
+        };
+        for (const auto &row : rows) {
+            TemporaryGameFolder folder;
+            BoxRecorder boxes;
+            QTemporaryDir release;
+            TestHttpServer server(release.path());
+            QVERIFY(QDir(release.path()).mkdir("clientes") && QDir().mkdir("clientes"));
+            std::map<QByteArray, FileEntry> files;
+            for (int at = 0; at < 40; ++at) {
+                const QByteArray name = "f" + QByteArray::number(at + 10) + ".dat";
+                const QByteArray bytes = randomBytes(2048 + at * 512, at);
+                writeFileBytes(release.filePath("clientes/" + QLatin1String(name)), bytes);
+                files[name].check = checkOf(bytes);
+                if (at < row.installed)
+                    writeFileBytes("clientes/" + QLatin1String(name), bytes);
+            }
+            QString error;
+            QVERIFY2(publishPacks(release.path(), files, error), qPrintable(error));
+            std::vector<FetchItem> items;
+            std::set<QByteArray> packs;
+            for (const auto &[name, file] : files) {
+                items.push_back({name, "clientes/" + name, file.check});
+                packs.insert(file.check.packSha256);
+            }
+            for (const QByteArray &pack : packs)
+                if (row.onServer)
+                    row.onServer(release.filePath(QLatin1String(packPath(pack))));
+            if (row.inList)
+                row.inList(items);
+
+            QVERIFY(ShownRunner()
+                        .runner.run({"Um", "clientes", {server.url("/")}, "clientes/", items})
+                        .succeeded());
+            for (const auto &[name, file] : files)
+                QCOMPARE(readFileBytes("clientes/" + QLatin1String(name)),
+                         readFileBytes(release.filePath("clientes/" + QLatin1String(name))));
+            QCOMPARE(QDir("clientes").entryList(QDir::Files | QDir::Hidden).size(), int(files.size()));
+            int packRequests = 0, fileRequests = 0;
+            for (const TestHttpServer::Request &request : server.requests()) {
+                packRequests += request.path.startsWith("/packs/");
+                fileRequests += request.path.startsWith("/clientes/");
+            }
+            const int missing = int(files.size()) - row.installed;
+            QCOMPARE(fileRequests, row.viaPacks ? 0 : missing);
+            QVERIFY2(row.viaPacks ? packRequests == int(packs.size()) : packRequests <= 3 * int(packs.size()),
+                     row.what);
             QVERIFY(boxes.boxes.empty());
         }
     }

@@ -13,27 +13,6 @@
 
 namespace {
 
-// Written beside its place and renamed into it, so that a server never serves
-// half a chunk; a chunk already there is the same bytes under the same name.
-bool storeOnce(const QString &path, const QByteArray &bytes)
-{
-    if (QFileInfo::exists(path))
-        return true;
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    const QString temporary = path + QStringLiteral(".tmp");
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
-        file.remove();
-        return false;
-    }
-    file.close();
-    if (QFile::rename(temporary, path))
-        return true;
-    QFile::remove(temporary);
-    return QFileInfo::exists(path); // another publisher stored it meanwhile
-}
-
 // A chunk's delta is made for every chunk of a file that changed everywhere: a
 // quick level, where the dictionary does the work.
 constexpr int chunkDeltaLevel = 6;
@@ -127,6 +106,25 @@ QString verifyPages(const QDir &release, const QByteArray &pagesSha256, const Ch
 }
 
 } // namespace
+
+bool storeOnce(const QString &path, const QByteArray &bytes)
+{
+    if (QFileInfo::exists(path))
+        return true;
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    const QString temporary = path + QStringLiteral(".tmp");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
+        file.remove();
+        return false;
+    }
+    file.close();
+    if (QFile::rename(temporary, path))
+        return true;
+    QFile::remove(temporary);
+    return QFileInfo::exists(path); // another publisher stored it meanwhile
+}
 
 std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, const QString &file,
                                                QString &error, const QString &previousFile)

@@ -10,6 +10,12 @@
 // Files from this size on are published in chunks as well as whole.
 constexpr qint64 chunkedFileThreshold = 1 << 20;
 
+// Stores bytes at path in the release (creating its folder) unless a file is
+// there already: every file of chunks/, deltas/ and packs/ is named by its
+// content, so one there is the same bytes. It is written beside its place and
+// renamed into it, so that a server never serves half of it.
+bool storeOnce(const QString &path, const QByteArray &bytes);
+
 // What the update list names of a file published in chunks: its index, the
 // deltas of its changed chunks, and its index's pages (empty where there are
 // none).

@@ -1,6 +1,7 @@
 #include "updatelistbuilder.h"
 
 #include "chunkpublisher.h"
+#include "packpublisher.h"
 #include "names.h"
 #include "releasedescription.h"
 #include "transfer/sha256.h"
@@ -231,6 +232,8 @@ private:
                 }
             }
         }
+        if (!publishPacks(release.path(), server.files, error))
+            return false;
         for (const auto &[name, arguments] : description.execArgs) {
             if (!server.files.count(name))
                 return fail(QStringLiteral("servidor %1: exec de um arquivo que ele não tem: %2")

@@ -1,6 +1,7 @@
 #include "updatelistcheck.h"
 
 #include "chunkpublisher.h"
+#include "packpublisher.h"
 #include "names.h"
 #include "updatelistbuilder.h"
 
@@ -110,27 +111,30 @@ private:
             ((!size.isEmpty() && size != actual->size) || (!sha256.isEmpty() && sha256 != actual->sha256)))
             findings
                 << QStringLiteral("%1: %2 não confere com o tamanho ou o sha256 da lista").arg(where, path);
-        ContentCheck listed{size,
-                            sha256,
-                            node.attribute("chunks").value(),
-                            node.attribute("chunkDeltas").value(),
-                            node.attribute("deltaFrom").value(),
-                            node.attribute("deltaSize").value(),
-                            node.attribute("chunkPages").value()};
-        const QString deltaProblem = listed.deltaFrom.isEmpty() && listed.deltaSize.isEmpty()
-                                         ? QString()
-                                         : verifyDelta(releaseFolder, listed);
-        if (!deltaProblem.isEmpty())
-            findings << QStringLiteral("%1: %2: %3").arg(where, path, deltaProblem);
+        const ContentCheck listed{size,
+                                  sha256,
+                                  node.attribute("chunks").value(),
+                                  node.attribute("chunkDeltas").value(),
+                                  node.attribute("deltaFrom").value(),
+                                  node.attribute("deltaSize").value(),
+                                  node.attribute("chunkPages").value(),
+                                  node.attribute("pack").value(),
+                                  node.attribute("packOffset").value(),
+                                  node.attribute("packSize").value()};
+        const auto report = [&](const QString &problem) {
+            if (!problem.isEmpty())
+                findings << QStringLiteral("%1: %2: %3").arg(where, path, problem);
+        };
+        if (!listed.deltaFrom.isEmpty() || !listed.deltaSize.isEmpty())
+            report(verifyDelta(releaseFolder, listed));
+        if (!listed.packSha256.isEmpty() || !listed.packOffset.isEmpty() || !listed.packSize.isEmpty())
+            report(verifyPack(releaseFolder, listed, checkedPacks));
         const QByteArray &chunks = listed.chunkIndexSha256;
         if (chunks.isEmpty())
             return;
-        const QString problem =
-            !hex.match(QString::fromLatin1(chunks)).hasMatch() || sha256.isEmpty() || size.isEmpty()
-                ? QStringLiteral("chunks sem size e sha256, ou sem 64 dígitos hexadecimais")
-                : verifyChunks(releaseFolder, listed);
-        if (!problem.isEmpty())
-            findings << QStringLiteral("%1: %2: %3").arg(where, path, problem);
+        report(!hex.match(QString::fromLatin1(chunks)).hasMatch() || sha256.isEmpty() || size.isEmpty()
+                   ? QStringLiteral("chunks sem size e sha256, ou sem 64 dígitos hexadecimais")
+                   : verifyChunks(releaseFolder, listed));
     }
 
     void checkLauncher(const pugi::xml_node &launcher)
@@ -235,6 +239,7 @@ private:
     ListUse use;
     bool hasMirrors = false;
     QStringList findings;
+    std::set<QByteArray> checkedPacks; // their SHA-256 looked at once
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "chunks/chunkpatch.h"
 #include "chunks/chunksurvey.h"
 #include "chunks/filedelta.h"
+#include "chunks/filepacks.h"
 #include "transfer/transferengine.h"
 #include "messages.h"
 #include "playertexts.h"
@@ -16,11 +17,14 @@
 #include <atomic>
 #include <optional>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
-// How an item comes to lie complete beside its target.
-enum class Arrival { Transfer, Patched, AlreadyThere };
+// How an item comes to lie complete beside its target (Packed: in its pack,
+// beside the target folder).
+enum class Arrival { Transfer, Packed, Patched, AlreadyThere };
 
 bool exists(const QByteArray &path)
 {
@@ -67,8 +71,8 @@ struct FileFetch::Work {
     enum class Step { Surveying, Building, FetchingProvider, Transferring, Renaming };
 
     Work(const FetchPlan &plan, TransferPolicy policy)
-        : policy(policy), engine(policy), bases(plan.bases), folder(plan.serverFolder), items(plan.items),
-          onCommitted(plan.onCommitted)
+        : policy(policy), engine(policy), bases(plan.bases), folder(plan.serverFolder),
+          targetFolder(plan.targetFolder), items(plan.items), onCommitted(plan.onCommitted)
     {
     }
 
@@ -76,6 +80,7 @@ struct FileFetch::Work {
     TransferEngine engine;
     std::vector<QByteArray> bases;
     QByteArray folder;
+    QByteArray targetFolder;
     std::vector<FetchItem> items;
     std::function<void(std::size_t)> onCommitted;
     std::size_t fetched = 0; // the items before the first refused name
@@ -95,6 +100,13 @@ struct FileFetch::Work {
     std::vector<std::size_t> requests;
     qint64 patched = 0; // the bytes of the items built from chunks, or already there
 
+    // New small files come in their packs where most of a pack is new files of
+    // this run: the bytes of those, by pack, then the pack's request.
+    std::unordered_map<QByteArray, qint64> newInPack;
+    std::unordered_map<QByteArray, std::size_t> packRequests;
+    std::unordered_map<QByteArray, std::size_t> packUsers; // items still to take their file
+    std::unordered_set<QByteArray> packsInPlace;
+
     std::size_t committed = 0;
     std::thread renaming;
     std::atomic<bool> renameDone{false};
@@ -110,6 +122,12 @@ struct FileFetch::Work {
         engine.cancel(); // what runs after a failure is kept for the next run
     }
     void build(int waitMs);
+    void countNewInPacks();
+    bool comesInPack(const FetchItem &item) const;
+    std::size_t packRequest(const ContentCheck &expected);
+    QByteArray packFile(const QByteArray &packSha256) const;
+    bool takeFromPack(std::size_t at);
+    std::size_t wholeFileRequest(const FetchItem &item);
     void arrived(Arrival arrival);
     void fetchProvider(int waitMs);
     void commitInOrder();
@@ -161,17 +179,82 @@ void FileFetch::Work::build(int waitMs)
     arrived(Arrival::Transfer);
 }
 
+// A file that is there already is checked, and one begun is continued, by its
+// own request.
+bool FileFetch::Work::comesInPack(const FetchItem &item) const
+{
+    if (!offersPack(item.expected) || exists(item.localPath) ||
+        exists(TransferEngine::resumeRecordPath(item.localPath)))
+        return false;
+    const auto found = newInPack.find(item.expected.packSha256.toLower());
+    return found != newInPack.end() && found->second * 2 >= item.expected.packSize.toLongLong();
+}
+
+void FileFetch::Work::countNewInPacks()
+{
+    for (std::size_t at = 0; at < fetched; ++at) {
+        const FetchItem &item = items[at];
+        if (offersPack(item.expected) && !exists(item.localPath))
+            newInPack[item.expected.packSha256.toLower()] += item.expected.bytes();
+    }
+}
+
+QByteArray FileFetch::Work::packFile(const QByteArray &packSha256) const
+{
+    return targetFolder + '/' + packSha256 + ".pacote";
+}
+
+std::size_t FileFetch::Work::packRequest(const ContentCheck &expected)
+{
+    const QByteArray sha256 = expected.packSha256.toLower();
+    ++packUsers[sha256];
+    if (const auto found = packRequests.find(sha256); found != packRequests.end())
+        return found->second;
+    const std::size_t request =
+        engine.add(requestWithMirrors(downloadUrls(bases, "", packPath(sha256)), packFile(sha256), 0,
+                                      ContentCheck{expected.packSize, sha256}));
+    packRequests.emplace(sha256, request);
+    return request;
+}
+
+std::size_t FileFetch::Work::wholeFileRequest(const FetchItem &item)
+{
+    return engine.add(requestWithMirrors(downloadUrls(bases, folder.constData(), item.name), item.localPath,
+                                         0, item.expected));
+}
+
+// A pack that could not be fetched, or does not hold the file where the list
+// says, costs the file's own request.
+bool FileFetch::Work::takeFromPack(std::size_t at)
+{
+    const FetchItem &item = items[at];
+    const QByteArray sha256 = item.expected.packSha256.toLower();
+    const QByteArray pack = packFile(sha256);
+    if (!packsInPlace.count(sha256) && engine.commit(requests[at]))
+        packsInPlace.insert(sha256);
+    const bool placed = packsInPlace.count(sha256) && placeFromPack(pack, item.expected, item.localPath);
+    if (--packUsers[sha256] == 0)
+        QFile::remove(QFile::decodeName(pack));
+    if (!placed) {
+        reportWholeFile(item.localPath, "pacote ausente ou danificado");
+        arrivals[at] = Arrival::Transfer;
+        requests[at] = wholeFileRequest(item);
+    }
+    return placed;
+}
+
 void FileFetch::Work::arrived(Arrival arrival)
 {
     const FetchItem &item = items[building];
     const ChunkIndex *index = indexOf(building);
-    if (arrival != Arrival::Transfer)
+    if (arrival == Arrival::Transfer && comesInPack(item))
+        arrival = Arrival::Packed;
+    if (arrival == Arrival::Patched || arrival == Arrival::AlreadyThere)
         patched += item.expected.bytes();
     arrivals.push_back(arrival);
-    requests.push_back(arrival == Arrival::Transfer
-                           ? engine.add(requestWithMirrors(downloadUrls(bases, folder.constData(), item.name),
-                                                           item.localPath, 0, item.expected))
-                           : 0);
+    requests.push_back(arrival == Arrival::Transfer ? wholeFileRequest(item)
+                       : arrival == Arrival::Packed ? packRequest(item.expected)
+                                                    : 0);
     if (arrival == Arrival::Patched && index)
         survey->locations().addIndexedFile(item.localPath + partialFileSuffix, *index);
     // Files after this one take chunks from it: it comes whole first.
@@ -212,9 +295,15 @@ void FileFetch::Work::commitInOrder()
     while (committed < fetched) {
         const std::size_t request = requests[committed];
         const Arrival arrival = arrivals[committed];
-        if (arrival == Arrival::Transfer) {
+        if (arrival == Arrival::Transfer || arrival == Arrival::Packed) {
             if (!engine.isFinished(request))
                 return;
+            if (arrival == Arrival::Packed &&
+                engine.outcome(request).kind != TransferOutcome::Kind::Cancelled) {
+                if (takeFromPack(committed))
+                    afterCommit();
+                continue;
+            }
             if (engine.outcome(request).kind != TransferOutcome::Kind::Stored)
                 return finish(RunResult::fromOutcome(engine.outcome(request), stoppedAs));
         }
@@ -248,6 +337,7 @@ FileFetch::FileFetch(const FetchPlan &plan, TransferPolicy policy)
     while (w.fetched < w.items.size() && accepted(w.items[w.fetched]))
         ++w.fetched;
     w.total = plan.bytes();
+    w.countNewInPacks();
 
     // Files published in chunks are looked at together first, then built one
     // after the other; the rest are fetched side by side.

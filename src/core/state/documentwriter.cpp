@@ -109,8 +109,9 @@ private:
 };
 
 // Only what the list gave, so that a config.xml from a list without them stays
-// what it always was.
-void writeCheck(LayoutWriter &writer, const ContentCheck &check)
+// what it always was. Where a file lies in a pack matters for a download only,
+// which the list always gives anew: config.xml does not keep it.
+void writeCheck(LayoutWriter &writer, const ContentCheck &check, bool config = false)
 {
     if (!check.size.isEmpty())
         writer.attribute("size", check.size);
@@ -126,6 +127,11 @@ void writeCheck(LayoutWriter &writer, const ContentCheck &check)
         writer.attribute("deltaFrom", check.deltaFrom);
     if (!check.deltaSize.isEmpty())
         writer.attribute("deltaSize", check.deltaSize);
+    if (!config && !check.packSha256.isEmpty()) {
+        writer.attribute("pack", check.packSha256);
+        writer.attribute("packOffset", check.packOffset);
+        writer.attribute("packSize", check.packSize);
+    }
 }
 
 void writeLauncher(LayoutWriter &writer, const LauncherState &state, bool config)
@@ -180,7 +186,7 @@ void writeServer(LayoutWriter &writer, const ServerEntry &server, bool config)
             if (config)
                 writer.attribute("installedVersion", file.installedVersion);
             writer.attribute("lastVersion", file.lastVersion);
-            writeCheck(writer, file.check);
+            writeCheck(writer, file.check, config);
             if (config && file.dropped)
                 writer.attribute("dropped", QByteArrayLiteral("1"));
             writer.endEmpty();

@@ -40,10 +40,11 @@ void takeIfPresent(const pugi::xml_node &node, const char *name, QByteArray &fie
 
 ContentCheck readCheck(const pugi::xml_node &node)
 {
-    return ContentCheck{attributeBytes(node, "size"),      attributeBytes(node, "sha256"),
-                        attributeBytes(node, "chunks"),    attributeBytes(node, "chunkDeltas"),
-                        attributeBytes(node, "deltaFrom"), attributeBytes(node, "deltaSize"),
-                        attributeBytes(node, "chunkPages")};
+    return ContentCheck{attributeBytes(node, "size"),       attributeBytes(node, "sha256"),
+                        attributeBytes(node, "chunks"),     attributeBytes(node, "chunkDeltas"),
+                        attributeBytes(node, "deltaFrom"),  attributeBytes(node, "deltaSize"),
+                        attributeBytes(node, "chunkPages"), attributeBytes(node, "pack"),
+                        attributeBytes(node, "packOffset"), attributeBytes(node, "packSize")};
 }
 
 void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
@@ -88,12 +89,17 @@ enum FileAttribute {
     DeltaFrom,
     DeltaSize,
     ChunkPagesSha256,
+    Pack,
+    PackOffset,
+    PackSize,
     Dropped,
     Count
 };
 constexpr const char *fileAttributeNames[Count] = {
-    "name",   "function", "value",       "cmd",       "installedVersion", "lastVersion", "size",
-    "sha256", "chunks",   "chunkDeltas", "deltaFrom", "deltaSize",        "chunkPages",  "dropped"};
+    "name",       "function", "value",      "cmd",         "installedVersion", "lastVersion",
+    "size",       "sha256",   "chunks",     "chunkDeltas", "deltaFrom",        "deltaSize",
+    "chunkPages", "pack",     "packOffset", "packSize",    "dropped"};
+static_assert(fileAttributeNames[Count - 1] != nullptr, "an attribute without its name");
 
 std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
 {
@@ -137,8 +143,9 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server, Document
                 ? file.lastVersion
                 : bytes(InstalledVersion);
     file.check =
-        ContentCheck{bytes(Size),      bytes(Sha256),    bytes(ChunkIndexSha256), bytes(ChunkDeltasSha256),
-                     bytes(DeltaFrom), bytes(DeltaSize), bytes(ChunkPagesSha256)};
+        ContentCheck{bytes(Size),       bytes(Sha256),    bytes(ChunkIndexSha256), bytes(ChunkDeltasSha256),
+                     bytes(DeltaFrom),  bytes(DeltaSize), bytes(ChunkPagesSha256), bytes(Pack),
+                     bytes(PackOffset), bytes(PackSize)};
     // config.xml remembers what the last list dropped; a list names what it has.
     file.dropped = kind == DocumentKind::Config && bytes(Dropped) == "1";
 }

@@ -22,6 +22,12 @@ struct ContentCheck {
     // The SHA-256 of the list of its index's pages, where the release splits a
     // large index: an update then fetches only the pages it does not have.
     QByteArray chunkPagesSha256{};
+    // Where the release also stores the file in a pack with other small files, so
+    // that a first install takes a few large requests instead of thousands: the
+    // pack's SHA-256 (its name) and size, and the file's offset in it.
+    QByteArray packSha256{};
+    QByteArray packOffset{};
+    QByteArray packSize{};
 
     // A size that a file can have: decimal digits, at most 2^53 (what any reader
     // of the list takes exactly). An entry with another size is refused like a
