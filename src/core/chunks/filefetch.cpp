@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -125,7 +126,6 @@ struct FileFetch::Work {
     void countNewInPacks();
     bool comesInPack(const FetchItem &item) const;
     std::size_t packRequest(const ContentCheck &expected);
-    QByteArray packFile(const QByteArray &packSha256) const;
     bool takeFromPack(std::size_t at);
     std::size_t wholeFileRequest(const FetchItem &item);
     void arrived(Arrival arrival);
@@ -199,20 +199,15 @@ void FileFetch::Work::countNewInPacks()
     }
 }
 
-QByteArray FileFetch::Work::packFile(const QByteArray &packSha256) const
-{
-    return targetFolder + '/' + packSha256 + ".pacote";
-}
-
 std::size_t FileFetch::Work::packRequest(const ContentCheck &expected)
 {
     const QByteArray sha256 = expected.packSha256.toLower();
     ++packUsers[sha256];
     if (const auto found = packRequests.find(sha256); found != packRequests.end())
         return found->second;
-    const std::size_t request =
-        engine.add(requestWithMirrors(downloadUrls(bases, "", packPath(sha256)), packFile(sha256), 0,
-                                      ContentCheck{expected.packSize, sha256}));
+    const std::size_t request = engine.add(requestWithMirrors(downloadUrls(bases, "", packPath(sha256)),
+                                                              packDownloadPath(targetFolder, sha256), 0,
+                                                              ContentCheck{expected.packSize, sha256}));
     packRequests.emplace(sha256, request);
     return request;
 }
@@ -229,7 +224,7 @@ bool FileFetch::Work::takeFromPack(std::size_t at)
 {
     const FetchItem &item = items[at];
     const QByteArray sha256 = item.expected.packSha256.toLower();
-    const QByteArray pack = packFile(sha256);
+    const QByteArray pack = packDownloadPath(targetFolder, sha256);
     if (!packsInPlace.count(sha256) && engine.commit(requests[at]))
         packsInPlace.insert(sha256);
     const bool placed = packsInPlace.count(sha256) && placeFromPack(pack, item.expected, item.localPath);
@@ -292,7 +287,12 @@ void FileFetch::Work::afterCommit()
 
 void FileFetch::Work::commitInOrder()
 {
+    // A pack's files are ready all at once: putting them in place takes turns
+    // with the caller's thread.
+    const auto started = std::chrono::steady_clock::now();
     while (committed < fetched) {
+        if (std::chrono::steady_clock::now() - started > std::chrono::milliseconds(8))
+            return;
         const std::size_t request = requests[committed];
         const Arrival arrival = arrivals[committed];
         if (arrival == Arrival::Transfer || arrival == Arrival::Packed) {

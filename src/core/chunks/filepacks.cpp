@@ -22,6 +22,11 @@ QByteArray packPath(const QByteArray &packSha256)
     return "packs/" + hex.left(2) + '/' + hex + ".pack";
 }
 
+QByteArray packDownloadPath(const QByteArray &targetFolder, const QByteArray &packSha256)
+{
+    return targetFolder + (targetFolder.endsWith('/') ? "" : "/") + packSha256.toLower() + ".pacote";
+}
+
 bool offersPack(const ContentCheck &check)
 {
     static const QRegularExpression hex(QStringLiteral("^[0-9a-fA-F]{64}$"));

@@ -20,6 +20,10 @@ constexpr qint64 largestPack = 16 << 20;
 // "packs/ab/abcdef....pack", below the download base address and the release folder.
 QByteArray packPath(const QByteArray &packSha256);
 
+// Where a launcher downloads a pack, in the folder its files go to: a download
+// cut short is continued from there.
+QByteArray packDownloadPath(const QByteArray &targetFolder, const QByteArray &packSha256);
+
 // The list places the file in a pack a launcher may fetch: the pack's SHA-256,
 // a size of at most largestPack, and an offset that leaves room for the file.
 bool offersPack(const ContentCheck &check);
