@@ -2,10 +2,6 @@
 // which files are due, and what a damaged, locked or unwritable config.xml leads to.
 
 #include "boxrecorder.h"
-#include "chunks/filepacks.h"
-#include "names.h"
-#include "phaseplans.h"
-#include "transfer/transferengine.h"
 #include "state/configsteps.h"
 #include "gamefolder.h"
 #include "state/launcherstate.h"
@@ -238,21 +234,6 @@ private slots:
                 due << name;
             QCOMPARE(due, rule.due);
         }
-
-        // A first install stopped while a pack of its files was arriving: the
-        // button offers to continue it.
-        TemporaryGameFolder folder;
-        ServerEntry server;
-        FileEntry &file = server.files["a.dat"];
-        file.name = "a.dat";
-        file.lastVersion = "1";
-        file.check = {"5", sha256Hex("abcde"), {}, {}, {}, {}, {}, sha256Hex("abcdefgh"), "0", "8"};
-        QCOMPARE(buttonStatus(server), ServerStatus::Install);
-        QVERIFY(QDir().mkdir("clientes"));
-        writeFileBytes(QFile::decodeName(TransferEngine::resumeRecordPath(
-                           packDownloadPath(clientsFolder, file.check.packSha256))),
-                       "kept");
-        QCOMPARE(buttonStatus(server), ServerStatus::Continue);
     }
 
     void aMalformedListChangesNothing()

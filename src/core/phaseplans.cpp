@@ -1,7 +1,6 @@
 #include "phaseplans.h"
 
 #include "chunks/chunksurvey.h"
-#include "chunks/filepacks.h"
 #include "names.h"
 #include "platform/platform.h"
 #include "playertexts.h"
@@ -131,7 +130,7 @@ ServerStatus buttonStatus(ServerEntry &server)
         return QFileInfo::exists(QFile::decodeName(TransferEngine::resumeRecordPath(path))) ||
                QFileInfo::exists(QFile::decodeName(ChunkSurvey::leftoverSource(path)));
     };
-    // An install fetches its files (or their packs) in name order, a few dozen at a time, and
+    // An install fetches its files in name order, a few dozen at a time, and
     // puts them in place in that order: what a stopped one kept lies among the
     // first due files. A client of a hundred thousand files is not looked at
     // file by file at every start.
@@ -140,8 +139,7 @@ ServerStatus buttonStatus(ServerEntry &server)
     for (const auto &[name, file] : LauncherState::pendingFiles(server)) {
         if (++looked > firstDueFiles)
             break;
-        if ((isSafeRelativeName(name) && kept(clientsFolder + name)) ||
-            (offersPack(file->check) && kept(packDownloadPath(clientsFolder, file->check.packSha256))))
+        if (isSafeRelativeName(name) && kept(clientsFolder + name))
             return ServerStatus::Continue;
     }
     return status;

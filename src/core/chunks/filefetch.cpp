@@ -4,6 +4,7 @@
 #include "chunks/chunksurvey.h"
 #include "chunks/filedelta.h"
 #include "chunks/filepacks.h"
+#include "chunks/packunpacker.h"
 #include "transfer/transferengine.h"
 #include "messages.h"
 #include "playertexts.h"
@@ -23,8 +24,8 @@
 
 namespace {
 
-// How an item comes to lie complete beside its target (Packed: in its pack,
-// beside the target folder).
+// How an item comes to lie complete beside its target (Packed: taken out of its
+// pack by the unpacker).
 enum class Arrival { Transfer, Packed, Patched, AlreadyThere };
 
 bool exists(const QByteArray &path)
@@ -105,8 +106,9 @@ struct FileFetch::Work {
     // this run: the bytes of those, by pack, then the pack's request.
     std::unordered_map<QByteArray, qint64> newInPack;
     std::unordered_map<QByteArray, std::size_t> packRequests;
-    std::unordered_map<QByteArray, std::size_t> packUsers; // items still to take their file
-    std::unordered_set<QByteArray> packsInPlace;
+    std::unordered_map<QByteArray, std::vector<PackUnpacker::File>> packFiles;
+    std::unordered_set<QByteArray> packsHandedOver;
+    std::unique_ptr<PackUnpacker> unpacker;
 
     std::size_t committed = 0;
     std::thread renaming;
@@ -125,8 +127,9 @@ struct FileFetch::Work {
     void build(int waitMs);
     void countNewInPacks();
     bool comesInPack(const FetchItem &item) const;
-    std::size_t packRequest(const ContentCheck &expected);
-    bool takeFromPack(std::size_t at);
+    std::size_t packRequest(const FetchItem &item);
+    void handOverArrivedPacks();
+    bool commitFromPack();
     std::size_t wholeFileRequest(const FetchItem &item);
     void arrived(Arrival arrival);
     void fetchProvider(int waitMs);
@@ -199,17 +202,34 @@ void FileFetch::Work::countNewInPacks()
     }
 }
 
-std::size_t FileFetch::Work::packRequest(const ContentCheck &expected)
+std::size_t FileFetch::Work::packRequest(const FetchItem &item)
 {
-    const QByteArray sha256 = expected.packSha256.toLower();
-    ++packUsers[sha256];
+    const QByteArray sha256 = item.expected.packSha256.toLower();
+    packFiles[sha256].push_back({building, item.expected, item.localPath});
     if (const auto found = packRequests.find(sha256); found != packRequests.end())
         return found->second;
-    const std::size_t request = engine.add(requestWithMirrors(downloadUrls(bases, "", packPath(sha256)),
-                                                              packDownloadPath(targetFolder, sha256), 0,
-                                                              ContentCheck{expected.packSize, sha256}));
+    if (!unpacker)
+        unpacker = std::make_unique<PackUnpacker>(fetched);
+    TransferRequest pack =
+        requestWithMirrors(downloadUrls(bases, "", packPath(sha256)), packDownloadPath(targetFolder, sha256),
+                           0, ContentCheck{item.expected.packSize, sha256});
+    pack.continuedLater = false;
+    const std::size_t request = engine.add(std::move(pack));
     packRequests.emplace(sha256, request);
     return request;
+}
+
+// Each pack is unpacked as soon as it is complete, whichever comes first.
+void FileFetch::Work::handOverArrivedPacks()
+{
+    for (const auto &[sha256, request] : packRequests) {
+        if (!engine.isFinished(request) || !packsHandedOver.insert(sha256).second)
+            continue;
+        if (engine.commit(request))
+            unpacker->unpack(packDownloadPath(targetFolder, sha256), packFiles[sha256]);
+        else
+            unpacker->fail(packFiles[sha256]);
+    }
 }
 
 std::size_t FileFetch::Work::wholeFileRequest(const FetchItem &item)
@@ -218,24 +238,29 @@ std::size_t FileFetch::Work::wholeFileRequest(const FetchItem &item)
                                          0, item.expected));
 }
 
-// A pack that could not be fetched, or does not hold the file where the list
-// says, costs the file's own request.
-bool FileFetch::Work::takeFromPack(std::size_t at)
+// The next file, taken out of its pack; false while it is not ready. A pack
+// that could not be fetched, or does not hold the file where the list says,
+// costs the file's own request.
+bool FileFetch::Work::commitFromPack()
 {
-    const FetchItem &item = items[at];
-    const QByteArray sha256 = item.expected.packSha256.toLower();
-    const QByteArray pack = packDownloadPath(targetFolder, sha256);
-    if (!packsInPlace.count(sha256) && engine.commit(requests[at]))
-        packsInPlace.insert(sha256);
-    const bool placed = packsInPlace.count(sha256) && placeFromPack(pack, item.expected, item.localPath);
-    if (--packUsers[sha256] == 0)
-        QFile::remove(QFile::decodeName(pack));
-    if (!placed) {
+    const FetchItem &item = items[committed];
+    switch (unpacker->state(committed)) {
+    case PackUnpacker::State::Waiting:
+        return false;
+    case PackUnpacker::State::Ready:
+        if (!unpacker->commit(committed, item.localPath)) {
+            finish(RunResult::failure(PlayerText::inUse));
+            return false;
+        }
+        afterCommit();
+        return true;
+    case PackUnpacker::State::Failed:
         reportWholeFile(item.localPath, "pacote ausente ou danificado");
-        arrivals[at] = Arrival::Transfer;
-        requests[at] = wholeFileRequest(item);
+        arrivals[committed] = Arrival::Transfer;
+        requests[committed] = wholeFileRequest(item);
+        return true;
     }
-    return placed;
+    return false;
 }
 
 void FileFetch::Work::arrived(Arrival arrival)
@@ -248,7 +273,7 @@ void FileFetch::Work::arrived(Arrival arrival)
         patched += item.expected.bytes();
     arrivals.push_back(arrival);
     requests.push_back(arrival == Arrival::Transfer ? wholeFileRequest(item)
-                       : arrival == Arrival::Packed ? packRequest(item.expected)
+                       : arrival == Arrival::Packed ? packRequest(item)
                                                     : 0);
     if (arrival == Arrival::Patched && index)
         survey->locations().addIndexedFile(item.localPath + partialFileSuffix, *index);
@@ -290,6 +315,8 @@ void FileFetch::Work::commitInOrder()
     // A pack's files are ready all at once: putting them in place takes turns
     // with the caller's thread.
     const auto started = std::chrono::steady_clock::now();
+    if (unpacker)
+        handOverArrivedPacks();
     while (committed < fetched) {
         if (std::chrono::steady_clock::now() - started > std::chrono::milliseconds(8))
             return;
@@ -300,8 +327,8 @@ void FileFetch::Work::commitInOrder()
                 return;
             if (arrival == Arrival::Packed &&
                 engine.outcome(request).kind != TransferOutcome::Kind::Cancelled) {
-                if (takeFromPack(committed))
-                    afterCommit();
+                if (!commitFromPack())
+                    return;
                 continue;
             }
             if (engine.outcome(request).kind != TransferOutcome::Kind::Stored)

@@ -38,7 +38,7 @@ bool offersPack(const ContentCheck &check)
     return packSize <= largestPack && check.packOffset.toLongLong() + check.bytes() <= packSize;
 }
 
-bool placeFromPack(const QByteArray &packFile, const ContentCheck &check, const QByteArray &targetPath)
+bool placeBesideTarget(const QByteArray &packFile, const ContentCheck &check, const QByteArray &targetPath)
 {
     QFile pack(QFile::decodeName(packFile));
     if (!pack.open(QIODevice::ReadOnly) || !pack.seek(check.packOffset.toLongLong()))
@@ -47,5 +47,5 @@ bool placeFromPack(const QByteArray &packFile, const ContentCheck &check, const 
     if (bytes.size() != check.bytes() || Sha256::hexOf(bytes) != check.sha256.toLower())
         return false;
     const std::unique_ptr<PartialFile> file = PartialFile::create(targetPath);
-    return file && file->write(bytes.constData(), std::size_t(bytes.size())) && file->commit();
+    return file && file->write(bytes.constData(), std::size_t(bytes.size())) && file->finish();
 }

@@ -28,7 +28,7 @@ QByteArray packDownloadPath(const QByteArray &targetFolder, const QByteArray &pa
 // a size of at most largestPack, and an offset that leaves room for the file.
 bool offersPack(const ContentCheck &check);
 
-// Puts the file that check places in the pack at packFile in place of
-// targetPath, when the pack's bytes there are the file's; otherwise false,
-// and the target is untouched.
-bool placeFromPack(const QByteArray &packFile, const ContentCheck &check, const QByteArray &targetPath);
+// Writes the file that check places in the pack at packFile as a complete
+// partial file beside targetPath (for PartialFile::commitFinished), when the
+// pack's bytes there are the file's; otherwise false, and nothing is left.
+bool placeBesideTarget(const QByteArray &packFile, const ContentCheck &check, const QByteArray &targetPath);

@@ -214,7 +214,8 @@ void TransferEngine::Transfer::beginBody()
     resumeFrom = 0;
     continuedKeptBytes = false;
     const bool recorded = resumable;
-    resumable = !validator.isEmpty() && std::max(expectedSize(), announcedSize) >= resumableSize &&
+    resumable = request.continuedLater && !validator.isEmpty() &&
+                std::max(expectedSize(), announcedSize) >= resumableSize &&
                 replaceFileContents(QFile::decodeName(resumeRecordPath(request.localPath)),
                                     resumeRecord(request, validator));
     if (recorded && !resumable)

@@ -44,6 +44,11 @@ struct TransferRequest {
     // No cache between us and the server may answer without asking the server
     // (the update list and its signature, which keep their address for ever).
     bool fromOrigin = false;
+    // A body of a megabyte or more keeps a record beside its partial file, written
+    // through to the disk, so that a later try or a later start continues it;
+    // false where fetching it again costs less than that write (a pack of a few
+    // megabytes, of which each file is kept as it is put in place).
+    bool continuedLater = true;
 };
 
 // A request for the first of urls, with the others as its mirrors.
