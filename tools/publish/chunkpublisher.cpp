@@ -189,18 +189,15 @@ QString verifyChunks(const QString &releaseFolder, const ContentCheck &check)
         return QStringLiteral("o índice de pedaços %1 não está na pasta da versão")
             .arg(QString::fromLatin1(chunkIndexPath(indexSha256)));
     const QByteArray published = indexFile.readAll();
-    Sha256 indexHash;
-    indexHash.addData(published);
     const std::optional<ChunkIndex> index = ChunkIndex::parse(published, size.toLongLong());
-    if (indexHash.hexResult() != indexSha256.toLower() || !index ||
+    if (Sha256::hexOf(published) != indexSha256.toLower() || !index ||
         QByteArray::number(index->fileSize) != size)
         return QStringLiteral("o índice de pedaços %1 está danificado")
             .arg(QString::fromLatin1(chunkIndexPath(indexSha256)));
     Sha256 whole;
     for (const IndexedChunk &chunk : index->chunks) {
-        QFile stored(release.filePath(QString::fromLatin1(chunkPath(chunk.hash))));
         const std::optional<QByteArray> bytes =
-            stored.open(QIODevice::ReadOnly) ? restoreChunk(stored.readAll(), chunk) : std::nullopt;
+            restoreChunk(readReleaseFile(release, chunkPath(chunk.hash)), chunk);
         if (!bytes)
             return QStringLiteral("o pedaço %1 falta ou está danificado")
                 .arg(QString::fromLatin1(chunkPath(chunk.hash)));
@@ -214,8 +211,7 @@ QString verifyChunks(const QString &releaseFolder, const ContentCheck &check)
         return pagesProblem;
     if (deltasSha256.isEmpty())
         return QString();
-    QFile deltasFile(release.filePath(QString::fromLatin1(chunkDeltasPath(deltasSha256))));
-    const QByteArray deltasBytes = deltasFile.open(QIODevice::ReadOnly) ? deltasFile.readAll() : QByteArray();
+    const QByteArray deltasBytes = readReleaseFile(release, chunkDeltasPath(deltasSha256));
     const std::optional<ChunkDeltas> deltas = ChunkDeltas::parse(deltasBytes, index->chunks.size());
     if (Sha256::hexOf(deltasBytes) != deltasSha256.toLower() || !deltas)
         return QStringLiteral("os deltas de pedaços %1 faltam ou estão danificados")

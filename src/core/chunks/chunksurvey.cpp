@@ -374,17 +374,22 @@ bool ChunkSurvey::run(int waitMs)
         w.stage = Stage::Done;
     }
     switch (w.stage) {
-    case Stage::Documents:
+    case Stage::Documents: {
         if (w.engine.run(waitMs) || w.takeArrived())
             break;
-        for (const Work::Surveyed &surveyed : w.targets)
-            if (surveyed.index || surveyed.pages) {
-                w.parameters = surveyed.index ? surveyed.index->parameters : surveyed.pages->parameters;
-                break;
-            }
+        const auto found =
+            std::find_if(w.targets.begin(), w.targets.end(),
+                         [](const Work::Surveyed &surveyed) { return surveyed.index || surveyed.pages; });
+        // Without any index, nothing on disk is of use.
+        if (found == w.targets.end()) {
+            w.stage = Stage::Done;
+            break;
+        }
+        w.parameters = found->index ? found->index->parameters : found->pages->parameters;
         w.stage = Stage::Cutting;
         w.startWorker(&Work::cutTargets);
         break;
+    }
     case Stage::Cutting:
         if (!w.waitForWorker(waitMs))
             break;
