@@ -180,69 +180,21 @@ struct ChunkScene {
     QString checkSays = {}; // what launcher-publish check finds
 };
 
-std::vector<ChunkScene> chunkScenes()
+// What the server publishes of the file being updated, and the same file
+// published anew with other bytes.
+QByteArray fresh(const QString &server)
 {
-    const auto fresh = [](const QString &server) { return readFileBytes(server + "/clientes/dados.pak"); };
-    const auto removeIndex = [](const QString &server, std::vector<FetchItem> &items) {
-        QVERIFY(
-            QFile::remove(server + '/' + QLatin1String(chunkIndexPath(items[0].expected.chunkIndexSha256))));
-    };
-    const auto damageChunks = [](const QString &server, std::vector<FetchItem> &) {
-        for (QDirIterator chunks(server + "/chunks", QDir::Files, QDirIterator::Subdirectories);
-             chunks.hasNext();) {
-            if (const QString path = chunks.next(); !path.endsWith(".idx"))
-                writeFileBytes(path, "not the chunk");
-        }
-    };
-    // A power cut left the first half of the new file beside the old one.
-    const auto patchCutShort = [=](const QString &server, std::vector<FetchItem> &) {
-        writeFileBytes("clientes/dados.pak.~part", fresh(server).left(3 << 20));
-    };
-    const auto alreadyNew = [=](const QString &server, std::vector<FetchItem> &) {
-        writeFileBytes("clientes/dados.pak", fresh(server));
-    };
-    const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
-        QVERIFY(QFile::rename("clientes/dados.pak", "clientes/outro.pak"));
-    };
-    // Thousands of small requests would cost more than they save.
-    const auto aSixteenthOnDisk = [=](const QString &server, std::vector<FetchItem> &) {
-        writeFileBytes("clientes/dados.pak", fresh(server).left(6 << 16) + randomBytes(6 << 20, 5));
-    };
-    const auto republish = [](const QString &server, std::vector<FetchItem> &items, const QByteArray &bytes) {
-        items.back() = publishedInChunks(server, "dados.pak", bytes);
-    };
-    // The index of another build under this file's entry: the build is checked whole.
-    const auto indexOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
-        const QByteArray published = fresh(server);
-        republish(server, items, QByteArray(published).replace(1 << 20, 4096, randomBytes(4096, 7)));
-        writeFileBytes(server + "/clientes/dados.pak", published);
-        items.back().expected.sha256 = sha256Hex(published);
-    };
-    // Other installed files hold twice what is missing: still worth reading.
-    const auto largerOtherFiles = [=](const QString &server, std::vector<FetchItem> &items) {
-        anotherFileShares(server, items);
-        writeFileBytes("clientes/extra.pak", randomBytes(6 << 20, 8));
-    };
-    // A new piece that recurs in the file is fetched once.
-    const auto recurringNewChunks = [=](const QString &server, std::vector<FetchItem> &items) {
-        const QByteArray piece = randomBytes(64 << 10, 9);
-        QByteArray bytes = fresh(server);
-        for (const int at : {1 << 20, 3 << 20, 5 << 20})
-            bytes.replace(at, piece.size(), piece);
-        republish(server, items, bytes);
-    };
-    // Every other chunk below the minimum: bytes of the file in more entries than it can have.
-    const auto tinyChunks = [](const QString &server, std::vector<FetchItem> &items) {
-        ChunkIndex index;
-        index.fileSize = items[0].expected.size.toLongLong();
-        for (qint64 at = 0; at < index.fileSize; at += 4096)
-            index.chunks.insert(index.chunks.end(), {IndexedChunk{{}, 1024}, IndexedChunk{{}, 3072}});
-        const QByteArray published = index.serialize();
-        items[0].expected.chunkIndexSha256 = sha256Hex(published);
-        const QString path = server + '/' + QLatin1String(chunkIndexPath(sha256Hex(published)));
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        writeFileBytes(path, published);
-    };
+    return readFileBytes(server + "/clientes/dados.pak");
+}
+
+void republish(const QString &server, std::vector<FetchItem> &items, const QByteArray &bytes)
+{
+    items.back() = publishedInChunks(server, "dados.pak", bytes);
+}
+
+// Updates with the chunks' deltas of the release before, and with the index's pages.
+std::vector<ChunkScene> deltaAndPageScenes()
+{
     // Changed chunks come as deltas of the chunks at their places in the release
     // before, but for the few that changed nearly whole (fetched as they are, with
     // the deltas' document).
@@ -302,12 +254,83 @@ std::vector<ChunkScene> chunkScenes()
         oneRegion(server, items);
         writeFileBytes(pageList(), other);
     };
+    return {
+        {"1% changed, with the chunks' deltas", withChunkDeltas, false, true, 4},
+        {"1% changed, the chunks' deltas damaged", chunkDeltasDamaged, false, true, 31, "não tem o tamanho"},
+        {"two releases behind, deltas against the release between", twoReleasesBehind, false, true, 31},
+        {"64 KiB rewritten in one place", oneRegion, false, false, 10},
+        {"64 KiB rewritten, the index's pages of another build", pagesOfAnotherBuild, false, true, 10,
+         "página de índice"},
+        {"64 KiB rewritten, another build's page list", pageListOfAnotherBuild, false, true, 10,
+         "lista de páginas"},
+    };
+}
+
+std::vector<ChunkScene> chunkScenes()
+{
+    const auto removeIndex = [](const QString &server, std::vector<FetchItem> &items) {
+        QVERIFY(
+            QFile::remove(server + '/' + QLatin1String(chunkIndexPath(items[0].expected.chunkIndexSha256))));
+    };
+    const auto damageChunks = [](const QString &server, std::vector<FetchItem> &) {
+        for (QDirIterator chunks(server + "/chunks", QDir::Files, QDirIterator::Subdirectories);
+             chunks.hasNext();) {
+            if (const QString path = chunks.next(); !path.endsWith(".idx"))
+                writeFileBytes(path, "not the chunk");
+        }
+    };
+    // A power cut left the first half of the new file beside the old one.
+    const auto patchCutShort = [=](const QString &server, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak.~part", fresh(server).left(3 << 20));
+    };
+    const auto alreadyNew = [=](const QString &server, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak", fresh(server));
+    };
+    const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
+        QVERIFY(QFile::rename("clientes/dados.pak", "clientes/outro.pak"));
+    };
+    // Thousands of small requests would cost more than they save.
+    const auto aSixteenthOnDisk = [=](const QString &server, std::vector<FetchItem> &) {
+        writeFileBytes("clientes/dados.pak", fresh(server).left(6 << 16) + randomBytes(6 << 20, 5));
+    };
+    // The index of another build under this file's entry: the build is checked whole.
+    const auto indexOfAnotherBuild = [=](const QString &server, std::vector<FetchItem> &items) {
+        const QByteArray published = fresh(server);
+        republish(server, items, QByteArray(published).replace(1 << 20, 4096, randomBytes(4096, 7)));
+        writeFileBytes(server + "/clientes/dados.pak", published);
+        items.back().expected.sha256 = sha256Hex(published);
+    };
+    // Other installed files hold twice what is missing: still worth reading.
+    const auto largerOtherFiles = [=](const QString &server, std::vector<FetchItem> &items) {
+        anotherFileShares(server, items);
+        writeFileBytes("clientes/extra.pak", randomBytes(6 << 20, 8));
+    };
+    // A new piece that recurs in the file is fetched once.
+    const auto recurringNewChunks = [=](const QString &server, std::vector<FetchItem> &items) {
+        const QByteArray piece = randomBytes(64 << 10, 9);
+        QByteArray bytes = fresh(server);
+        for (const int at : {1 << 20, 3 << 20, 5 << 20})
+            bytes.replace(at, piece.size(), piece);
+        republish(server, items, bytes);
+    };
+    // Every other chunk below the minimum: bytes of the file in more entries than it can have.
+    const auto tinyChunks = [](const QString &server, std::vector<FetchItem> &items) {
+        ChunkIndex index;
+        index.fileSize = items[0].expected.size.toLongLong();
+        for (qint64 at = 0; at < index.fileSize; at += 4096)
+            index.chunks.insert(index.chunks.end(), {IndexedChunk{{}, 1024}, IndexedChunk{{}, 3072}});
+        const QByteArray published = index.serialize();
+        items[0].expected.chunkIndexSha256 = sha256Hex(published);
+        const QString path = server + '/' + QLatin1String(chunkIndexPath(sha256Hex(published)));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        writeFileBytes(path, published);
+    };
     // A first install: another new file of the release shares most chunks.
     const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
         QVERIFY(QFile::remove("clientes/dados.pak"));
         items.insert(items.begin(), publishedInChunks(server, "antes.pak", fresh(server).mid(4096)));
     };
-    return {
+    std::vector<ChunkScene> scenes{
         {"1% changed", {}, false, true, 30},
         {"new, sharing an installed file's chunks", anotherFileShares, false, true, 30},
         {"first install, two files sharing content", firstInstallSharing, false, true, 10},
@@ -320,15 +343,10 @@ std::vector<ChunkScene> chunkScenes()
         {"an index of chunks below their minimum", tinyChunks, true, true, 0, "danificado"},
         {"chunks damaged", damageChunks, true, true, 30, "falta ou está danificado"},
         {"a patch cut short, continued", patchCutShort, false, false, 20},
-        {"1% changed, with the chunks' deltas", withChunkDeltas, false, true, 4},
-        {"1% changed, the chunks' deltas damaged", chunkDeltasDamaged, false, true, 31, "não tem o tamanho"},
-        {"two releases behind, deltas against the release between", twoReleasesBehind, false, true, 31},
-        {"64 KiB rewritten in one place", oneRegion, false, false, 10},
-        {"64 KiB rewritten, the index's pages of another build", pagesOfAnotherBuild, false, true, 10,
-         "página de índice"},
-        {"64 KiB rewritten, another build's page list", pageListOfAnotherBuild, false, true, 10,
-         "lista de páginas"},
     };
+    for (ChunkScene &scene : deltaAndPageScenes())
+        scenes.push_back(std::move(scene));
+    return scenes;
 }
 
 } // namespace
