@@ -13,7 +13,9 @@
 // What comes before files are built from chunks: their indexes, fetched side by
 // side and checked against the list, and where the chunks they need already lie,
 // found in one pass over the player's files on a thread of its own, so that each
-// file is read once however many files take chunks from it.
+// file is read once however many files take chunks from it. Where a target's
+// older version lies on disk and the release splits its index into pages, the
+// version is cut first and only the pages it does not hold are fetched.
 //
 // A build cut short (a closed window, a power cut) left its partial file: it is
 // kept beside the target as one more place to take chunks from.

@@ -20,8 +20,8 @@ constexpr qint64 largestPack = 16 << 20;
 // "packs/ab/abcdef....pack", below the download base address and the release folder.
 QByteArray packPath(const QByteArray &packSha256);
 
-// Where a launcher downloads a pack, in the folder its files go to: a download
-// cut short is continued from there.
+// Where a launcher downloads a pack until its files are taken out: in the folder
+// they go to, so that they are written on the same disk.
 QByteArray packDownloadPath(const QByteArray &targetFolder, const QByteArray &packSha256);
 
 // The list places the file in a pack a launcher may fetch: the pack's SHA-256,

@@ -21,7 +21,7 @@ public:
     enum class State { Waiting, Ready, Failed };
 
     explicit PackUnpacker(std::size_t items);
-    // Stops after the file at hand; partial files not taken by commit() and packs
+    // Stops after the pack at hand; partial files not taken by commit() and packs
     // not yet unpacked are removed.
     ~PackUnpacker();
     PackUnpacker(const PackUnpacker &) = delete;
