@@ -2,6 +2,7 @@
 
 #include "chunks/chunkdeltas.h"
 #include "chunks/chunkindex.h"
+#include "chunks/chunkpack.h"
 #include "chunks/filedelta.h"
 #include "chunks/indexpages.h"
 #include "transfer/sha256.h"
@@ -10,6 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryFile>
+
+#include <unordered_set>
 
 namespace {
 
@@ -49,6 +53,9 @@ public:
         return ChunkDelta{before.hash, before.size, 0};
     }
 
+    // An update from this version fetches the chunk.
+    bool lacks(const ChunkHash &hash) const { return file.isOpen() && !at.count(hash); }
+
 private:
     struct Chunk {
         ChunkHash hash;
@@ -59,6 +66,56 @@ private:
     std::vector<Chunk> chunks;
     std::unordered_map<ChunkHash, std::size_t, ChunkHashHasher> at;
     std::size_t next = 0;
+};
+
+// The pack of an update from the file's previous version, written beside its
+// place as it grows (it can be as large as the file) and named by its SHA-256
+// once complete.
+class UpdatePack
+{
+public:
+    explicit UpdatePack(const QDir &release)
+        : release(release), file(release.filePath(QStringLiteral("packs/cpk-XXXXXX.tmp")))
+    {
+    }
+
+    bool add(const ChunkHash &chunk, bool isDelta, const QByteArray &bytes)
+    {
+        if (!added.insert(chunk).second)
+            return true;
+        if (!file.isOpen() &&
+            (!release.mkpath(QStringLiteral("packs")) || !file.open() || !write(chunkPackStart())))
+            return false;
+        return write(chunkPackPiece(chunk, isDelta, bytes));
+    }
+
+    // Stores the pack, if anything went in; false when it could not be stored.
+    bool store(PublishedChunks &published)
+    {
+        if (!file.isOpen())
+            return true;
+        published.packSha256 = hash.hexResult();
+        published.packSize = QByteArray::number(file.size());
+        const QString path = release.filePath(QString::fromLatin1(chunkPackPath(published.packSha256)));
+        if (QFileInfo::exists(path))
+            return true;
+        if (!file.flush() || !QDir().mkpath(QFileInfo(path).path()) || !file.rename(path))
+            return false;
+        file.setAutoRemove(false);
+        return true;
+    }
+
+private:
+    bool write(const QByteArray &bytes)
+    {
+        hash.addData(bytes);
+        return file.write(bytes) == bytes.size();
+    }
+
+    QDir release;
+    QTemporaryFile file;
+    Sha256 hash;
+    std::unordered_set<ChunkHash, ChunkHashHasher> added;
 };
 
 // Stores a document of chunks/ under the name its SHA-256 gives it, and returns
@@ -105,6 +162,42 @@ QString verifyPages(const QDir &release, const QByteArray &pagesSha256, const Ch
     return QString();
 }
 
+// Every piece of the update's pack (if any) is a chunk of the index as stored
+// in chunks/, or the delta of one as stored in deltas/.
+QString verifyUpdatePack(const QDir &release, const ContentCheck &check, const ChunkIndex &index,
+                         const ChunkDeltas &deltas)
+{
+    if (check.chunkPackSha256.isEmpty() && check.chunkPackSize.isEmpty())
+        return QString();
+    const QString name = QString::fromLatin1(chunkPackPath(check.chunkPackSha256));
+    QFile pack(release.filePath(name));
+    const std::optional<ChunkPackContents> pieces =
+        offersChunkPack(check) && pack.open(QIODevice::ReadOnly) &&
+                QByteArray::number(pack.size()) == check.chunkPackSize
+            ? readChunkPack(pack, index.parameters.maximum)
+            : std::nullopt;
+    if (!pieces || Sha256::hexOf(readReleaseFile(release, chunkPackPath(check.chunkPackSha256))) !=
+                       check.chunkPackSha256.toLower())
+        return QStringLiteral(
+                   "o pacote de atualização %1 falta, está danificado ou não tem o tamanho da lista")
+            .arg(name);
+    std::unordered_map<ChunkHash, const IndexedChunk *, ChunkHashHasher> chunks;
+    for (const IndexedChunk &chunk : index.chunks)
+        chunks.emplace(chunk.hash, &chunk);
+    for (const auto &[hash, piece] : *pieces) {
+        const auto chunk = chunks.find(hash);
+        const auto delta = deltas.byChunk.find(hash);
+        const bool known = chunk != chunks.end() && (!piece.isDelta || delta != deltas.byChunk.end());
+        const QByteArray stored =
+            known ? readReleaseFile(release, piece.isDelta ? chunkDeltaPath(delta->second.previous, hash)
+                                                           : chunkPath(hash))
+                  : QByteArray();
+        if (!pack.seek(piece.offset) || stored.isEmpty() || pack.read(piece.size) != stored)
+            return QStringLiteral("o pacote de atualização %1 traz um pedaço que não é do índice").arg(name);
+    }
+    return QString();
+}
+
 } // namespace
 
 bool storeOnce(const QString &path, const QByteArray &bytes)
@@ -139,6 +232,7 @@ std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, con
     index.fileSize = source.size();
     PreviousVersion previous(previousFile, index.parameters);
     ChunkDeltas deltas;
+    UpdatePack pack(release);
     bool stored = true;
     const auto store = [&](const QByteArray &path, const QByteArray &bytes) {
         stored = stored && storeOnce(release.filePath(QString::fromLatin1(path)), bytes);
@@ -154,14 +248,18 @@ std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, con
                 delta ? makeDelta(before, QByteArray::fromRawData(data, int(size)), chunkDeltaLevel)
                       : QByteArray();
             // It takes the chunk's request, and its line in the deltas' document.
-            if (!made.isEmpty() && made.size() + 40 < kept.size()) {
+            const bool worthIt = !made.isEmpty() && made.size() + 40 < kept.size();
+            if (worthIt) {
                 delta->deltaSize = std::uint32_t(made.size());
                 deltas.byChunk.emplace(hash, *delta);
                 store(chunkDeltaPath(delta->previous, hash), made);
             }
+            if (previous.lacks(hash))
+                stored = stored && pack.add(hash, worthIt, worthIt ? made : kept);
             return stored;
         });
-    PublishedChunks published{publishDocument(release, index.serialize(), chunkIndexPath, stored), {}, {}};
+    PublishedChunks published{
+        publishDocument(release, index.serialize(), chunkIndexPath, stored), {}, {}, {}, {}};
     if (!deltas.byChunk.empty())
         published.deltasSha256 = publishDocument(release, deltas.serialize(), chunkDeltasPath, stored);
     std::vector<QByteArray> pageEntries;
@@ -171,7 +269,7 @@ std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, con
         store(indexPagePath(pages.pages[at].sha256), compressDocument(pageEntries[at]));
     if (pages.pages.size() > 1)
         published.pagesSha256 = publishDocument(release, pages.serialize(), indexPagesPath, stored);
-    if (!read || !stored) {
+    if (!read || !stored || !pack.store(published)) {
         error = QStringLiteral("não foi possível publicar %1 em pedaços em chunks/")
                     .arg(release.relativeFilePath(file));
         return std::nullopt;
@@ -209,20 +307,22 @@ QString verifyChunks(const QString &releaseFolder, const ContentCheck &check)
     if (const QString pagesProblem = verifyPages(release, check.chunkPagesSha256, *index);
         !pagesProblem.isEmpty())
         return pagesProblem;
-    if (deltasSha256.isEmpty())
-        return QString();
-    const QByteArray deltasBytes = readReleaseFile(release, chunkDeltasPath(deltasSha256));
-    const std::optional<ChunkDeltas> deltas = ChunkDeltas::parse(deltasBytes, index->chunks.size());
-    if (Sha256::hexOf(deltasBytes) != deltasSha256.toLower() || !deltas)
-        return QStringLiteral("os deltas de pedaços %1 faltam ou estão danificados")
-            .arg(QString::fromLatin1(chunkDeltasPath(deltasSha256)));
-    for (const auto &[chunk, delta] : deltas->byChunk) {
+    ChunkDeltas deltas;
+    if (!deltasSha256.isEmpty()) {
+        const QByteArray deltasBytes = readReleaseFile(release, chunkDeltasPath(deltasSha256));
+        std::optional<ChunkDeltas> parsed = ChunkDeltas::parse(deltasBytes, index->chunks.size());
+        if (Sha256::hexOf(deltasBytes) != deltasSha256.toLower() || !parsed)
+            return QStringLiteral("os deltas de pedaços %1 faltam ou estão danificados")
+                .arg(QString::fromLatin1(chunkDeltasPath(deltasSha256)));
+        deltas = std::move(*parsed);
+    }
+    for (const auto &[chunk, delta] : deltas.byChunk) {
         const QByteArray path = chunkDeltaPath(delta.previous, chunk);
         if (QFileInfo(release.filePath(QString::fromLatin1(path))).size() != qint64(delta.deltaSize))
             return QStringLiteral("o delta %1 falta ou não tem o tamanho da lista")
                 .arg(QString::fromLatin1(path));
     }
-    return QString();
+    return verifyUpdatePack(release, check, *index, deltas);
 }
 
 bool publishDelta(const QString &releaseFolder, const QString &previousFolder, const QString &file,

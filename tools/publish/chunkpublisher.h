@@ -17,12 +17,14 @@ constexpr qint64 chunkedFileThreshold = 1 << 20;
 bool storeOnce(const QString &path, const QByteArray &bytes);
 
 // What the update list names of a file published in chunks: its index, the
-// deltas of its changed chunks, and its index's pages (empty where there are
-// none).
+// deltas of its changed chunks, its index's pages, and the pack of an update
+// from its version before (empty where there are none).
 struct PublishedChunks {
     QByteArray indexSha256;
     QByteArray deltasSha256;
     QByteArray pagesSha256;
+    QByteArray packSha256;
+    QByteArray packSize;
 };
 
 // Cuts a file of the release into content-defined chunks and stores each one the
@@ -30,14 +32,16 @@ struct PublishedChunks {
 // releases are stored once), then the file's index, and its pages where it has
 // more than one. With previousFile (its
 // version in the release before), each new chunk also gets a delta against the
-// chunk that stood at its place there, where that is much smaller than the chunk.
+// chunk that stood at its place there, where that is much smaller than the chunk,
+// and the chunks that version lacks are packed for an update from it.
 std::optional<PublishedChunks> publishInChunks(const QString &releaseFolder, const QString &file,
                                                QString &error, const QString &previousFile = QString());
 
 // Empty when the release holds the index check names and every chunk it lists,
 // and the chunks put together are the file of its size and SHA-256, and holds
-// the index's pages (if any), which are the index, and the chunk deltas (if
-// any), each of its size; otherwise what is wrong.
+// the index's pages (if any), which are the index, the chunk deltas (if any),
+// each of its size, and the update's pack (if any), whose pieces make chunks of
+// the index; otherwise what is wrong.
 QString verifyChunks(const QString &releaseFolder, const ContentCheck &check);
 
 // Where the previous release (another release folder) holds the same file of a

@@ -225,6 +225,8 @@ private:
                     file.check.chunkIndexSha256 = chunks->indexSha256;
                     file.check.chunkDeltasSha256 = chunks->deltasSha256;
                     file.check.chunkPagesSha256 = chunks->pagesSha256;
+                    file.check.chunkPackSha256 = chunks->packSha256;
+                    file.check.chunkPackSize = chunks->packSize;
                 } else if (!previousRelease.isEmpty() &&
                            !publishDelta(release.path(), previousRelease, QStringLiteral("clientes/") + path,
                                          file.check, error)) {

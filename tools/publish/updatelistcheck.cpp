@@ -120,7 +120,9 @@ private:
                                   node.attribute("chunkPages").value(),
                                   node.attribute("pack").value(),
                                   node.attribute("packOffset").value(),
-                                  node.attribute("packSize").value()};
+                                  node.attribute("packSize").value(),
+                                  node.attribute("chunkPack").value(),
+                                  node.attribute("chunkPackSize").value()};
         const auto report = [&](const QString &problem) {
             if (!problem.isEmpty())
                 findings << QStringLiteral("%1: %2: %3").arg(where, path, problem);

@@ -1,6 +1,7 @@
 #include "chunks/chunksurvey.h"
 
 #include "chunks/indexpages.h"
+#include "chunks/parallelcut.h"
 
 #include "transfer/folderfile.h"
 #include "names.h"
@@ -194,17 +195,11 @@ void ChunkSurvey::Work::requestMissingPages()
 ChunkSurvey::Work::Cut ChunkSurvey::Work::cutFile(const QByteArray &path)
 {
     Cut cut;
-    QFile file(QFile::decodeName(path));
-    if (!openRegularFile(file, QIODevice::ReadOnly))
+    if (!QFileInfo(QFile::decodeName(path)).isFile())
         return cut;
     cut.source = locations.addFile(path);
-    const bool read =
-        forEachChunk(file, parameters, [&](qint64, const char *, std::size_t size, const ChunkHash &hash) {
-            cut.chunks.push_back({hash, std::uint32_t(size)});
-            return !stopScanning.load();
-        });
-    if (!read)
-        cut.chunks.clear();
+    if (std::optional<std::vector<IndexedChunk>> chunks = cutFileInChunks(path, parameters, stopScanning))
+        cut.chunks = std::move(*chunks);
     return cut;
 }
 

@@ -110,7 +110,8 @@ private:
 
 // Only what the list gave, so that a config.xml from a list without them stays
 // what it always was. Where a file lies in a pack matters for a download only,
-// which the list always gives anew: config.xml does not keep it.
+// which the list always gives anew: config.xml does not keep it, nor the pack
+// of an update.
 void writeCheck(LayoutWriter &writer, const ContentCheck &check, bool config = false)
 {
     if (!check.size.isEmpty())
@@ -131,6 +132,10 @@ void writeCheck(LayoutWriter &writer, const ContentCheck &check, bool config = f
         writer.attribute("pack", check.packSha256);
         writer.attribute("packOffset", check.packOffset);
         writer.attribute("packSize", check.packSize);
+    }
+    if (!config && !check.chunkPackSha256.isEmpty()) {
+        writer.attribute("chunkPack", check.chunkPackSha256);
+        writer.attribute("chunkPackSize", check.chunkPackSize);
     }
 }
 

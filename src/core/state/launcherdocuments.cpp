@@ -44,7 +44,8 @@ ContentCheck readCheck(const pugi::xml_node &node)
                         attributeBytes(node, "chunks"),     attributeBytes(node, "chunkDeltas"),
                         attributeBytes(node, "deltaFrom"),  attributeBytes(node, "deltaSize"),
                         attributeBytes(node, "chunkPages"), attributeBytes(node, "pack"),
-                        attributeBytes(node, "packOffset"), attributeBytes(node, "packSize")};
+                        attributeBytes(node, "packOffset"), attributeBytes(node, "packSize"),
+                        attributeBytes(node, "chunkPack"),  attributeBytes(node, "chunkPackSize")};
 }
 
 void readLauncher(const pugi::xml_node &launcher, LauncherState &state)
@@ -92,13 +93,15 @@ enum FileAttribute {
     Pack,
     PackOffset,
     PackSize,
+    ChunkPack,
+    ChunkPackSize,
     Dropped,
     Count
 };
 constexpr const char *fileAttributeNames[Count] = {
-    "name",       "function", "value",      "cmd",         "installedVersion", "lastVersion",
-    "size",       "sha256",   "chunks",     "chunkDeltas", "deltaFrom",        "deltaSize",
-    "chunkPages", "pack",     "packOffset", "packSize",    "dropped"};
+    "name",       "function", "value",       "cmd",           "installedVersion", "lastVersion", "size",
+    "sha256",     "chunks",   "chunkDeltas", "deltaFrom",     "deltaSize",        "chunkPages",  "pack",
+    "packOffset", "packSize", "chunkPack",   "chunkPackSize", "dropped"};
 static_assert(fileAttributeNames[Count - 1] != nullptr, "an attribute without its name");
 
 std::array<pugi::xml_attribute, Count> fileAttributes(const pugi::xml_node &element)
@@ -145,7 +148,7 @@ void readServerFile(const pugi::xml_node &element, ServerEntry &server, Document
     file.check =
         ContentCheck{bytes(Size),       bytes(Sha256),    bytes(ChunkIndexSha256), bytes(ChunkDeltasSha256),
                      bytes(DeltaFrom),  bytes(DeltaSize), bytes(ChunkPagesSha256), bytes(Pack),
-                     bytes(PackOffset), bytes(PackSize)};
+                     bytes(PackOffset), bytes(PackSize),  bytes(ChunkPack),        bytes(ChunkPackSize)};
     // config.xml remembers what the last list dropped; a list names what it has.
     file.dropped = kind == DocumentKind::Config && bytes(Dropped) == "1";
 }

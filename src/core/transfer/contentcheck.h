@@ -28,6 +28,10 @@ struct ContentCheck {
     QByteArray packSha256{};
     QByteArray packOffset{};
     QByteArray packSize{};
+    // Where the release stores what an update of a file in chunks from its
+    // version before fetches, in one pack: the pack's SHA-256 and size.
+    QByteArray chunkPackSha256{};
+    QByteArray chunkPackSize{};
 
     // A size that a file can have: decimal digits, at most 2^53 (what any reader
     // of the list takes exactly). An entry with another size is refused like a

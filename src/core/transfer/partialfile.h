@@ -63,6 +63,7 @@ private:
     QByteArray partialPath;
     std::FILE *stream;
     qint64 bytesWritten = 0;
+    qint64 writtenBack = 0; // what the system was asked to write out already
     bool writeFailed = false;
 };
 
