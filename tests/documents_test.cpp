@@ -38,16 +38,17 @@ std::vector<MergeRule> mergeRules()
         {"what a file is checked and patched by, kept as the list gives it",
          {"<servers><server id=\"1\"><file name=\"a.pak\" lastVersion=\"2\" size=\"5\" sha256=\"ab\" "
           "chunks=\"cd\" chunkDeltas=\"ef\" deltaFrom=\"01\" deltaSize=\"3\" chunkPages=\"12\" pack=\"p\" "
-          "packOffset=\"4\" packSize=\"9\"/></server></servers>"},
+          "packOffset=\"4\" packSize=\"9\" chunkPack=\"c\" chunkPackSize=\"8\"/></server></servers>"},
          {"lastVersion=\"2\" size=\"5\" sha256=\"ab\" chunks=\"cd\" chunkDeltas=\"ef\" chunkPages=\"12\" "
           "deltaFrom=\"01\" deltaSize=\"3\""},
          // Where a file lies in a pack serves a download only: the list gives it anew.
-         {"pack"},
+         {"pack", "chunkPack"},
          [](LauncherState &state) {
              const ContentCheck &check = state.servers.at(1).files.at("a.pak").check;
              QCOMPARE(check.chunkDeltasSha256 + check.deltaFrom + check.deltaSize + check.chunkPagesSha256 +
-                          check.packSha256 + check.packOffset + check.packSize,
-                      QByteArray("ef01312p49"));
+                          check.packSha256 + check.packOffset + check.packSize + check.chunkPackSha256 +
+                          check.chunkPackSize,
+                      QByteArray("ef01312p49c8"));
          }},
         {"installed versions kept under the list's values, byte for byte",
          {"<launcher installedVersion=\"1.3\"/><images installedVersion=\"7\"/><servers><server id=\"1\">"

@@ -7,9 +7,11 @@
 #include "boxrecorder.h"
 #include "buildconfig.h"
 #include "chunks/chunkindex.h"
+#include "chunks/chunkpack.h"
 #include "chunks/filedelta.h"
 #include "chunks/filepacks.h"
 #include "chunks/indexpages.h"
+#include "chunks/parallelcut.h"
 #include "chunkpublisher.h"
 #include "packpublisher.h"
 #include "clock.h"
@@ -174,10 +176,11 @@ FetchItem publishedInChunks(const QString &server, const QByteArray &name, const
 struct ChunkScene {
     const char *what;
     std::function<void(const QString &serverFolder, std::vector<FetchItem> &items)> arrange;
-    bool wholeFile;         // the whole file was fetched after all
-    bool wholeIndex;        // rather than the pages it lacks
-    int chunksAtMost;       // chunk requests
-    QString checkSays = {}; // what launcher-publish check finds
+    bool wholeFile;           // the whole file was fetched after all
+    bool wholeIndex;          // rather than the pages it lacks
+    int chunksAtMost;         // chunk requests
+    QString checkSays = {};   // what launcher-publish check finds
+    bool packFetched = false; // the update's pack, rather than each chunk
 };
 
 // What the server publishes of the file being updated, and the same file
@@ -198,22 +201,47 @@ std::vector<ChunkScene> deltaAndPageScenes()
     // Changed chunks come as deltas of the chunks at their places in the release
     // before, but for the few that changed nearly whole (fetched as they are, with
     // the deltas' document).
-    const auto deltasAgainst = [](const QString &previous) {
+    // With the update's pack where the list names it.
+    const auto deltasAgainst = [](const QString &previous, bool packNamed = true) {
         return [=](const QString &server, std::vector<FetchItem> &items) {
             QString error;
             const auto published = publishInChunks(server, server + "/clientes/dados.pak", error,
                                                    previous.isEmpty() ? server + "/antes.pak" : previous);
-            QVERIFY2(published && !published->deltasSha256.isEmpty(), qPrintable(error));
+            QVERIFY2(published && !published->deltasSha256.isEmpty() && !published->packSha256.isEmpty(),
+                     qPrintable(error));
             items.back().expected.chunkDeltasSha256 = published->deltasSha256;
+            if (packNamed) {
+                items.back().expected.chunkPackSha256 = published->packSha256;
+                items.back().expected.chunkPackSize = published->packSize;
+            }
         };
     };
     const auto withChunkDeltas = deltasAgainst(QStringLiteral("clientes/dados.pak"));
+    const auto deltasOneByOne = deltasAgainst(QStringLiteral("clientes/dados.pak"), false);
+    const auto updatePack = [](const QString &server, std::vector<FetchItem> &items) {
+        return server + '/' + QLatin1String(chunkPackPath(items.back().expected.chunkPackSha256));
+    };
     // Deltas that do not make their chunks: those chunks come as they are.
     const auto chunkDeltasDamaged = [=](const QString &server, std::vector<FetchItem> &items) {
-        withChunkDeltas(server, items);
+        deltasOneByOne(server, items);
         QDirIterator deltas(server + "/deltas", QDir::Files, QDirIterator::Subdirectories);
         while (deltas.hasNext())
             writeFileBytes(deltas.next(), "not a delta");
+    };
+    // Every piece's last byte changed: each chunk comes on its own.
+    const auto packDamaged = [=](const QString &server, std::vector<FetchItem> &items) {
+        withChunkDeltas(server, items);
+        QFile pack(updatePack(server, items));
+        QVERIFY(pack.open(QIODevice::ReadOnly));
+        const std::optional<ChunkPackContents> pieces = readChunkPack(pack, 1 << 20);
+        QByteArray bytes = readFileBytes(pack.fileName());
+        for (const auto &[chunk, piece] : pieces.value())
+            bytes[int(piece.offset + piece.size - 1)] = char(bytes[int(piece.offset + piece.size - 1)] ^ 1);
+        writeFileBytes(pack.fileName(), bytes);
+    };
+    const auto packMissing = [=](const QString &server, std::vector<FetchItem> &items) {
+        withChunkDeltas(server, items);
+        QVERIFY(QFile::remove(updatePack(server, items)));
     };
     // The release before changed the same blocks otherwise: the chunks its deltas
     // start from are nowhere on disk.
@@ -255,9 +283,19 @@ std::vector<ChunkScene> deltaAndPageScenes()
         writeFileBytes(pageList(), other);
     };
     return {
-        {"1% changed, with the chunks' deltas", withChunkDeltas, false, true, 4},
+        {"1% changed, the chunks' deltas in the update's pack", withChunkDeltas, false, true, 0, {}, true},
+        {"1% changed, the chunks' deltas one by one", deltasOneByOne, false, true, 4},
         {"1% changed, the chunks' deltas damaged", chunkDeltasDamaged, false, true, 31, "não tem o tamanho"},
-        {"two releases behind, deltas against the release between", twoReleasesBehind, false, true, 31},
+        {"1% changed, the update's pack damaged", packDamaged, false, true, 31, "pacote de atualização",
+         true},
+        {"1% changed, the update's pack missing", packMissing, false, true, 4, "pacote de atualização", true},
+        {"two releases behind, deltas against the release between",
+         twoReleasesBehind,
+         false,
+         true,
+         31,
+         {},
+         true},
         {"64 KiB rewritten in one place", oneRegion, false, false, 10},
         {"64 KiB rewritten, the index's pages of another build", pagesOfAnotherBuild, false, true, 10,
          "página de índice"},
@@ -656,7 +694,8 @@ private slots:
 
     void updatesFetchWhatIsMissing()
     {
-        const auto [what, scene, wholeFile, wholeIndex, chunksAtMost, checkSays] = currentRow(chunkScenes());
+        const auto [what, scene, wholeFile, wholeIndex, chunksAtMost, checkSays, packFetched] =
+            currentRow(chunkScenes());
         TemporaryGameFolder folder;
         BoxRecorder boxes;
         QTemporaryDir serverFolder;
@@ -689,20 +728,23 @@ private slots:
         QCOMPARE(readFileBytes("clientes/dados.pak"), readFileBytes(published));
         QCOMPARE(QDir("clientes").entryList(QDir::Files | QDir::Hidden).filter("dados"),
                  QStringList{"dados.pak"});
+        QCOMPARE(QDir("clientes").entryList({"*.pacote*"}, QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(boxes.boxes.empty());
         int chunks = 0;
         bool whole = false;
-        bool indexFetched = false;
+        bool indexFetched = false, pack = false;
         for (const TestHttpServer::Request &request : server.requests()) {
             chunks += request.path.startsWith("/chunks/") && !request.path.contains('.');
             indexFetched = indexFetched || request.path.endsWith(".idx");
+            pack = pack || request.path.endsWith(".cpk");
             whole = whole || request.path == "/clientes/dados.pak";
         }
         QCOMPARE(indexFetched, wholeIndex);
         QCOMPARE(whole, wholeFile);
+        QCOMPARE(pack, packFetched);
         // A file already new stays as it is.
         QCOMPARE(QFileInfo(kept).lastModified().secsTo(QDateTime::currentDateTime()) > 1800,
-                 chunksAtMost == 0 && !wholeFile);
+                 chunksAtMost == 0 && !wholeFile && !packFetched);
         QVERIFY2(chunks <= chunksAtMost, qPrintable(QString::number(chunks)));
         reportReliability("updates in chunks", QLatin1String(what), 1,
                           wholeFile ? "the whole file fetched"
@@ -842,6 +884,34 @@ private slots:
             QVERIFY2(row.viaPacks ? packRequests == int(packs.size()) : packRequests <= 3 * int(packs.size()),
                      row.what);
             QVERIFY(boxes.boxes.empty());
+        }
+    }
+
+    // A large file is cut in two halves at once into the chunks one pass makes:
+    // where a cut of each half meets in the middle, and where none does (bytes
+    // without a cut of their own are cut at the largest size, and the middle
+    // falls between two of those).
+    void aLargeFileIsCutAsInOnePass()
+    {
+        TemporaryGameFolder folder;
+        const ChunkParameters parameters;
+        for (const QByteArray &bytes : {randomBytes(65 << 20, 11), QByteArray((64 << 20) + 2000, '\0')}) {
+            writeFileBytes("grande.pak", bytes);
+            QFile file("grande.pak");
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            std::vector<ChunkHash> onePass;
+            QVERIFY(
+                forEachChunk(file, parameters, [&](qint64, const char *, std::size_t, const ChunkHash &hash) {
+                    onePass.push_back(hash);
+                    return true;
+                }));
+            const std::atomic<bool> stop{false};
+            const std::optional<std::vector<IndexedChunk>> halves =
+                cutFileInChunks("grande.pak", parameters, stop);
+            QVERIFY(halves && halves->size() == onePass.size());
+            QVERIFY(std::equal(
+                onePass.begin(), onePass.end(), halves->begin(),
+                [](const ChunkHash &hash, const IndexedChunk &chunk) { return hash == chunk.hash; }));
         }
     }
 
