@@ -100,11 +100,14 @@ mkdir -p "$game/clientes" "$game/imagens"
 for id in 1 2 3 4; do
     (cd "$game" && "$bench" install "$base/old/launcher.xml" "$id" >/dev/null)
 done
-counted() { # counted NAME COMMAND...: the bytes the command received through the proxy
-    local stats="$patches/stats"
+counted() { # counted NAME COMMAND...: the bytes the command received through the proxy;
+    # counted_s: the command's own time, without the proxy's start and wait
+    local stats="$patches/stats" start
     rm -f "$stats"
     start_proxy "$patch_port" "$port" 0 0 "" "$stats"
+    start=$(now_ms)
     "${@:2}" >/dev/null 2>&1 || echo "$1 failed" >&2
+    counted_s=$(seconds_since "$start")
     sleep 0.5 # the proxy counts a connection when both its ends have closed
     stop_proxy_last
     record "$1" "$(cat "$stats" 2>/dev/null || echo 0)"
@@ -124,10 +127,9 @@ for index in 0 1 2; do
         awk -F': ' '/Total bytes received/ { gsub(",", "", $2); print $2 }')
     record "patch_${name%.bin}_rsync_bytes" "$received"
     sync
-    start=$(now_ms)
     counted "patch_${name%.bin}_launcher_bytes" \
         bash -c "cd '$game' && '$bench' install 'http://127.0.0.1:$patch_port/new/launcher.xml' $id > '$patches/out.txt'"
-    record "patch_${name%.bin}_launcher_s" "$(seconds_since "$start")"
+    record "patch_${name%.bin}_launcher_s" "$counted_s"
     record "patch_${name%.bin}_launcher_rss_mib" "$(value peak_rss_mib "$(cat "$patches/out.txt")")"
     cmp -s "$game/clientes/$name" "$new/clientes/$name" && record "patch_${name%.bin}_identical" 1 ||
         record "patch_${name%.bin}_identical" 0

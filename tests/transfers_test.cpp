@@ -363,6 +363,25 @@ std::vector<ChunkScene> chunkScenes()
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         writeFileBytes(path, published);
     };
+    // Two chunks of the installed version in each other's places: every chunk is
+    // on disk, but not every run of them in one piece.
+    const auto chunksSwapped = [](const QString &server, std::vector<FetchItem> &items) {
+        QFile installed("clientes/dados.pak");
+        QVERIFY(installed.open(QIODevice::ReadOnly));
+        std::vector<std::pair<qint64, std::size_t>> chunks;
+        forEachChunk(installed, ChunkParameters(),
+                     [&](qint64 offset, const char *, std::size_t size, const ChunkHash &) {
+                         chunks.emplace_back(offset, size);
+                         return true;
+                     });
+        const QByteArray old = readFileBytes(installed.fileName());
+        const auto [first, firstSize] = chunks[chunks.size() / 2];
+        const std::size_t secondSize = chunks[chunks.size() / 2 + 1].second;
+        republish(server, items,
+                  QByteArray(old).replace(int(first), int(firstSize + secondSize),
+                                          old.mid(int(first + qint64(firstSize)), int(secondSize)) +
+                                              old.mid(int(first), int(firstSize))));
+    };
     // A first install: another new file of the release shares most chunks.
     const auto firstInstallSharing = [=](const QString &server, std::vector<FetchItem> &items) {
         QVERIFY(QFile::remove("clientes/dados.pak"));
@@ -370,6 +389,7 @@ std::vector<ChunkScene> chunkScenes()
     };
     std::vector<ChunkScene> scenes{
         {"1% changed", {}, false, true, 30},
+        {"two chunks swapped", chunksSwapped, false, false, 1},
         {"new, sharing an installed file's chunks", anotherFileShares, false, true, 30},
         {"first install, two files sharing content", firstInstallSharing, false, true, 10},
         {"an index of another build", indexOfAnotherBuild, true, true, 30, "não formam o arquivo da lista"},
