@@ -240,7 +240,8 @@ bool isReadOnly(const QByteArray &targetPath)
 } // namespace
 
 PartialFile::PartialFile(QByteArray targetPath, QByteArray partialPath, std::FILE *stream)
-    : targetPath(std::move(targetPath)), partialPath(std::move(partialPath)), stream(stream)
+    : targetPath(std::move(targetPath)), partialPath(std::move(partialPath)), stream(stream),
+      replacesTarget(QFileInfo(QFile::decodeName(this->targetPath)).isFile())
 {
 }
 
@@ -301,10 +302,12 @@ bool PartialFile::write(const char *data, std::size_t size)
     bytesWritten += qint64(size);
 #ifdef Q_OS_LINUX
     // ext4 writes a file out before a rename over an existing one, which held up
-    // the commit of a gigabyte for most of a second: begun as the file grows,
-    // that writing overlaps the rest of the work. Only begun: nothing waits here.
+    // the commit of an updated gigabyte for most of a second: begun as the file
+    // grows, that writing overlaps the rest of the work. Only begun: nothing
+    // waits here. A new file is left to the system, which writes it out later.
     constexpr qint64 writeBackStep = 16 << 20;
-    if (!writeFailed && bytesWritten - writtenBack >= writeBackStep && std::fflush(stream) == 0) {
+    if (replacesTarget && !writeFailed && bytesWritten - writtenBack >= writeBackStep &&
+        std::fflush(stream) == 0) {
         ::sync_file_range(fileno(stream), writtenBack, bytesWritten - writtenBack, SYNC_FILE_RANGE_WRITE);
         writtenBack = bytesWritten;
     }

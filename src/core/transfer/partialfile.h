@@ -65,6 +65,7 @@ private:
     qint64 bytesWritten = 0;
     qint64 writtenBack = 0; // what the system was asked to write out already
     bool writeFailed = false;
+    bool replacesTarget; // a file stood there when this one began
 };
 
 extern const char partialFileSuffix[];
