@@ -311,6 +311,8 @@ private slots:
             {"limite_kb_por_segundo=muito", 0},
             {"limite_kb_por_segundo=-5", 0},
             {"limite_kb_por_segundo=2048\nlixo", 0},
+            {"limite_kb_por_segundo=100\ngrupo_de_lancamento=10000", 0},
+            {"limite_kb_por_segundo=100\ncanal=../teste", 0},
         };
         for (const auto &[contents, kilobytes] : found) {
             TemporaryGameFolder folder;
@@ -333,7 +335,7 @@ private slots:
                 QVERIFY(QDir().mkdir(QLatin1String(playerSettingsFileName)));
             else if (!before.isNull())
                 writeFileBytes(QLatin1String(playerSettingsFileName), before);
-            QCOMPARE(savePlayerSettings({300}), !after.isNull());
+            QCOMPARE(savePlayerSettings({300, {}, {}}), !after.isNull());
             QCOMPARE(loadPlayerSettings().speedLimitKilobytes, after.isNull() ? 0 : 300);
             if (!after.isNull())
                 QCOMPARE(readFileBytes(QLatin1String(playerSettingsFileName)), after);

@@ -2,6 +2,7 @@
 // signatures it makes, and the releases it refuses.
 
 #include "chunks/filepacks.h"
+#include "rollout.h"
 #include "gamefolder.h"
 #include "listsigning.h"
 #include "tablerows.h"
@@ -136,6 +137,67 @@ private slots:
                            "<file name=\"um.exe\" size=\"2\"/></server></servers>");
         QCOMPARE(sign("6"), 1);
         QVERIFY2(output.contains("servidor 1: \"um.exe\" sem size e sha256"), output.constData());
+    }
+
+    // An operator's day: a release published to 10% of the installations, raised
+    // to half, rolled back to the one before, the list key named by a key
+    // document that the offline root key signs, then rotated.
+    void rolloutRollbackAndKeysFromTheTool()
+    {
+        QTemporaryDir folder;
+        QByteArray output;
+        const QString before = folder.filePath("antes"), after = folder.filePath("depois"),
+                      list = folder.filePath("launcher.xml"), key = folder.filePath("op.key");
+        QCOMPARE(runPublish(keygen(folder.path())), 0);
+        QCOMPARE(runPublish({"keygen", "--root", "--secret-key", folder.filePath("raiz.key"), "--public-key",
+                             folder.filePath("raiz.pub")},
+                            &output),
+                 0);
+        QVERIFY2(output.contains("LAUNCHER_ROOT_PUBLIC_KEY"), output.constData());
+        makeRelease(before);
+        makeRelease(after);
+        writeFileBytes(after + "/clientes/um.exe", "um, versão nova");
+        const auto build = [&](const QString &release, const QStringList &more) {
+            return runPublish(
+                QStringList{"build", release, "--base-url", "http://x/", "--out", release + "/launcher.xml"} +
+                    more,
+                &output);
+        };
+        QCOMPARE(build(before, {}), 0);
+        QCOMPARE(build(after, {"--rollout", "10"}), 1); // the others keep what?
+        QCOMPARE(build(after, {"--rollout", "10", "--previous", before}), 0);
+        QVERIFY(QFile::copy(after + "/launcher.xml", list));
+        const auto keys = [&](const QString &serial, const QStringList &publicKeys) {
+            QStringList arguments{"keys",     list,  "--root-key", folder.filePath("raiz.key"),
+                                  "--serial", serial};
+            for (const QString &publicKey : publicKeys)
+                arguments << "--key" << publicKey;
+            return runPublish(arguments, &output);
+        };
+        const QStringList check{"check", list, "--root-public-key", folder.filePath("raiz.pub")};
+        QCOMPARE(keys("2", {folder.filePath("op.pub")}), 0);
+        QCOMPARE(runPublish({"sign", list, "--secret-key", key, "--rollout", "50"}, &output), 0);
+        QCOMPARE(runPublish(check, &output), 0);
+        const std::optional<Rollout> rollout = rolloutOf(readFileBytes(list));
+        QVERIFY(rollout && rollout->percent == 50);
+        QCOMPARE(rollout->previousList, readFileBytes(before + "/launcher.xml"));
+
+        // Rolled back: the release before, whole, signed anew.
+        QCOMPARE(runPublish({"rollback", before, "--out", list, "--secret-key", key}, &output), 0);
+        QCOMPARE(readFileBytes(list), readFileBytes(before + "/launcher.xml"));
+        QCOMPARE(runPublish(check, &output), 0);
+
+        // Rotated: a new list key in a new key document; the old one no longer signs.
+        QCOMPARE(runPublish({"keygen", "--secret-key", folder.filePath("novo.key"), "--public-key",
+                             folder.filePath("novo.pub")}),
+                 0);
+        QCOMPARE(keys("1", {folder.filePath("novo.pub")}), 1);
+        QVERIFY2(output.contains("use um maior"), output.constData());
+        QCOMPARE(keys("3", {folder.filePath("novo.pub")}), 0);
+        QCOMPARE(runPublish(check, &output), 1);
+        QVERIFY2(output.contains("não confere"), output.constData());
+        QCOMPARE(runPublish({"sign", list, "--secret-key", folder.filePath("novo.key")}), 0);
+        QCOMPARE(runPublish(check, &output), 0);
     }
 
     void checkFindsWhatWouldHurtPlayers()

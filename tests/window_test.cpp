@@ -10,6 +10,7 @@
 #include "listsignature.h"
 #include "listsigner.h"
 #include "playertexts.h"
+#include "rollout.h"
 #include "tablerows.h"
 #include "testmain.h"
 
@@ -32,13 +33,16 @@ QStringList captions(const LauncherScene &scene)
 
 const ListKeyPair operatorKey = generateListKeyPair();
 const ListKeyPair strangerKey = generateListKeyPair();
+// Offline root keys, which sign the key documents naming the list keys.
+const ListKeyPair rootKey = generateListKeyPair();
+const ListKeyPair strangerRoot = generateListKeyPair();
 
 // Installed: server 1 with its client at version 1, after a list of serial 20.
 const QByteArray installedConfig =
     "<download path=\"http://127.0.0.1:1/\"/><launcher installedVersion=\"1.2\" "
     "lastVersion=\"1.2\"/><servers><server id=\"1\" name=\"Um\" executable=\"um.exe\">"
     "<file name=\"um.exe\" installedVersion=\"1\" lastVersion=\"1\"/></server>"
-    "</servers><signedList serial=\"20\"/>";
+    "</servers><signedList serial=\"20\" keys=\"5\"/>";
 
 // Offers version 2 of the client; taken, it makes server 1 due again.
 const QByteArray newerList =
@@ -51,12 +55,21 @@ QByteArray sign(const QByteArray &list, quint64 serial, int days, const ListKeyP
     return *signUpdateList(key.secretKey, list, serial, QDateTime::currentDateTimeUtc().addDays(days));
 }
 
-// A list the launcher must not take, or (without a box) must take.
+QByteArray keyDocument(quint64 serial, int days, const QByteArrayList &listKeys,
+                       const ListKeyPair &root = rootKey)
+{
+    return *signListKeys(root.secretKey, listKeys, serial, QDateTime::currentDateTimeUtc().addDays(days));
+}
+
+// A list the launcher must not take, or (without a box) must take. With a root
+// key built in, the key document beside the list names the list keys.
 struct UntrustedList {
     const char *what;
     QByteArray list, signature;
     QString box;
     QByteArray keys = operatorKey.publicKey;
+    QByteArray keyDocument = {};
+    QByteArray root = {};
 };
 
 std::vector<UntrustedList> untrustedLists()
@@ -64,7 +77,7 @@ std::vector<UntrustedList> untrustedLists()
     const QByteArray list = newerList, unreadable = "<servers><server id=\"1\">",
                      inside = newerList + "<signedList serial=\"99999\"/>";
     const QString refused = listRefused(ListVerdict::BadSignature);
-    const QByteArray key = operatorKey.publicKey;
+    const QByteArray key = operatorKey.publicKey, root = rootKey.publicKey;
     return {
         {"one byte of the list changed", QByteArray(list).replace("\"2\"", "\"3\""), sign(list, 21, 30),
          refused},
@@ -85,6 +98,26 @@ std::vector<UntrustedList> untrustedLists()
         // A serial in the list itself is no signature's and must not count.
         {"signed, with a serial of its own inside", inside, sign(inside, 21, 30), {}},
         {"the new key, then the old one", list, sign(list, 21, 30), {}, strangerKey.publicKey + ' ' + key},
+        // The attacks on a key document, the list key built in the launcher counting for nothing.
+        {"a key document rolled back", list, sign(list, 21, 30), refused, key, keyDocument(4, 30, {key}),
+         root},
+        {"a key document expired: a freeze", list, sign(list, 21, 30), refused, key,
+         keyDocument(6, -1, {key}), root},
+        {"a key document of another root", list, sign(list, 21, 30), refused, key,
+         keyDocument(6, 30, {key}, strangerRoot), root},
+        {"a list signed by a revoked key", list, sign(list, 21, 30), refused, key,
+         keyDocument(6, 30, {strangerKey.publicKey}), root},
+        {"a list with the key document of another time", list, sign(list, 21, 30, strangerKey), refused, key,
+         keyDocument(5, 30, {key}), root},
+        {"a key document too large to be one", list, sign(list, 21, 30), refused, key, QByteArray(20000, 'k'),
+         root},
+        {"a launcher five rotations behind",
+         list,
+         sign(list, 21, 30, strangerKey),
+         {},
+         key,
+         keyDocument(10, 30, {strangerKey.publicKey, key}),
+         root},
     };
 }
 
@@ -107,7 +140,11 @@ class WindowTest : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { buildSettings().updateListPublicKey.clear(); }
+    void cleanup()
+    {
+        buildSettings().updateListPublicKey.clear();
+        buildSettings().rootPublicKey.clear();
+    }
 
     // The window is shown, then synchronised once; a current server plays on every
     // click, the name of its program handed over whole.
@@ -221,8 +258,9 @@ private slots:
 
     void anUntrustedListChangesNothing()
     {
-        const auto [what, list, signature, box, keys] = currentRow(untrustedLists());
+        const auto [what, list, signature, box, keys, keyDocument, root] = currentRow(untrustedLists());
         buildSettings().updateListPublicKey = keys;
+        buildSettings().rootPublicKey = root;
         LauncherScene scene;
         writeFileBytes("config.xml", installedConfig);
         LauncherState installed;
@@ -233,16 +271,20 @@ private slots:
         scene.publish("launcher.xml", list);
         if (!signature.isEmpty())
             scene.publish("launcher.xml.sig", signature);
+        scene.publish("launcher.xml.keys", keyDocument);
         scene.publish("clientes/um.exe", "version 2");
         scene.startLauncher();
 
         QCOMPARE(scene.boxes.texts().join('|'), box);
-        QCOMPARE(scene.requestedPaths(), QByteArrayList({"/launcher.xml", "/launcher.xml.sig"}));
+        QCOMPARE(scene.requestedPaths(),
+                 QByteArrayList({"/launcher.xml", "/launcher.xml.sig", "/launcher.xml.keys"})
+                     .mid(0, root.isEmpty() || signature.isEmpty() ? 2 : 3));
         QCOMPARE(readFileBytes("clientes/um.exe"), QByteArray("version 1"));
         QVERIFY(scene.widget<QWidget>("frame_buttons")->isEnabled());
         if (box.isEmpty()) { // taken, with the signature's serial: the same list is good at the next start
                              // too
-            QVERIFY(configBytes().endsWith("</servers>\n<signedList serial=\"21\" />\n"));
+            QVERIFY(configBytes().endsWith("</servers>\n<signedList serial=\"21\" keys=\"" +
+                                           QByteArray(root.isEmpty() ? "5" : "10") + "\" />\n"));
             scene.window.reset();
             scene.startLauncher();
             QVERIFY(scene.boxes.boxes.empty());
@@ -252,6 +294,49 @@ private slots:
         QCOMPARE(scene.status(), signature.isEmpty() ? loadedWithoutList : listNotRead);
         QCOMPARE(configBytes(), config);
         QCOMPARE(scene.caption(1), serverCaption("Um", ServerStatus::Play));
+    }
+
+    // A release rolled out to 10% is taken by the installations whose bucket is
+    // below 1,000 of 10,000, each bucket drawn once and kept; the others keep the
+    // release the list carries; a halt (0%) takes everyone back at the next start.
+    // A tester's channel is a list of its own.
+    void aRolloutReachesItsShare()
+    {
+        int taking = 0;
+        for (int bucket = 0; bucket < rolloutBuckets; ++bucket)
+            taking += takesRelease(bucket, 10);
+        QCOMPARE(taking, rolloutBuckets / 10);
+
+        const QByteArray olderList = QByteArray(newerList).replace("lastVersion=\"2\"", "lastVersion=\"1\"");
+        LauncherScene scene;
+        writeFileBytes("config.xml", installedConfig);
+        writeFileBytes("clientes/um.exe", "version 1");
+        const auto startWith = [&](int percent, const QByteArray &settings) {
+            scene.publish("launcher.xml", withRollout(newerList, percent, olderList));
+            writeFileBytes("launcher.ini", settings);
+            scene.window.reset();
+            scene.startLauncher();
+            return scene.caption(1) == serverCaption("Um", ServerStatus::Install);
+        };
+        QVERIFY(startWith(10, "grupo_de_lancamento=999\n"));
+        QVERIFY(!startWith(10, "grupo_de_lancamento=1000\n"));
+        QVERIFY(startWith(10, "grupo_de_lancamento=999\n"));
+        QVERIFY(!startWith(0, "grupo_de_lancamento=999\n"));
+        // Drawn at the first rollout met, and the same at every start after it.
+        startWith(10, "");
+        const QByteArray drawn = readFileBytes("launcher.ini");
+        QVERIFY2(drawn.startsWith("limite_kb_por_segundo=0\ngrupo_de_lancamento="), drawn.constData());
+        scene.window.reset();
+        scene.startLauncher();
+        QCOMPARE(readFileBytes("launcher.ini"), drawn);
+        QVERIFY(scene.boxes.boxes.empty());
+
+        scene.publish("launcher-teste.xml", newerList);
+        writeFileBytes("launcher.ini", "canal=teste\n");
+        scene.window.reset();
+        scene.startLauncher();
+        QCOMPARE(scene.requestedPaths().last(), QByteArray("/launcher-teste.xml"));
+        QCOMPARE(scene.caption(1), serverCaption("Um", ServerStatus::Install));
     }
 
     // The operator's word holds to the second: expired at the moment written.
@@ -287,6 +372,7 @@ private slots:
         TestHttpServer::Reply arriving = slowReply(large, 64 << 10, 40);
         arriving.etag = "\"f2\"";
         scene.server.setReply("/clientes/f2", arriving);
+        writeFileBytes("launcher.ini", "grupo_de_lancamento=5\n"); // kept by the limit's save
         scene.startLauncher();
         auto *pause = scene.widget<QPushButton>("button_pause");
         auto *limit = scene.widget<QSpinBox>("spin_speed_limit");
@@ -323,7 +409,8 @@ private slots:
         QCOMPARE(keptAtClose, keptAtPause);
         QVERIFY2(pausedStatus.startsWith(QLatin1String("Pausado Dois | ")), qPrintable(pausedStatus));
         QVERIFY2(pausedBar.startsWith(QLatin1String("Pausado (")), qPrintable(pausedBar));
-        QCOMPARE(readFileBytes("launcher.ini"), QByteArray("limite_kb_por_segundo=2560\n"));
+        QCOMPARE(readFileBytes("launcher.ini"),
+                 QByteArray("limite_kb_por_segundo=2560\ngrupo_de_lancamento=5\n"));
         QCOMPARE(scene.platform.calls, QByteArrayList({"run echo f1"}));
         QVERIFY(
             configBytes().contains("f1\" function=\"\" value=\"\" cmd=\"echo f1\" installedVersion=\"1\""));

@@ -19,6 +19,10 @@ struct BuildSettings {
     // Base64 Ed25519 keys separated by spaces; when set, only an update list signed
     // with one of their private keys is accepted.
     QByteArray updateListPublicKey;
+    // The base64 Ed25519 public key of the operator's offline root key; when set,
+    // the list keys are those of the key document it signed, published beside the
+    // list, and updateListPublicKey does not count.
+    QByteArray rootPublicKey;
     // A certificate authority trusted instead of the system's store, for a demo
     // served with a certificate of its own; empty in every release.
     QByteArray certificateAuthorityFile;

@@ -12,6 +12,7 @@ namespace {
 // Ties a signature to its purpose: a signature over anything else the operator's
 // key may ever sign can never pass for a list's.
 const QByteArray signedPrefix = QByteArrayLiteral("launcher update list v1\n");
+const QByteArray keysPrefix = QByteArrayLiteral("launcher list keys v1\n");
 
 bool sodiumReady()
 {
@@ -67,6 +68,33 @@ std::optional<quint64> parseSerial(const QByteArray &text)
     return ok ? std::optional<quint64>(serial) : std::nullopt;
 }
 
+bool signedByAny(const std::vector<QByteArray> &publicKeys, const QByteArray &signature,
+                 const QByteArray &message)
+{
+    return std::any_of(publicKeys.begin(), publicKeys.end(), [&](const QByteArray &publicKey) {
+        return crypto_sign_verify_detached(reinterpret_cast<const unsigned char *>(signature.constData()),
+                                           reinterpret_cast<const unsigned char *>(message.constData()),
+                                           static_cast<unsigned long long>(message.size()),
+                                           reinterpret_cast<const unsigned char *>(publicKey.constData())) ==
+               0;
+    });
+}
+
+// The serial, the order of the checks and their answers are those of a list.
+ListVerdict judge(bool signedRight, quint64 serial, std::optional<quint64> lastAcceptedSerial,
+                  const QDateTime &expires, const QDateTime &now)
+{
+    if (!signedRight)
+        return ListVerdict::BadSignature;
+    // Checked only after the signature, so that the answer never depends on
+    // values an attacker could have chosen.
+    if (lastAcceptedSerial && serial < *lastAcceptedSerial)
+        return ListVerdict::Rollback;
+    if (expires <= now)
+        return ListVerdict::Expired;
+    return ListVerdict::Accepted;
+}
+
 } // namespace
 
 QByteArray signedListMessage(const QByteArray &header, const QByteArray &list)
@@ -101,23 +129,51 @@ ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArra
     if (!sodiumReady() || !publicKeys || !signature)
         return ListVerdict::BadSignature;
 
-    const QByteArray message = signedListMessage(signature->header, list);
-    const auto signedBy = [&](const QByteArray &publicKey) {
-        return crypto_sign_verify_detached(
-                   reinterpret_cast<const unsigned char *>(signature->signature.constData()),
-                   reinterpret_cast<const unsigned char *>(message.constData()),
-                   static_cast<unsigned long long>(message.size()),
-                   reinterpret_cast<const unsigned char *>(publicKey.constData())) == 0;
-    };
-    if (std::none_of(publicKeys->begin(), publicKeys->end(), signedBy))
-        return ListVerdict::BadSignature;
-    // Checked only after the signature, so that the answer never depends on
-    // values an attacker could have chosen.
-    if (lastAcceptedSerial && signature->serial < *lastAcceptedSerial)
-        return ListVerdict::Rollback;
-    if (signature->expires <= now)
-        return ListVerdict::Expired;
-    if (acceptedSerial)
+    const ListVerdict verdict =
+        judge(signedByAny(*publicKeys, signature->signature, signedListMessage(signature->header, list)),
+              signature->serial, lastAcceptedSerial, signature->expires, now);
+    if (verdict == ListVerdict::Accepted && acceptedSerial)
         *acceptedSerial = signature->serial;
-    return ListVerdict::Accepted;
+    return verdict;
+}
+
+QByteArray signedListKeysMessage(const QByteArray &body)
+{
+    return keysPrefix + body;
+}
+
+ListVerdict verifyListKeys(const QByteArray &rootKeysBase64, const QByteArray &document,
+                           std::optional<quint64> lastAcceptedSerial, const QDateTime &now, quint64 *serial,
+                           QByteArray *listKeys)
+{
+    QList<QByteArray> lines = document.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    const std::optional<std::vector<QByteArray>> rootKeys = decodePublicKeys(rootKeysBase64);
+    if (!sodiumReady() || !rootKeys || document.size() > maximumListKeysSize || lines.size() < 4 ||
+        lines.size() > 3 + maximumListKeys || !lines.at(0).startsWith("serial ") ||
+        !lines.at(1).startsWith("expires ") || !lines.last().startsWith("signature "))
+        return ListVerdict::BadSignature;
+    const std::optional<quint64> documentSerial = parseSerial(lines.at(0).mid(7));
+    const std::optional<QDateTime> expires = parseExpiry(lines.at(1).mid(8));
+    const std::optional<QByteArray> signature =
+        decodeBase64(lines.last().mid(10), static_cast<int>(crypto_sign_BYTES));
+    QByteArray body = lines.at(0) + '\n' + lines.at(1) + '\n', keys;
+    for (int at = 2; at < lines.size() - 1; ++at) {
+        const QByteArray &line = lines.at(at);
+        if (!line.startsWith("key ") ||
+            !decodeBase64(line.mid(4), static_cast<int>(crypto_sign_PUBLICKEYBYTES)))
+            return ListVerdict::BadSignature;
+        body += line + '\n';
+        keys += (keys.isEmpty() ? "" : " ") + line.mid(4);
+    }
+    if (!documentSerial || !expires || !signature)
+        return ListVerdict::BadSignature;
+    const ListVerdict verdict = judge(signedByAny(*rootKeys, *signature, signedListKeysMessage(body)),
+                                      *documentSerial, lastAcceptedSerial, *expires, now);
+    if (verdict == ListVerdict::Accepted) {
+        *serial = *documentSerial;
+        *listKeys = keys;
+    }
+    return verdict;
 }

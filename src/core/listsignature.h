@@ -46,3 +46,28 @@ std::optional<ListSignature> parseListSignature(const QByteArray &text);
 ListVerdict verifyUpdateList(const QByteArray &publicKeysBase64, const QByteArray &list,
                              const QByteArray &signatureFile, std::optional<quint64> lastAcceptedSerial,
                              const QDateTime &now, quint64 *acceptedSerial = nullptr);
+
+// The list keys that the operator's offline root key allows, published beside
+// the list as the list's name + ".keys":
+//
+//   serial 3
+//   expires 2027-06-01T00:00:00Z
+//   key <Ed25519 public key, base64>
+//   key ...
+//   signature <the root key's Ed25519 signature, base64>
+//
+// The signature covers a fixed prefix and every line before it, exactly as
+// written. A launcher built with the root's public key takes a list signed by
+// any key of the newest key document it accepted: rotating a list key is a new
+// key document, and a revoked key is one left out.
+constexpr qint64 maximumListKeysSize = 16 * 1024;
+constexpr int maximumListKeys = 16;
+
+QByteArray signedListKeysMessage(const QByteArray &body);
+
+// Whether the key document may be trusted, as verifyUpdateList tells of a list:
+// signed by a root key, not older than the one this launcher accepted last, not
+// expired. When accepted, its serial and its keys (base64, separated by spaces).
+ListVerdict verifyListKeys(const QByteArray &rootKeysBase64, const QByteArray &document,
+                           std::optional<quint64> lastAcceptedSerial, const QDateTime &now, quint64 *serial,
+                           QByteArray *listKeys);

@@ -3,6 +3,8 @@
 #include "buildconfig.h"
 #include "listsignature.h"
 #include "playertexts.h"
+#include "rollout.h"
+#include "state/playersettings.h"
 #include "state/configsteps.h"
 #include "state/launcherstate.h"
 #include "transfer/bodyfetch.h"
@@ -25,6 +27,23 @@ RunResult unusableList(const QString &told = QString())
     return refused;
 }
 
+// The list of the installation's channel: the players' at the build's address,
+// a channel's beside it ("launcher.xml" becomes "launcher-teste.xml").
+QByteArray updateListAddress()
+{
+    const QByteArray &players = buildSettings().updateListUrl;
+    const QByteArray channel = loadPlayerSettings().channel;
+    if (channel.isEmpty())
+        return players;
+    return players.endsWith(".xml") ? players.left(players.size() - 4) + '-' + channel + ".xml"
+                                    : players + '-' + channel;
+}
+
+bool isSigned()
+{
+    return !buildSettings().updateListPublicKey.isEmpty() || !buildSettings().rootPublicKey.isEmpty();
+}
+
 } // namespace
 
 UpdateListFetch::UpdateListFetch(LauncherState &state, QObject *boxParent, TransferPolicy policy)
@@ -32,28 +51,39 @@ UpdateListFetch::UpdateListFetch(LauncherState &state, QObject *boxParent, Trans
 {
     // A start tries again every address an earlier one found unreachable.
     forgetUnreachableAddresses();
-    list = std::make_unique<BodyFetch>(buildSettings().updateListUrl, maximumUpdateListSize, policy);
+    address = updateListAddress();
+    list = std::make_unique<BodyFetch>(address, maximumUpdateListSize, policy);
 }
 
 UpdateListFetch::~UpdateListFetch() = default;
+
+BodyFetch &UpdateListFetch::current() const
+{
+    return keys ? *keys : signature ? *signature : *list;
+}
 
 bool UpdateListFetch::run(int waitMs)
 {
     if (ending)
         return false;
-    if ((signature ? *signature : *list).run(waitMs))
+    if (current().run(waitMs))
         return true;
     if (!signature) {
         listFetched();
         return !ending;
     }
-    const RunResult signed_ = signature->result();
-    // A signature too large to be one is a bad one; one that could not be
-    // fetched leaves the list as unfetched as a list that could not be.
-    if (signed_.stopped() || (signed_.failed() && !signed_.unusableAnswer))
-        ending = signed_;
-    else
-        ending = accept(signed_.succeeded() ? signature->body() : QByteArray());
+    const RunResult fetched = current().result();
+    // A signature or key document too large to be one is a bad one; one that
+    // could not be fetched leaves the list as unfetched as a list that could not be.
+    if (fetched.stopped() || (fetched.failed() && !fetched.unusableAnswer)) {
+        ending = fetched;
+        return false;
+    }
+    if (!keys && fetched.succeeded() && !buildSettings().rootPublicKey.isEmpty()) {
+        keys = std::make_unique<BodyFetch>(address + ".keys", maximumListKeysSize, policy);
+        return true;
+    }
+    ending = accept();
     return false;
 }
 
@@ -65,38 +95,70 @@ void UpdateListFetch::listFetched()
         fetched.told = PlayerText::unreadableList;
     if (!fetched.succeeded())
         ending = fetched;
-    else if (!buildSettings().updateListPublicKey.isEmpty())
-        signature =
-            std::make_unique<BodyFetch>(buildSettings().updateListUrl + ".sig", maximumSignatureSize, policy);
+    else if (isSigned())
+        signature = std::make_unique<BodyFetch>(address + ".sig", maximumSignatureSize, policy);
     else
-        ending = accept(QByteArray());
+        ending = accept();
 }
 
-RunResult UpdateListFetch::accept(const QByteArray &signatureBytes)
+// The list keys: those of the key document where the launcher is built with the
+// root's key, else its own.
+std::optional<QByteArray> UpdateListFetch::listKeys(ListVerdict &verdict,
+                                                    std::optional<quint64> &keysSerial) const
 {
-    const QByteArray &publicKey = buildSettings().updateListPublicKey;
-    std::optional<quint64> serial;
-    if (!publicKey.isEmpty()) {
+    if (buildSettings().rootPublicKey.isEmpty())
+        return buildSettings().updateListPublicKey;
+    quint64 serial = 0;
+    QByteArray allowed;
+    // A key document refused for whatever reason leaves the list without a valid
+    // signature, and is told as such.
+    if (verifyListKeys(buildSettings().rootPublicKey, keys && keys->result().succeeded() ? keys->body() : "",
+                       state.acceptedKeysSerial, QDateTime::currentDateTimeUtc(), &serial,
+                       &allowed) != ListVerdict::Accepted) {
+        verdict = ListVerdict::BadSignature;
+        return std::nullopt;
+    }
+    keysSerial = serial;
+    return allowed;
+}
+
+RunResult UpdateListFetch::accept()
+{
+    std::optional<quint64> serial, keysSerial = state.acceptedKeysSerial;
+    if (isSigned()) {
+        ListVerdict verdict = ListVerdict::Accepted;
+        const std::optional<QByteArray> allowed = listKeys(verdict, keysSerial);
         quint64 signedSerial = 0;
-        const ListVerdict verdict =
-            verifyUpdateList(publicKey, list->body(), signatureBytes, state.acceptedListSerial,
-                             QDateTime::currentDateTimeUtc(), &signedSerial);
+        if (allowed)
+            verdict = verifyUpdateList(
+                *allowed, list->body(), signature->result().succeeded() ? signature->body() : QByteArray(),
+                state.acceptedListSerial, QDateTime::currentDateTimeUtc(), &signedSerial);
         if (verdict != ListVerdict::Accepted)
             return unusableList(PlayerText::listRefused(verdict));
         serial = signedSerial;
     }
-    return mergeUpdateListAndSave(state, list->body().constData(), boxParent, serial) ? RunResult()
-                                                                                      : unusableList();
+    // A release rolled out to a share of the installations, which this one is
+    // not among, leaves it the release before, which the list carries.
+    QByteArray taken = list->body();
+    if (const std::optional<Rollout> rollout = rolloutOf(taken);
+        rollout && !takesRelease(installationBucket(), rollout->percent))
+        taken = rollout->previousList;
+    const std::optional<quint64> keptKeysSerial = state.acceptedKeysSerial;
+    state.acceptedKeysSerial = keysSerial;
+    if (mergeUpdateListAndSave(state, taken.constData(), boxParent, serial))
+        return RunResult();
+    state.acceptedKeysSerial = keptKeysSerial;
+    return unusableList();
 }
 
 TransferProgress UpdateListFetch::progress() const
 {
-    return (signature ? *signature : *list).progress();
+    return current().progress();
 }
 
 void UpdateListFetch::stop(RunResult::Ending why)
 {
-    (signature ? *signature : *list).stop(why);
+    current().stop(why);
 }
 
 RunResult UpdateListFetch::result() const

@@ -9,18 +9,22 @@
 #include <optional>
 
 class BodyFetch;
+enum class ListVerdict;
 class LauncherState;
 class QObject;
 
-// The update list fetched at start-up and, where the launcher needs it, its
-// signature; then taken into the state (merged, config.xml saved) when it may
-// be. A launcher built with the operator's public key takes a list only with its
-// signature, and never an older or expired one; without a key every readable
-// list is taken.
+// The update list fetched at start-up and, where the launcher needs them, its
+// signature and the key document naming the list keys; then taken into the state
+// (merged, config.xml saved) when it may be. A launcher built with the
+// operator's public key, or with the root key that signs key documents, takes a
+// list only with its signature, and never an older or expired one (nor an older
+// or expired key document); without a key every readable list is taken. The
+// list is the installation's channel's (launcher.ini), and of a release rolled
+// out to a share of the installations the one this installation's bucket takes.
 //
 // It fails as an unusable answer when the list is too large, unreadable or
-// refused (its box told, or shown by the merge), and plainly when the list or
-// its signature could not be fetched.
+// refused (its box told, or shown by the merge), and plainly when the list, its
+// signature or its key document could not be fetched.
 class UpdateListFetch : public Operation
 {
 public:
@@ -33,14 +37,18 @@ public:
     RunResult result() const override;
 
 private:
+    BodyFetch &current() const;
     // The list fetched whole: its signature is fetched next, or it is taken.
     void listFetched();
-    RunResult accept(const QByteArray &signature);
+    std::optional<QByteArray> listKeys(ListVerdict &verdict, std::optional<quint64> &keysSerial) const;
+    RunResult accept();
 
     LauncherState &state;
     QObject *boxParent;
     TransferPolicy policy;
+    QByteArray address;
     std::unique_ptr<BodyFetch> list;
     std::unique_ptr<BodyFetch> signature;
+    std::unique_ptr<BodyFetch> keys; // the key document, where the build has the root's key
     std::optional<RunResult> ending;
 };

@@ -63,7 +63,8 @@ void DownloadControls::limitChanged(int kilobytesPerSecond)
 
 bool DownloadControls::saveLimit()
 {
-    PlayerSettings settings;
+    // The rest (the installation's bucket, its channel) stays as it was.
+    PlayerSettings settings = loadPlayerSettings();
     settings.speedLimitKilobytes = limitKilobytes;
     return savePlayerSettings(settings);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 
 #include <optional>
@@ -19,3 +20,8 @@ ListKeyPair generateListKeyPair();
 // Ed25519 secret key.
 std::optional<QByteArray> signUpdateList(const QByteArray &secretKeyBase64, const QByteArray &list,
                                          quint64 serial, const QDateTime &expires);
+
+// The key document allowing listKeys (base64 public keys), signed with the
+// offline root key; nothing when that is not a base64 Ed25519 secret key.
+std::optional<QByteArray> signListKeys(const QByteArray &rootSecretKeyBase64, const QByteArrayList &listKeys,
+                                       quint64 serial, const QDateTime &expires);

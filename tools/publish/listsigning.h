@@ -19,6 +19,15 @@ bool writeListKeyPair(const QString &secretKeyPath, const QString &publicKeyPath
 bool signListFile(const QString &listPath, const QString &secretKeyPath, quint64 serial,
                   const QDateTime &expires, QString &error);
 
+// Writes listPath + ".keys": the key document allowing the list keys in
+// publicKeyPaths, signed with the root key. Refused like a signature: a serial
+// below that of the key document already there, an expiry past.
+bool writeListKeys(const QString &listPath, const QString &rootSecretKeyPath,
+                   const QStringList &publicKeyPaths, quint64 serial, const QDateTime &expires,
+                   QString &error);
+
 // What is wrong with listPath + ".sig" under the public key in publicKeyPath, one
-// line each; empty when launchers built with that key take the list now.
-QStringList checkListSignature(const QString &listPath, const QString &publicKeyPath);
+// line each; empty when launchers built with that key take the list now. With
+// rootKey, publicKeyPath is the root's, and the list's keys are those of the key
+// document listPath + ".keys", which must hold.
+QStringList checkListSignature(const QString &listPath, const QString &publicKeyPath, bool rootKey = false);

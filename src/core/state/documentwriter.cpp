@@ -231,6 +231,8 @@ void writeDocument(const LauncherState &state, DocumentKind kind,
     if (config && state.acceptedListSerial) {
         writer.open(0, "signedList");
         writer.attribute("serial", QByteArray::number(*state.acceptedListSerial));
+        if (state.acceptedKeysSerial)
+            writer.attribute("keys", QByteArray::number(*state.acceptedKeysSerial));
         writer.endEmpty();
     }
     writer.finish();

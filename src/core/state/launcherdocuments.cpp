@@ -193,9 +193,9 @@ void mergeParsed(const pugi::xml_document &document, LauncherState &state, Docum
 
 // Unreadable digits count as no serial: the next signed list is then accepted on
 // its signature and expiry alone.
-std::optional<quint64> readAcceptedSerial(const pugi::xml_document &document)
+std::optional<quint64> readAcceptedSerial(const pugi::xml_document &document, const char *name = "serial")
 {
-    const pugi::xml_attribute attribute = document.child("signedList").attribute("serial");
+    const pugi::xml_attribute attribute = document.child("signedList").attribute(name);
     bool ok = false;
     const quint64 serial = QByteArray(attribute.value()).toULongLong(&ok);
     return attribute && ok ? std::optional<quint64>(serial) : std::nullopt;
@@ -295,6 +295,7 @@ ConfigLoad LauncherState::loadConfig()
     }
     mergeParsed(document, *this, DocumentKind::Config);
     acceptedListSerial = readAcceptedSerial(document);
+    acceptedKeysSerial = readAcceptedSerial(document, "keys");
     // Most starts find config.xml exactly as the launcher wrote it; rewriting the
     // same bytes would only cost time and wear.
     return fileHoldsDocument(*this, file) ? ConfigLoad::Current : ConfigLoad::Outdated;

@@ -81,6 +81,8 @@ public:
     // The highest serial of a signed update list this launcher accepted; kept in
     // config.xml only, never taken from an update list.
     std::optional<quint64> acceptedListSerial;
+    // The same of the key document naming the list keys, where there is one.
+    std::optional<quint64> acceptedKeysSerial;
 
     // The files of the server that are due, by name; the pointers lead into
     // server.files so that the caller can commit versions through them. Files

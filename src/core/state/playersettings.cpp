@@ -5,6 +5,7 @@
 #include "transfer/partialfile.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 const char playerSettingsFileName[] = "launcher.ini";
 
@@ -15,6 +16,8 @@ constexpr qint64 maximumSettingsSize = 64 * 1024;
 // Up to a gigabyte per second: any line a player has.
 constexpr qint64 largestSpeedLimitKilobytes = 1 << 20;
 const QByteArray speedLimitName = QByteArrayLiteral("limite_kb_por_segundo");
+const QByteArray bucketName = QByteArrayLiteral("grupo_de_lancamento");
+const QByteArray channelName = QByteArrayLiteral("canal");
 
 // The file's text, or nothing where there is no regular file of ours.
 QByteArray settingsText()
@@ -23,14 +26,26 @@ QByteArray settingsText()
     return openRegularFile(file, QIODevice::ReadOnly) ? file.read(maximumSettingsSize + 1) : QByteArray();
 }
 
+bool readNumber(const QByteArray &value, qint64 largest, qint64 &number)
+{
+    bool ok = false;
+    number = value.toLongLong(&ok);
+    return ok && number >= 0 && number <= largest;
+}
+
 bool readSetting(PlayerSettings &settings, const QByteArray &name, const QByteArray &value)
 {
-    if (name != speedLimitName)
-        return true; // a setting of a later version
-    bool number = false;
-    settings.speedLimitKilobytes = value.toLongLong(&number);
-    return number && settings.speedLimitKilobytes >= 0 &&
-           settings.speedLimitKilobytes <= largestSpeedLimitKilobytes;
+    static const QRegularExpression channel(QStringLiteral("^[a-z0-9-]{1,32}$"));
+    qint64 bucket = 0;
+    if (name == speedLimitName)
+        return readNumber(value, largestSpeedLimitKilobytes, settings.speedLimitKilobytes);
+    if (name == bucketName && readNumber(value, 9999, bucket))
+        settings.rolloutBucket = int(bucket);
+    else if (name == channelName && channel.match(QString::fromLatin1(value)).hasMatch())
+        settings.channel = value;
+    else
+        return name != bucketName && name != channelName; // a setting of a later version
+    return true;
 }
 
 } // namespace
@@ -64,9 +79,15 @@ bool savePlayerSettings(const PlayerSettings &settings)
          found.size() <= maximumSettingsSize ? found.split('\n') : QList<QByteArray>()) {
         const QByteArray trimmed = line.trimmed();
         const int equals = trimmed.indexOf('=');
-        if (trimmed.startsWith('#') || (equals > 0 && trimmed.left(equals).trimmed() != speedLimitName))
+        const QByteArray name = trimmed.left(equals).trimmed();
+        if (trimmed.startsWith('#') ||
+            (equals > 0 && name != speedLimitName && name != bucketName && name != channelName))
             text += trimmed + '\n';
     }
     text += speedLimitName + '=' + QByteArray::number(settings.speedLimitKilobytes) + '\n';
+    if (settings.rolloutBucket)
+        text += bucketName + '=' + QByteArray::number(*settings.rolloutBucket) + '\n';
+    if (!settings.channel.isEmpty())
+        text += channelName + '=' + settings.channel + '\n';
     return replaceFileContents(QString::fromLatin1(playerSettingsFileName), text);
 }

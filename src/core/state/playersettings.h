@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
+
+#include <optional>
 
 // The player's own settings, kept by the launcher in "launcher.ini" beside
 // config.xml and never inside it (config.xml's bytes are the operator's and the
@@ -11,6 +14,13 @@ struct PlayerSettings {
     // The most the launcher receives, in kilobytes (1024 bytes) per second; 0
     // for no limit.
     qint64 speedLimitKilobytes = 0;
+    // The bucket (0 to 9999) this installation drew for releases rolled out to a
+    // share of the installations; none until the first such release.
+    std::optional<int> rolloutBucket;
+    // The release channel whose list this installation follows: empty for the
+    // players' own, a name of lower-case letters, digits and '-' (at most 32)
+    // for testers'.
+    QByteArray channel;
 };
 
 extern const char playerSettingsFileName[];
