@@ -239,6 +239,11 @@ std::vector<ChunkScene> deltaAndPageScenes()
             bytes[int(piece.offset + piece.size - 1)] = char(bytes[int(piece.offset + piece.size - 1)] ^ 1);
         writeFileBytes(pack.fileName(), bytes);
     };
+    // Its deltas' document lost: the pack's deltas have no base.
+    const auto packWithoutDeltas = [=](const QString &server, std::vector<FetchItem> &items) {
+        withChunkDeltas(server, items);
+        items.back().expected.chunkDeltasSha256.clear();
+    };
     const auto packMissing = [=](const QString &server, std::vector<FetchItem> &items) {
         withChunkDeltas(server, items);
         QVERIFY(QFile::remove(updatePack(server, items)));
@@ -289,6 +294,8 @@ std::vector<ChunkScene> deltaAndPageScenes()
         {"1% changed, the update's pack damaged", packDamaged, false, true, 31, "pacote de atualização",
          true},
         {"1% changed, the update's pack missing", packMissing, false, true, 4, "pacote de atualização", true},
+        {"1% changed, the update's pack without the deltas' document", packWithoutDeltas, false, true, 31,
+         "não é do índice", true},
         {"two releases behind, deltas against the release between",
          twoReleasesBehind,
          false,

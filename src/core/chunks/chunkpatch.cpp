@@ -240,7 +240,10 @@ ChunkPatch::Work::Fetched ChunkPatch::Work::fromPack(const IndexedChunk &chunk, 
     const ChunkPackPiece piece = found->second;
     packPieces.erase(found);
     std::optional<QByteArray> restored;
-    if (packReader->seek(piece.offset)) {
+    // A delta whose base the release's deltas do not name (a pack of another
+    // build) makes nothing.
+    const bool usable = !piece.isDelta || (deltas && deltas->byChunk.count(chunk.hash));
+    if (usable && packReader->seek(piece.offset)) {
         const QByteArray stored = packReader->read(piece.size);
         if (stored.size() == int(piece.size))
             restored = piece.isDelta ? fromDelta(chunk, stored) : restoreChunk(stored, chunk);
