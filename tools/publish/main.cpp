@@ -89,20 +89,22 @@ bool serialAndExpiry(const QCommandLineParser &parser, int defaultDays, quint64 
                               ? parser.value(QStringLiteral("valid-days")).toInt(&daysOk)
                               : defaultDays;
     expires = now.addDays(validDays);
-    if (!serialOk || !daysOk || validDays <= 0)
-        return usageError(QStringLiteral("--serial e --valid-days pedem números inteiros positivos")), false;
     // A list valid for centuries is never re-signed, and a serial near the top
     // leaves no higher one for the lists that follow.
-    if (validDays > maximumValidDays)
-        return usageError(QStringLiteral("--valid-days vai no máximo até %1; assine de novo antes de vencer")
-                              .arg(maximumValidDays)),
-               false;
-    if (serial > maximumSerial)
-        return usageError(QStringLiteral("--serial vai no máximo até %1, para que as próximas listas ainda "
-                                         "possam ter um número maior")
-                              .arg(maximumSerial)),
-               false;
-    return true;
+    QString problem;
+    if (!serialOk || !daysOk || validDays <= 0)
+        problem = QStringLiteral("--serial e --valid-days pedem números inteiros positivos");
+    else if (validDays > maximumValidDays)
+        problem = QStringLiteral("--valid-days vai no máximo até %1; assine de novo antes de vencer")
+                      .arg(maximumValidDays);
+    else if (serial > maximumSerial)
+        problem = QStringLiteral("--serial vai no máximo até %1, para que as próximas listas ainda "
+                                 "possam ter um número maior")
+                      .arg(maximumSerial);
+    if (problem.isEmpty())
+        return true;
+    usageError(problem);
+    return false;
 }
 
 // --rollout: a whole number from 0 to 100; -1 where it is not given.
