@@ -8,6 +8,7 @@
 #include "buildconfig.h"
 #include "chunks/chunkindex.h"
 #include "chunks/chunkpack.h"
+#include "chunks/cutrecord.h"
 #include "chunks/filedelta.h"
 #include "chunks/filepacks.h"
 #include "chunks/indexpages.h"
@@ -171,6 +172,37 @@ FetchItem publishedInChunks(const QString &server, const QByteArray &name, const
              index->pagesSha256}};
 }
 
+void dateBack(const QString &path, int seconds)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-seconds), QFileDevice::FileModificationTime));
+}
+
+ChunkIndex publishedIndex(const QString &server, const ContentCheck &check)
+{
+    return ChunkIndex::parse(
+               readFileBytes(server + '/' + QLatin1String(chunkIndexPath(check.chunkIndexSha256))),
+               check.size.toLongLong())
+        .value();
+}
+
+ChunkIndex cutOf(const QByteArray &path)
+{
+    const std::atomic<bool> stop{false};
+    return {{},
+            QFileInfo(QFile::decodeName(path)).size(),
+            cutFileInChunks(path, ChunkParameters(), stop).value()};
+}
+
+bool sameChunks(const std::vector<IndexedChunk> &some, const std::vector<IndexedChunk> &others)
+{
+    return std::equal(
+        some.begin(), some.end(), others.begin(), others.end(),
+        [](const IndexedChunk &a, const IndexedChunk &b) { return a.hash == b.hash && a.size == b.size; });
+}
+
 // What the server folder and the game folder look like before the update runs;
 // items holds the file being updated, and may gain others.
 struct ChunkScene {
@@ -330,6 +362,11 @@ std::vector<ChunkScene> chunkScenes()
     };
     const auto alreadyNew = [=](const QString &server, std::vector<FetchItem> &) {
         writeFileBytes("clientes/dados.pak", fresh(server));
+        dateBack("clientes/dados.pak", 7200);
+    };
+    // A record kept beside the old version that names the new one's chunks.
+    const auto recordNamesTheRelease = [](const QString &server, std::vector<FetchItem> &items) {
+        recordCut("clientes/dados.pak", publishedIndex(server, items.back().expected));
     };
     const auto anotherFileShares = [](const QString &, std::vector<FetchItem> &) {
         QVERIFY(QFile::rename("clientes/dados.pak", "clientes/outro.pak"));
@@ -404,6 +441,7 @@ std::vector<ChunkScene> chunkScenes()
         {"a new piece recurring three times", recurringNewChunks, false, true, 43},
         {"a sixteenth on disk", aSixteenthOnDisk, true, true, 0},
         {"already the new version", alreadyNew, false, false, 0},
+        {"a kept cut naming the new version", recordNamesTheRelease, false, false, 30},
         {"index lost", removeIndex, true, true, 0, "não está na pasta"},
         {"an index of chunks below their minimum", tinyChunks, true, true, 0, "danificado"},
         {"chunks damaged", damageChunks, true, true, 30, "falta ou está danificado"},
@@ -736,6 +774,10 @@ private slots:
             fresh.replace(block * 400 * 1024 + 4096, 4096, randomBytes(4096, 100 + block));
         QVERIFY(QDir().mkdir("clientes"));
         writeFileBytes("clientes/dados.pak", old);
+        // Dated an hour back: a file written anew carries the time of its writing.
+        // Its cut kept beside it, as by the launcher that installed it.
+        dateBack("clientes/dados.pak", 3600);
+        recordCut("clientes/dados.pak", cutOf("clientes/dados.pak"));
         std::vector<FetchItem> items{publishedInChunks(serverFolder.path(), "dados.pak", fresh)};
         const QString published = serverFolder.filePath("clientes/dados.pak");
         if (scene)
@@ -744,17 +786,16 @@ private slots:
         const QString found = verifyChunks(serverFolder.path(), check);
         QVERIFY2(checkSays.isEmpty() ? found.isEmpty() : found.contains(checkSays), qPrintable(found));
 
-        // Dated an hour back: a file written anew carries the time of its writing.
-        QFile kept("clientes/dados.pak");
-        if (kept.open(QIODevice::ReadWrite))
-            kept.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
-        kept.close();
         FetchPlan plan{"Um", "clientes", {server.url("/")}, "clientes/", items};
         plan.chunkSources = {"clientes/outro.pak", "clientes/extra.pak"};
         QVERIFY(ShownRunner().runner.run(plan).succeeded());
         QCOMPARE(readFileBytes("clientes/dados.pak"), readFileBytes(published));
-        QCOMPARE(QDir("clientes").entryList(QDir::Files | QDir::Hidden).filter("dados"),
-                 QStringList{"dados.pak"});
+        QStringList left = QDir("clientes").entryList(QDir::Files | QDir::Hidden).filter("dados");
+        left.removeOne(QFileInfo(QFile::decodeName(cutRecordPath("dados.pak"))).fileName());
+        QCOMPARE(left, QStringList{"dados.pak"});
+        // The new version's cut is kept where its index came.
+        const auto kept = recordedCut("clientes/dados.pak", ChunkParameters());
+        QVERIFY(kept ? sameChunks(*kept, cutOf("clientes/dados.pak").chunks) : wholeFile);
         QCOMPARE(QDir("clientes").entryList({"*.pacote*"}, QDir::Files | QDir::Hidden), QStringList());
         QVERIFY(boxes.boxes.empty());
         int chunks = 0;
@@ -770,7 +811,7 @@ private slots:
         QCOMPARE(whole, wholeFile);
         QCOMPARE(pack, packFetched);
         // A file already new stays as it is.
-        QCOMPARE(QFileInfo(kept).lastModified().secsTo(QDateTime::currentDateTime()) > 1800,
+        QCOMPARE(QFileInfo("clientes/dados.pak").lastModified().secsTo(QDateTime::currentDateTime()) > 1800,
                  chunksAtMost == 0 && !wholeFile && !packFetched);
         QVERIFY2(chunks <= chunksAtMost, qPrintable(QString::number(chunks)));
         reportReliability("updates in chunks", QLatin1String(what), 1,

@@ -37,7 +37,7 @@ template <typename T> T read(const char *at)
 
 } // namespace
 
-QByteArray ChunkIndex::serialize() const
+QByteArray ChunkIndex::serialize(int compressionLevel) const
 {
     QByteArray raw;
     raw.reserve(headerSize + chunkEntrySize * int(chunks.size()));
@@ -48,7 +48,7 @@ QByteArray ChunkIndex::serialize() const
     append(raw, quint64(fileSize));
     append(raw, quint32(chunks.size()));
     raw.append(chunkEntries(chunks.data(), chunks.data() + chunks.size()));
-    return compressDocument(raw);
+    return compressDocument(raw, compressionLevel);
 }
 
 QByteArray chunkEntries(const IndexedChunk *first, const IndexedChunk *last)
@@ -72,11 +72,11 @@ void readChunkEntries(const char *raw, std::size_t count, std::vector<IndexedChu
     }
 }
 
-QByteArray compressDocument(const QByteArray &raw)
+QByteArray compressDocument(const QByteArray &raw, int level)
 {
     QByteArray compressed(int(ZSTD_compressBound(std::size_t(raw.size()))), Qt::Uninitialized);
     const std::size_t written = ZSTD_compress(compressed.data(), std::size_t(compressed.size()),
-                                              raw.constData(), std::size_t(raw.size()), 19);
+                                              raw.constData(), std::size_t(raw.size()), level);
     compressed.resize(ZSTD_isError(written) ? 0 : int(written));
     return compressed;
 }

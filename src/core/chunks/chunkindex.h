@@ -22,8 +22,8 @@ struct ChunkIndex {
     qint64 fileSize = 0;
     std::vector<IndexedChunk> chunks;
 
-    // Compressed, as it is published.
-    QByteArray serialize() const;
+    // Compressed, as it is published (at the publisher's level unless another is asked).
+    QByteArray serialize(int compressionLevel = 19) const;
     // Nothing when the bytes are not a consistent index of a file of fileSize
     // bytes.
     static std::optional<ChunkIndex> parse(const QByteArray &published, qint64 fileSize);
@@ -46,7 +46,7 @@ QByteArray chunkIndexPath(const QByteArray &indexSha256);
 
 // A document of the server's "chunks/" folder (an index, a file's chunk deltas)
 // as it is published: one zstd frame.
-QByteArray compressDocument(const QByteArray &raw);
+QByteArray compressDocument(const QByteArray &raw, int level = 19);
 // Its bytes, or nothing when published is not one frame of minimumSize to
 // maximumSize bytes.
 std::optional<QByteArray> decompressDocument(const QByteArray &published, quint64 minimumSize,

@@ -1,5 +1,6 @@
 #include "chunks/chunksurvey.h"
 
+#include "chunks/cutrecord.h"
 #include "chunks/indexpages.h"
 #include "chunks/parallelcut.h"
 
@@ -37,6 +38,7 @@ struct ChunkSurvey::Work {
     struct Cut {
         std::size_t source = 0; // in locations
         std::vector<IndexedChunk> chunks;
+        bool recorded = false; // taken from the file's record, not read
     };
 
     // Where a page of an index comes from: a request, or a span of a cut file.
@@ -88,7 +90,7 @@ struct ChunkSurvey::Work {
     void cutTargets();
     void scan();
     void plan();
-    Cut cutFile(const QByteArray &path);
+    Cut cutFile(const QByteArray &path, bool recordTaken);
     void scanFile(const QByteArray &path, const std::unordered_set<ChunkHash, ChunkHashHasher> &needed);
 };
 
@@ -192,13 +194,18 @@ void ChunkSurvey::Work::requestMissingPages()
     }
 }
 
-ChunkSurvey::Work::Cut ChunkSurvey::Work::cutFile(const QByteArray &path)
+ChunkSurvey::Work::Cut ChunkSurvey::Work::cutFile(const QByteArray &path, bool recordTaken)
 {
     Cut cut;
     if (!QFileInfo(QFile::decodeName(path)).isFile())
         return cut;
     cut.source = locations.addFile(path);
-    if (std::optional<std::vector<IndexedChunk>> chunks = cutFileInChunks(path, parameters, stopScanning))
+    std::optional<std::vector<IndexedChunk>> chunks;
+    if (recordTaken && (chunks = recordedCut(path, parameters)))
+        cut.recorded = true;
+    else
+        chunks = cutFileInChunks(path, parameters, stopScanning);
+    if (chunks)
         cut.chunks = std::move(*chunks);
     return cut;
 }
@@ -222,8 +229,8 @@ void ChunkSurvey::Work::scanFile(const QByteArray &path,
 void ChunkSurvey::Work::cutTargets()
 {
     for (Surveyed &surveyed : targets) {
-        surveyed.onDisk = cutFile(surveyed.target.localPath);
-        surveyed.leftover = cutFile(leftoverSource(surveyed.target.localPath));
+        surveyed.onDisk = cutFile(surveyed.target.localPath, true);
+        surveyed.leftover = cutFile(leftoverSource(surveyed.target.localPath), false);
     }
 }
 
@@ -241,7 +248,18 @@ void ChunkSurvey::Work::scan()
                 for (const auto &[chunk, delta] : surveyed.deltas->byChunk)
                     needed.insert(delta.previous);
         }
+    const auto isIndexed = [this](const Surveyed &surveyed) {
+        const ChunkIndex *index = surveyed.index ? &*surveyed.index : nullptr;
+        return index && index->parameters == parameters &&
+               std::equal(index->chunks.begin(), index->chunks.end(), surveyed.onDisk.chunks.begin(),
+                          surveyed.onDisk.chunks.end(), [](const IndexedChunk &a, const IndexedChunk &b) {
+                              return a.hash == b.hash && a.size == b.size;
+                          });
+    };
     for (Surveyed &surveyed : targets) {
+        // Only the file's own bytes tell that it is the new version already.
+        if (surveyed.onDisk.recorded && isIndexed(surveyed))
+            surveyed.onDisk = cutFile(surveyed.target.localPath, false);
         for (const Cut *cut : {&surveyed.onDisk, &surveyed.leftover}) {
             qint64 offset = 0;
             for (const IndexedChunk &chunk : cut->chunks) {
@@ -250,15 +268,7 @@ void ChunkSurvey::Work::scan()
                 offset += chunk.size;
             }
         }
-        const ChunkIndex *index = surveyed.index ? &*surveyed.index : nullptr;
-        surveyed.alreadyThere =
-            index && index->parameters.average == parameters.average &&
-            index->parameters.minimum == parameters.minimum &&
-            index->parameters.maximum == parameters.maximum &&
-            std::equal(index->chunks.begin(), index->chunks.end(), surveyed.onDisk.chunks.begin(),
-                       surveyed.onDisk.chunks.end(), [](const IndexedChunk &a, const IndexedChunk &b) {
-                           return a.hash == b.hash && a.size == b.size;
-                       });
+        surveyed.alreadyThere = isIndexed(surveyed);
     }
     // The other files may be many gigabytes, and an old version usually holds
     // nearly every chunk of its new one: they are read when what is still missing

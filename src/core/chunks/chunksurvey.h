@@ -15,7 +15,9 @@
 // found in one pass over the player's files on a thread of its own, so that each
 // file is read once however many files take chunks from it. Where a target's
 // older version lies on disk and the release splits its index into pages, the
-// version is cut first and only the pages it does not hold are fetched.
+// version is cut first and only the pages it does not hold are fetched. A
+// version the launcher put in place is not read for its cut: its record is
+// taken, while the file is as it was then.
 //
 // A build cut short (a closed window, a power cut) left its partial file: it is
 // kept beside the target as one more place to take chunks from.

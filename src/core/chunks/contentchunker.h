@@ -22,6 +22,10 @@ struct ChunkParameters {
     std::uint32_t maximum = 64 * 1024;
 
     bool isValid() const;
+    bool operator==(const ChunkParameters &other) const
+    {
+        return minimum == other.minimum && average == other.average && maximum == other.maximum;
+    }
 };
 
 // The first 16 bytes of a chunk's SHA-256: its name on the update server and its

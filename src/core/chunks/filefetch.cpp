@@ -2,6 +2,7 @@
 
 #include "chunks/chunkpatch.h"
 #include "chunks/chunksurvey.h"
+#include "chunks/cutrecord.h"
 #include "chunks/filedelta.h"
 #include "chunks/filepacks.h"
 #include "chunks/packunpacker.h"
@@ -43,7 +44,8 @@ bool canBeBuiltFromChunks(const FetchItem &item)
 
 // Chunks may pay where the player has an older version, what a build cut short
 // left, other files of the server, or where several files of this run may share
-// content; a single new file streams whole in one request.
+// content; a single new file streams whole in one request, a large one after its
+// index, which is kept as its cut.
 bool worthSurveying(const std::vector<FetchItem> &items, const std::vector<std::size_t> &candidates,
                     const std::vector<QByteArray> &chunkSources)
 {
@@ -51,7 +53,8 @@ bool worthSurveying(const std::vector<FetchItem> &items, const std::vector<std::
            std::any_of(candidates.begin(), candidates.end(), [&](std::size_t at) {
                const QByteArray &path = items[at].localPath;
                return exists(path) || exists(path + partialFileSuffix) ||
-                      exists(ChunkSurvey::leftoverSource(path));
+                      exists(ChunkSurvey::leftoverSource(path)) ||
+                      items[at].expected.bytes() >= smallestFileRecordedAlone;
            });
 }
 
@@ -98,7 +101,9 @@ struct FileFetch::Work {
     qint64 receivedDone = 0;  // by the survey and the patches that ended
     std::size_t building = 0; // the item being decided, built or fetched first
     bool deltaTried = false;  // for the item being decided
+    bool buildFailed = false; // for the item being decided: its index did not make it
     std::vector<Arrival> arrivals;
+    std::vector<const ChunkIndex *> cuts; // each item's index, where it is known to cut the file
     std::vector<std::size_t> requests;
     qint64 patched = 0; // the bytes of the items built from chunks, or already there
 
@@ -156,7 +161,8 @@ void FileFetch::Work::build(int waitMs)
         patch.reset();
         if (result == FilePatch::Result::Cancelled)
             return finish({stoppedAs});
-        if (result == FilePatch::Result::Unavailable)
+        buildFailed = result == FilePatch::Result::Unavailable;
+        if (buildFailed)
             reportWholeFile(item.localPath, reason);
         return arrived(result == FilePatch::Result::Built ? Arrival::Patched : Arrival::Transfer);
     }
@@ -274,6 +280,7 @@ void FileFetch::Work::arrived(Arrival arrival)
     if (arrival == Arrival::Patched || arrival == Arrival::AlreadyThere)
         patched += item.expected.bytes();
     arrivals.push_back(arrival);
+    cuts.push_back(buildFailed ? nullptr : index);
     requests.push_back(arrival == Arrival::Transfer ? wholeFileRequest(item)
                        : arrival == Arrival::Packed ? packRequest(item)
                                                     : 0);
@@ -285,7 +292,7 @@ void FileFetch::Work::arrived(Arrival arrival)
         return;
     }
     ++building;
-    deltaTried = false;
+    deltaTried = buildFailed = false;
 }
 
 void FileFetch::Work::fetchProvider(int waitMs)
@@ -296,7 +303,7 @@ void FileFetch::Work::fetchProvider(int waitMs)
     if (engine.outcome(requests.back()).kind == TransferOutcome::Kind::Stored)
         survey->locations().addIndexedFile(items[building].localPath + partialFileSuffix, *indexOf(building));
     ++building;
-    deltaTried = false;
+    deltaTried = buildFailed = false;
     step = Step::Building;
 }
 
@@ -307,7 +314,12 @@ bool FileFetch::Work::commitNow(Arrival arrival, std::size_t request, const QByt
 
 void FileFetch::Work::afterCommit()
 {
-    QFile::remove(QFile::decodeName(ChunkSurvey::leftoverSource(items[committed].localPath)));
+    const FetchItem &item = items[committed];
+    QFile::remove(QFile::decodeName(ChunkSurvey::leftoverSource(item.localPath)));
+    if (cuts[committed])
+        recordCut(item.localPath, *cuts[committed]);
+    else if (!item.expected.chunkIndexSha256.isEmpty())
+        forgetCut(item.localPath);
     onCommitted(committed);
     ++committed;
 }
