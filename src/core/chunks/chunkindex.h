@@ -12,6 +12,8 @@
 struct IndexedChunk {
     ChunkHash hash{};
     std::uint32_t size = 0;
+
+    bool operator==(const IndexedChunk &other) const { return hash == other.hash && size == other.size; }
 };
 
 // How a published file is cut into chunks: stored zstd-compressed in the server's

@@ -250,11 +250,7 @@ void ChunkSurvey::Work::scan()
         }
     const auto isIndexed = [this](const Surveyed &surveyed) {
         const ChunkIndex *index = surveyed.index ? &*surveyed.index : nullptr;
-        return index && index->parameters == parameters &&
-               std::equal(index->chunks.begin(), index->chunks.end(), surveyed.onDisk.chunks.begin(),
-                          surveyed.onDisk.chunks.end(), [](const IndexedChunk &a, const IndexedChunk &b) {
-                              return a.hash == b.hash && a.size == b.size;
-                          });
+        return index && index->parameters == parameters && index->chunks == surveyed.onDisk.chunks;
     };
     for (Surveyed &surveyed : targets) {
         // Only the file's own bytes tell that it is the new version already.
